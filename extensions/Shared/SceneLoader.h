@@ -1,0 +1,40 @@
+// SceneLoader: the one door through which both hosts reach the model-loading library.
+//
+// load() picks a loader by the file's lower-cased extension alone (no content sniffing, no
+// fallback from one loader to another) and returns the scene, y-up, without camera or lights
+// of the system's own. Failures are thrown and pass through unchanged:
+//   - kelvo::Error in the "SceneLoader" domain (SceneLoaderError.h) for a loader's own
+//     failures;
+//   - kelvo::Error in the "POSIX" domain when the file cannot be read;
+//   - the ZIP reader's ZIPError for broken 3MF packages;
+//   - errors of outside libraries, unchanged.
+//
+// The class holds no state: one instance may serve any number of requests, side by side.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+
+#include "platform/SceneKit/Node.h"
+
+namespace kelvo {
+
+class SceneLoader {
+public:
+    // Loads the model file at `from`. Synchronous; may block for the whole load.
+    std::shared_ptr<Scene> load(const std::filesystem::path& from) const;
+
+private:
+    std::shared_ptr<Scene> loadGLTFSync(const std::filesystem::path& url) const;
+    std::shared_ptr<Scene> load3MF(const std::filesystem::path& url) const;
+    std::shared_ptr<Scene> loadSTL(const std::filesystem::path& url) const;
+    std::shared_ptr<Scene> loadVOX(const std::filesystem::path& url) const;
+    std::shared_ptr<Scene> loadModelIO(const std::filesystem::path& url) const;
+};
+
+// The material every STL and 3MF geometry is dressed in: physically based, diffuse an opaque
+// grey of white level 0.7, metalness 0.1, roughness 0.6. A new object on every call; one
+// load shares one object between all its geometries.
+std::shared_ptr<Material> makeDefaultModelMaterial();
+
+}  // namespace kelvo

@@ -1,0 +1,67 @@
+#include "platform/Foundation/FileReading.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/Foundation/Error.h"
+
+namespace kelvo {
+
+namespace {
+
+struct FileDescriptor {
+    int fd;
+    ~FileDescriptor() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+}  // namespace
+
+ByteBuffer readFileContents(const std::filesystem::path& path) {
+    // O_NONBLOCK keeps open() from waiting for a writer on a FIFO; it is refused below.
+    FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
+    if (file.fd < 0) throw posixError(errno, path);
+
+    struct stat info {};
+    if (::fstat(file.fd, &info) != 0) throw posixError(errno, path);
+    if (S_ISDIR(info.st_mode)) throw posixError(EISDIR, path);
+    if (!S_ISREG(info.st_mode)) throw posixError(EINVAL, path);
+
+    // The size is a hint: the file may change while we read, so read until end of file and
+    // keep what was really read.
+    ByteBuffer bytes;
+    size_t capacity = info.st_size > 0 ? static_cast<size_t>(info.st_size) : 0;
+    bytes.resize(capacity);
+    size_t filled = 0;
+    for (;;) {
+        if (filled == bytes.size()) {
+            // Probe for growth with a small step; a file that did not grow ends here.
+            bytes.resize(bytes.size() + 4096);
+        }
+        ssize_t got = ::read(file.fd, bytes.data() + filled, bytes.size() - filled);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            throw posixError(errno, path);
+        }
+        if (got == 0) break;
+        filled += static_cast<size_t>(got);
+    }
+    bytes.resize(filled);
+    if (bytes.capacity() > filled + 4096) bytes.shrink_to_fit();
+    return bytes;
+}
+
+std::string pathExtension(const std::filesystem::path& path) {
+    const std::string& text = path.native();
+    size_t nameStart = text.find_last_of('/');
+    nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
+    size_t dot = text.find_last_of('.');
+    if (dot == std::string::npos || dot < nameStart) return {};
+    return text.substr(dot + 1);
+}
+
+}  // namespace kelvo

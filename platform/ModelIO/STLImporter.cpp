@@ -1,0 +1,256 @@
+#include "platform/ModelIO/STLImporter.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string_view>
+
+#include "fast_float/fast_float.h"
+
+namespace kelvo {
+
+namespace {
+
+constexpr size_t binaryHeaderSize = 84;
+constexpr size_t binaryTriangleSize = 50;
+
+std::uint32_t readUInt32LE(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+float readFloatLE(const std::uint8_t* p) {
+    std::uint32_t bits = readUInt32LE(p);
+    float value;
+    std::memcpy(&value, &bits, 4);
+    return value;
+}
+
+// The facet normal to store: the file's, made unit length, or the one the vertices give
+// when the file's is zero or not finite. A triangle without area gets (0, 0, 0).
+void facetNormal(const float fileNormal[3], const float v[9], float out[3]) {
+    float nx = fileNormal[0], ny = fileNormal[1], nz = fileNormal[2];
+    float len2 = nx * nx + ny * ny + nz * nz;
+    if (!(len2 > 0) || !std::isfinite(len2)) {
+        float ax = v[3] - v[0], ay = v[4] - v[1], az = v[5] - v[2];
+        float bx = v[6] - v[0], by = v[7] - v[1], bz = v[8] - v[2];
+        nx = ay * bz - az * by;
+        ny = az * bx - ax * bz;
+        nz = ax * by - ay * bx;
+        len2 = nx * nx + ny * ny + nz * nz;
+        if (!(len2 > 0) || !std::isfinite(len2)) {
+            out[0] = out[1] = out[2] = 0;
+            return;
+        }
+    }
+    float inv = 1.0f / std::sqrt(len2);
+    out[0] = nx * inv;
+    out[1] = ny * inv;
+    out[2] = nz * inv;
+}
+
+// Appends triangles to one mesh's three buffers, which are sized up front for binary files
+// and grow geometrically for ASCII ones.
+class MeshBuilder {
+public:
+    explicit MeshBuilder(size_t reserveTriangles = 0) {
+        positions_.resize(reserveTriangles * 36);
+        normals_.resize(reserveTriangles * 36);
+    }
+
+    void addTriangle(const float fileNormal[3], const float v[9]) {
+        size_t needed = (triangles_ + 1) * 36;
+        if (positions_.size() < needed) {
+            size_t grown = positions_.size() < 36 * 64 ? 36 * 64 : positions_.size() * 2;
+            positions_.resize(grown);
+            normals_.resize(grown);
+        }
+        float n[3];
+        facetNormal(fileNormal, v, n);
+        float normals[9] = {n[0], n[1], n[2], n[0], n[1], n[2], n[0], n[1], n[2]};
+        std::memcpy(positions_.data() + triangles_ * 36, v, 36);
+        std::memcpy(normals_.data() + triangles_ * 36, normals, 36);
+        ++triangles_;
+    }
+
+    size_t triangleCount() const { return triangles_; }
+
+    // Moves the mesh into `asset` with a top-level object for it; nothing when empty.
+    void finish(ModelAsset& asset, std::string name) {
+        if (triangles_ == 0) return;
+        AssetMesh mesh;
+        mesh.name = name;
+        positions_.resize(triangles_ * 36);
+        normals_.resize(triangles_ * 36);
+        mesh.positions = std::move(positions_);
+        mesh.normals = std::move(normals_);
+        mesh.indices.resize(triangles_ * 12);
+        // Every triangle has its own three vertices, so the indices count up.
+        std::uint32_t* indices = reinterpret_cast<std::uint32_t*>(mesh.indices.data());
+        for (std::uint32_t i = 0, n = static_cast<std::uint32_t>(triangles_ * 3); i < n; ++i) {
+            indices[i] = i;
+        }
+        mesh.vertexCount = static_cast<std::int64_t>(triangles_ * 3);
+        mesh.triangleCount = static_cast<std::int64_t>(triangles_);
+        AssetObject object;
+        object.name = std::move(name);
+        object.mesh = static_cast<std::int64_t>(asset.meshes.size());
+        asset.meshes.push_back(std::move(mesh));
+        asset.objects.push_back(std::move(object));
+        positions_ = {};
+        normals_ = {};
+        triangles_ = 0;
+    }
+
+private:
+    ByteBuffer positions_;
+    ByteBuffer normals_;
+    size_t triangles_ = 0;
+};
+
+ModelAsset importBinary(ByteSpan bytes, size_t triangleCount) {
+    ModelAsset asset;
+    MeshBuilder builder(triangleCount);
+    const std::uint8_t* p = bytes.data() + binaryHeaderSize;
+    for (size_t t = 0; t < triangleCount; ++t, p += binaryTriangleSize) {
+        float fileNormal[3], v[9];
+        for (int k = 0; k < 3; ++k) fileNormal[k] = readFloatLE(p + 4 * k);
+        for (int k = 0; k < 9; ++k) v[k] = readFloatLE(p + 12 + 4 * k);
+        builder.addTriangle(fileNormal, v);
+    }
+    builder.finish(asset, {});
+    return asset;
+}
+
+bool isSpace(std::uint8_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// A cursor over ASCII STL text. Every read stops at the end of the buffer.
+class Tokenizer {
+public:
+    explicit Tokenizer(ByteSpan bytes)
+        : p_(reinterpret_cast<const char*>(bytes.data())), end_(p_ + bytes.size()) {}
+
+    // The next white-space separated word, or an empty view at the end.
+    std::string_view next() {
+        while (p_ < end_ && isSpace(static_cast<std::uint8_t>(*p_))) ++p_;
+        const char* start = p_;
+        while (p_ < end_ && !isSpace(static_cast<std::uint8_t>(*p_))) ++p_;
+        return {start, static_cast<size_t>(p_ - start)};
+    }
+
+    // The rest of the current line, without surrounding white space.
+    std::string_view restOfLine() {
+        while (p_ < end_ && (*p_ == ' ' || *p_ == '\t')) ++p_;
+        const char* start = p_;
+        while (p_ < end_ && *p_ != '\n' && *p_ != '\r') ++p_;
+        const char* stop = p_;
+        while (stop > start && isSpace(static_cast<std::uint8_t>(stop[-1]))) --stop;
+        return {start, static_cast<size_t>(stop - start)};
+    }
+
+    // The next word as a number in C-locale notation; a word that does not start with one
+    // gives a non-number, so the vertex or normal it belongs to is recognisably broken.
+    float number() {
+        std::string_view word = next();
+        const char* first = word.data();
+        const char* last = first + word.size();
+        if (first < last && *first == '+') ++first;  // from_chars takes no leading '+'
+        float value = std::numeric_limits<float>::quiet_NaN();
+        fast_float::from_chars(first, last, value);
+        return value;
+    }
+
+    bool atEnd() {
+        while (p_ < end_ && isSpace(static_cast<std::uint8_t>(*p_))) ++p_;
+        return p_ >= end_;
+    }
+
+private:
+    const char* p_;
+    const char* end_;
+};
+
+bool equalsIgnoringASCIICase(std::string_view word, std::string_view keyword) {
+    if (word.size() != keyword.size()) return false;
+    for (size_t i = 0; i < word.size(); ++i) {
+        char c = word[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != keyword[i]) return false;
+    }
+    return true;
+}
+
+// Lenient ASCII reading: keywords may come in any case, words between them that are not
+// understood are skipped, a facet without "endfacet" ends at the next facet or solid, and a
+// facet with more than three vertices is cut into a fan of triangles.
+ModelAsset importASCII(ByteSpan bytes) {
+    ModelAsset asset;
+    Tokenizer tokens(bytes);
+    MeshBuilder builder;
+    std::string solidName;
+    float fileNormal[3] = {0, 0, 0};
+    float corners[9];
+    int cornerCount = 0;
+
+    auto endFacet = [&] {
+        cornerCount = 0;
+        fileNormal[0] = fileNormal[1] = fileNormal[2] = 0;
+    };
+
+    while (!tokens.atEnd()) {
+        std::string_view word = tokens.next();
+        if (equalsIgnoringASCIICase(word, "vertex")) {
+            float v[3] = {tokens.number(), tokens.number(), tokens.number()};
+            if (cornerCount < 3) {
+                std::memcpy(corners + 3 * cornerCount, v, 12);
+                ++cornerCount;
+                if (cornerCount == 3) builder.addTriangle(fileNormal, corners);
+            } else {
+                // Fan: (first, previous, this).
+                std::memcpy(corners + 3, corners + 6, 12);
+                std::memcpy(corners + 6, v, 12);
+                builder.addTriangle(fileNormal, corners);
+            }
+        } else if (equalsIgnoringASCIICase(word, "facet")) {
+            endFacet();
+        } else if (equalsIgnoringASCIICase(word, "normal")) {
+            for (float& n : fileNormal) n = tokens.number();
+        } else if (equalsIgnoringASCIICase(word, "endfacet")) {
+            endFacet();
+        } else if (equalsIgnoringASCIICase(word, "solid")) {
+            endFacet();
+            builder.finish(asset, solidName);
+            solidName = std::string(tokens.restOfLine());
+        } else if (equalsIgnoringASCIICase(word, "endsolid")) {
+            endFacet();
+            builder.finish(asset, solidName);
+            tokens.restOfLine();
+            solidName.clear();
+        }
+    }
+    builder.finish(asset, solidName);
+    return asset;
+}
+
+bool startsWithSolid(ByteSpan bytes) {
+    size_t i = 0;
+    while (i < bytes.size() && isSpace(bytes[i])) ++i;
+    return bytes.size() - i >= 5 && std::memcmp(bytes.data() + i, "solid", 5) == 0;
+}
+
+}  // namespace
+
+ModelAsset importSTL(ByteSpan bytes) {
+    if (bytes.size() >= binaryHeaderSize) {
+        std::uint64_t declared = readUInt32LE(bytes.data() + 80);
+        std::uint64_t held = (bytes.size() - binaryHeaderSize) / binaryTriangleSize;
+        if (binaryHeaderSize + declared * binaryTriangleSize == bytes.size()) {
+            return importBinary(bytes, declared);
+        }
+        if (!startsWithSolid(bytes)) return importBinary(bytes, declared < held ? declared : held);
+    }
+    if (startsWithSolid(bytes)) return importASCII(bytes);
+    return {};
+}
+
+}  // namespace kelvo

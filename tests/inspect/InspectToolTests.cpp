@@ -1,0 +1,78 @@
+// kelvo-inspect as a user runs it: JSON on success; one line on stderr, nothing on stdout and
+// exit status 1 on failure.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+
+#include "tests/support/TestFiles.h"
+#include "tools/kelvo-inspect/SceneJSON.h"
+
+namespace kelvo {
+namespace {
+
+struct ToolRun {
+    int status;
+    std::string out, err;
+};
+
+ToolRun inspect(const std::string& args) {
+    test::TempDir dir;
+    std::string errFile = (dir.path() / "err").string();
+    std::string command = std::string(KELVO_INSPECT_PATH) + " " + args + " 2>" + errFile;
+    ToolRun run{};
+    FILE* pipe = ::popen(command.c_str(), "r");
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+    int status = ::pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream err(errFile);
+    run.err.assign(std::istreambuf_iterator<char>(err), {});
+    return run;
+}
+
+TEST(InspectTool, printsTheSceneOfTheBundledExample) {
+    ToolRun run = inspect(std::string("'") + KELVO_SOURCE_DIR + "/examples/torus-knot.stl'");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find(R"("totals":{"nodes":2,"geometryNodes":1,"vertices":23040,"triangles":7680})"),
+              std::string::npos)
+        << run.out.substr(0, 300);
+    EXPECT_NE(run.out.find(R"("lightingModel":"physicallyBased","diffuse":[0.7,0.7,0.7,1],"metalness":0.1,"roughness":0.6)"),
+              std::string::npos);
+    EXPECT_NE(run.out.find(R"("sources":["vertex","normal"])"), std::string::npos);
+}
+
+TEST(InspectTool, failuresPrintOneLineAndNothingOnStdout) {
+    ToolRun run = inspect("x.OBJ");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "kelvo-inspect: x.OBJ: SceneLoader -3: Unsupported format: OBJ\n");
+    run = inspect("/nonexistent-kelvo/m.stl");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "kelvo-inspect: /nonexistent-kelvo/m.stl: POSIX 2: No such file or directory\n");
+}
+
+TEST(InspectTool, commandLineHelpAndMistakes) {
+    ToolRun help = inspect("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Usage: kelvo-inspect"), std::string::npos);
+    EXPECT_EQ(inspect("").status, 2);
+    EXPECT_EQ(inspect("--bogus x.stl").status, 2);
+}
+
+TEST(SceneJSON, escapesTextAndWritesNonNumbersAsNull) {
+    Scene scene;
+    auto node = Node::make();
+    node->name = "a\"b\\c\n\x01\xff";
+    node->setPosition({NAN, INFINITY, 1.5});
+    scene.rootNode->addChildNode(node);
+    std::string json = sceneToJSON(scene, "f.stl");
+    EXPECT_NE(json.find(R"("name":"a\"b\\c\u000a\u0001\ufffd")"), std::string::npos) << json;
+    EXPECT_NE(json.find(R"("position":[null,null,1.5])"), std::string::npos);
+    EXPECT_NE(json.find(R"("boundingBox":null)"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kelvo

@@ -1,0 +1,65 @@
+// The front door chooses by the last extension, lower-cased, and nothing else.
+#include <gtest/gtest.h>
+
+#include "extensions/Shared/SceneLoader.h"
+#include "extensions/Shared/SceneLoaderError.h"
+#include "tests/support/TestFiles.h"
+
+namespace kelvo {
+namespace {
+
+const test::Bytes oneTriangle =
+    test::binarySTL({{{0, 0, 1}, {0, 0, 0, 1, 0, 0, 0, 1, 0}}}, "solid but binary");
+
+// The error load() throws for `name`, or an error with code 0 when it loads.
+Error loadError(const test::TempDir& dir, const std::string& name, const test::Bytes& bytes) {
+    try {
+        SceneLoader().load(dir.write(name, bytes));
+    } catch (const Error& e) {
+        return e;
+    }
+    return Error("", 0);
+}
+
+TEST(SceneLoaderDispatch, stlInAnyCaseReachesTheSTLLoader) {
+    test::TempDir dir;
+    for (const char* name : {"a.stl", "b.STL", "c.Stl", "part.model.stl", "tricky.obj.stl"}) {
+        auto scene = SceneLoader().load(dir.write(name, oneTriangle));
+        ASSERT_EQ(scene->rootNode->childNodes().size(), 1u) << name;
+        // Only the STL loader turns the model and dresses it in the default material.
+        EXPECT_DOUBLE_EQ(scene->rootNode->childNodes()[0]->eulerAngles().x, -1.5707963267948966);
+    }
+}
+
+TEST(SceneLoaderDispatch, unlistedExtensionsAreRefusedByTheGenericLoaderAsWritten) {
+    test::TempDir dir;
+    struct {
+        const char* name;
+        const char* message;
+    } cases[] = {
+        {"x.obj", "Unsupported format: obj"},  {"x.OBJ", "Unsupported format: OBJ"},
+        {"x", "Unsupported format: "},         {"x.dae", "Unsupported format: dae"},
+        {"x.stl.dae", "Unsupported format: dae"}, {"x.fbx", "Unsupported format: fbx"},
+        {"x.PLY", "Unsupported format: PLY"},  {"x.usdz", "Unsupported format: usdz"},
+    };
+    for (const auto& c : cases) {
+        // The content is a valid STL: the front door never looks at it.
+        Error e = loadError(dir, c.name, oneTriangle);
+        EXPECT_EQ(e.domain(), "SceneLoader") << c.name;
+        EXPECT_EQ(e.code(), -3) << c.name;
+        EXPECT_EQ(e.localizedDescription(), c.message) << c.name;
+    }
+}
+
+TEST(SceneLoaderDispatch, aMissingSTLFileGivesTheReadError) {
+    try {
+        SceneLoader().load("/nonexistent-kelvo-dir/model.stl");
+        FAIL() << "loaded a missing file";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.domain(), "POSIX");
+        EXPECT_EQ(e.code(), ENOENT);
+    }
+}
+
+}  // namespace
+}  // namespace kelvo
