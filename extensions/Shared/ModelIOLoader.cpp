@@ -19,16 +19,4 @@ std::shared_ptr<Scene> SceneLoader::loadModelIO(const std::filesystem::path& url
     return sceneWithModelAsset(std::move(asset));
 }
 
-// Until their own readers exist, glTF, 3MF and VOX files go to the generic loader, which
-// refuses them by their extension.
-std::shared_ptr<Scene> SceneLoader::loadGLTFSync(const std::filesystem::path& url) const {
-    return loadModelIO(url);
-}
-std::shared_ptr<Scene> SceneLoader::load3MF(const std::filesystem::path& url) const {
-    return loadModelIO(url);
-}
-std::shared_ptr<Scene> SceneLoader::loadVOX(const std::filesystem::path& url) const {
-    return loadModelIO(url);
-}
-
 }  // namespace kelvo

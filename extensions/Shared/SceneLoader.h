@@ -15,6 +15,10 @@
 #include <filesystem>
 #include <memory>
 
+#include <optional>
+
+#include "platform/Imaging/RGBAImage.h"
+#include "platform/Imaging/Size.h"
 #include "platform/SceneKit/Node.h"
 
 namespace kelvo {
@@ -23,6 +27,18 @@ class SceneLoader {
 public:
     // Loads the model file at `from`. Synchronous; may block for the whole load.
     std::shared_ptr<Scene> load(const std::filesystem::path& from) const;
+
+    // Stages a loaded scene in place: one camera framing the bounding box and a rig of three
+    // lights, on a transparent background. Returns the camera node (already a child of the
+    // root). `size` is accepted and not used: the framing never depends on it.
+    std::shared_ptr<Node> setupCameraAndLighting(Scene& scene, Size size) const;
+
+    // Stages `scene`, renders one 4x-multisampled frame of exactly `size` pixels and stamps
+    // the watermark. Nothing when a step fails.
+    std::optional<RGBAImage> renderToImage(Scene& scene, Size size) const;
+
+    // A copy of `on` (drawn at `size`) with the brand mark in its top-left corner.
+    std::optional<RGBAImage> drawWatermark(const RGBAImage& on, Size size) const;
 
 private:
     std::shared_ptr<Scene> loadGLTFSync(const std::filesystem::path& url) const;
