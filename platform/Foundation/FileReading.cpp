@@ -32,16 +32,13 @@ ByteBuffer readFileContents(const std::filesystem::path& path) {
     if (!S_ISREG(info.st_mode)) throw posixError(EINVAL, path);
 
     // The size is a hint: the file may change while we read, so read until end of file and
-    // keep what was really read.
+    // keep what was really read. One spare byte lets a file that did not grow end without
+    // the buffer ever being reallocated.
     ByteBuffer bytes;
-    size_t capacity = info.st_size > 0 ? static_cast<size_t>(info.st_size) : 0;
-    bytes.resize(capacity);
+    bytes.resize(static_cast<size_t>(info.st_size > 0 ? info.st_size : 0) + 1);
     size_t filled = 0;
     for (;;) {
-        if (filled == bytes.size()) {
-            // Probe for growth with a small step; a file that did not grow ends here.
-            bytes.resize(bytes.size() + 4096);
-        }
+        if (filled == bytes.size()) bytes.resize(bytes.size() + bytes.size() / 2 + 4096);
         ssize_t got = ::read(file.fd, bytes.data() + filled, bytes.size() - filled);
         if (got < 0) {
             if (errno == EINTR) continue;
@@ -51,7 +48,6 @@ ByteBuffer readFileContents(const std::filesystem::path& path) {
         filled += static_cast<size_t>(got);
     }
     bytes.resize(filled);
-    if (bytes.capacity() > filled + 4096) bytes.shrink_to_fit();
     return bytes;
 }
 

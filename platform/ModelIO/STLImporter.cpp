@@ -1,5 +1,6 @@
 #include "platform/ModelIO/STLImporter.h"
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -17,13 +18,6 @@ constexpr size_t binaryTriangleSize = 50;
 std::uint32_t readUInt32LE(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-float readFloatLE(const std::uint8_t* p) {
-    std::uint32_t bits = readUInt32LE(p);
-    float value;
-    std::memcpy(&value, &bits, 4);
-    return value;
 }
 
 // The facet normal to store: the file's, made unit length, or the one the vertices give
@@ -109,16 +103,38 @@ private:
 };
 
 ModelAsset importBinary(ByteSpan bytes, size_t triangleCount) {
+    // The hot path of the common case: the three corners are copied as they stand (the file
+    // is little-endian, as is every host we build for) and only the normal is computed.
+    static_assert(std::endian::native == std::endian::little);
     ModelAsset asset;
-    MeshBuilder builder(triangleCount);
+    if (triangleCount == 0) return asset;
+    AssetMesh mesh;
+    mesh.positions.resize(triangleCount * 36);
+    mesh.normals.resize(triangleCount * 36);
+    mesh.indices.resize(triangleCount * 12);
     const std::uint8_t* p = bytes.data() + binaryHeaderSize;
+    std::uint8_t* positions = mesh.positions.data();
+    std::uint8_t* normals = mesh.normals.data();
+    std::uint32_t* indices = reinterpret_cast<std::uint32_t*>(mesh.indices.data());
     for (size_t t = 0; t < triangleCount; ++t, p += binaryTriangleSize) {
-        float fileNormal[3], v[9];
-        for (int k = 0; k < 3; ++k) fileNormal[k] = readFloatLE(p + 4 * k);
-        for (int k = 0; k < 9; ++k) v[k] = readFloatLE(p + 12 + 4 * k);
-        builder.addTriangle(fileNormal, v);
+        float fileNormal[3], v[9], n[3];
+        std::memcpy(fileNormal, p, 12);
+        std::memcpy(v, p + 12, 36);
+        facetNormal(fileNormal, v, n);
+        float corners[9] = {n[0], n[1], n[2], n[0], n[1], n[2], n[0], n[1], n[2]};
+        std::memcpy(positions + t * 36, v, 36);
+        std::memcpy(normals + t * 36, corners, 36);
+        std::uint32_t first = static_cast<std::uint32_t>(t * 3);
+        indices[t * 3] = first;
+        indices[t * 3 + 1] = first + 1;
+        indices[t * 3 + 2] = first + 2;
     }
-    builder.finish(asset, {});
+    mesh.vertexCount = static_cast<std::int64_t>(triangleCount * 3);
+    mesh.triangleCount = static_cast<std::int64_t>(triangleCount);
+    AssetObject object;
+    object.mesh = 0;
+    asset.meshes.push_back(std::move(mesh));
+    asset.objects.push_back(std::move(object));
     return asset;
 }
 
