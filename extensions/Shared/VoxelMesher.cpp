@@ -377,41 +377,157 @@ std::shared_ptr<Node> makeNode(const std::vector<Quad>& quads, const int origin[
     return Node::withGeometry(std::move(geometry));
 }
 
-}  // namespace
+// The box of the voxels that fill a cell: inside the extent and of a colour other than 0.
+// Empty (hi < lo) when there is none.
+struct VoxelBox {
+    int lo[3] = {255, 255, 255};
+    int hi[3] = {-1, -1, -1};
+};
 
-std::shared_ptr<Node> buildVoxelMesh(const VOXChunk& chunk, std::span<const std::uint32_t> palette,
-                                     VoxelMeshBudget& budget) {
-    // The bounding box of the filled cells. Coordinates are bytes, so comparing them with the
-    // declared extent in 64 bits also handles extents of 0 and past 256.
-    int lo[3] = {256, 256, 256}, hi[3] = {-1, -1, -1};
+VoxelBox boxOfFilledVoxels(const VOXChunk& chunk) {
+    VoxelBox box;
     const std::int64_t extent[3] = {chunk.sx, chunk.sy, chunk.sz};
-    for (const VOXVoxel& voxel : chunk.voxels) {
-        const int c[3] = {voxel.x, voxel.y, voxel.z};
-        if (voxel.colorIndex == 0 || c[0] >= extent[0] || c[1] >= extent[1] || c[2] >= extent[2]) {
+    if (extent[0] <= 0 || extent[1] <= 0 || extent[2] <= 0) return box;
+    // The largest coordinate inside the extent, per axis (coordinates are bytes); the colour
+    // byte is not limited.
+    std::uint8_t limit[4] = {255, 255, 255, 255};
+    for (int a = 0; a < 3; ++a) {
+        limit[a] = static_cast<std::uint8_t>(std::min<std::int64_t>(extent[a], 256) - 1);
+    }
+    const VOXVoxel* voxel = chunk.voxels.data();
+    const size_t n = chunk.voxels.size();
+    size_t i = 0;
+    std::uint8_t lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
+    bool any = false;
+#if defined(__SSE2__)
+    // Four voxels per step, one per 32-bit lane (bytes x, y, z, colour): byte-wise running
+    // minimum and maximum over the kept voxels, the others forced to 255 and 0.
+    std::uint32_t limitWord;
+    std::memcpy(&limitWord, limit, 4);
+    const __m128i limits = _mm_set1_epi32(static_cast<int>(limitWord));
+    const __m128i colorByte = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    const __m128i zero = _mm_setzero_si128(), ones = _mm_set1_epi32(-1);
+    __m128i mins = ones, maxs = zero, kept = zero;
+    for (; i + 4 <= n; i += 4) {
+        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(voxel + i));
+        const __m128i inside = _mm_cmpeq_epi32(_mm_cmpeq_epi8(_mm_min_epu8(w, limits), w), ones);
+        const __m128i empty = _mm_cmpeq_epi32(_mm_and_si128(w, colorByte), zero);
+        const __m128i keep = _mm_andnot_si128(empty, inside);
+        mins = _mm_min_epu8(mins, _mm_or_si128(w, _mm_xor_si128(keep, ones)));
+        maxs = _mm_max_epu8(maxs, _mm_and_si128(w, keep));
+        kept = _mm_or_si128(kept, keep);
+    }
+    if (_mm_movemask_epi8(kept) != 0) {
+        any = true;
+        std::uint8_t minBytes[16], maxBytes[16];
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(minBytes), mins);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(maxBytes), maxs);
+        for (int lane = 0; lane < 4; ++lane) {
+            for (int a = 0; a < 3; ++a) {
+                lo[a] = std::min(lo[a], minBytes[4 * lane + a]);
+                hi[a] = std::max(hi[a], maxBytes[4 * lane + a]);
+            }
+        }
+    }
+#endif
+    for (; i < n; ++i) {
+        const std::uint8_t c[3] = {voxel[i].x, voxel[i].y, voxel[i].z};
+        if (voxel[i].colorIndex == 0 || c[0] > limit[0] || c[1] > limit[1] || c[2] > limit[2]) {
             continue;
         }
+        any = true;
         for (int a = 0; a < 3; ++a) {
             lo[a] = std::min(lo[a], c[a]);
             hi[a] = std::max(hi[a], c[a]);
         }
     }
-    if (hi[0] < 0) {
-        return makeNode({}, lo, chunk, palette);
+    if (!any) return box;
+    for (int a = 0; a < 3; ++a) {
+        box.lo[a] = lo[a];
+        box.hi[a] = hi[a];
     }
-    const int size[3] = {hi[0] - lo[0] + 1, hi[1] - lo[1] + 1, hi[2] - lo[2] + 1};
+    return box;
+}
+
+// The cells to allocate. A model whose extent (up to 256 per axis) holds no more than a few
+// cells per voxel gets its whole extent: the grid then costs no more than the voxels do, and a
+// second pass over a voxel list of up to 64 MB would cost more than the cells it saves. A
+// sparser model gets the box of its filled cells, so that no extent can make us allocate or
+// scan more than its voxels justify.
+VoxelBox gridBox(const VOXChunk& chunk) {
+    VoxelBox box;
+    const std::int64_t extent[3] = {chunk.sx, chunk.sy, chunk.sz};
+    std::int64_t cells = 1;
+    for (int a = 0; a < 3; ++a) {
+        if (extent[a] <= 0) return box;
+        cells *= std::min<std::int64_t>(extent[a], 256);
+    }
+    const auto voxels = static_cast<std::int64_t>(chunk.voxels.size());
+    if (cells > 4 * voxels + 4096) return boxOfFilledVoxels(chunk);
+    for (int a = 0; a < 3; ++a) {
+        box.lo[a] = 0;
+        box.hi[a] = static_cast<int>(std::min<std::int64_t>(extent[a], 256)) - 1;
+    }
+    return box;
+}
+
+}  // namespace
+
+std::shared_ptr<Node> buildVoxelMesh(const VOXChunk& chunk, std::span<const std::uint32_t> palette,
+                                     VoxelMeshBudget& budget) {
+    const VoxelBox box = gridBox(chunk);
+    if (box.hi[0] < box.lo[0]) return makeNode({}, box.lo, chunk, palette);
+    const int size[3] = {box.hi[0] - box.lo[0] + 1, box.hi[1] - box.lo[1] + 1,
+                         box.hi[2] - box.lo[2] + 1};
     const std::int64_t cells = std::int64_t{size[0]} * size[1] * size[2];
     if (cells > budget.cells) return nullptr;
 
-    Mesher mesher(lo, size);
-    std::uint8_t* grid = mesher.grid();
-    // Later voxels win, colour 0 included: it empties its cell. Voxels outside the box are
-    // either outside the extent or of colour 0 on cells that are empty anyway.
-    for (const VOXVoxel& voxel : chunk.voxels) {
-        const unsigned x = voxel.x - lo[0], y = voxel.y - lo[1], z = voxel.z - lo[2];
-        if (x < static_cast<unsigned>(size[0]) && y < static_cast<unsigned>(size[1]) &&
-            z < static_cast<unsigned>(size[2])) {
-            grid[mesher.cellIndex(x, y, z)] = voxel.colorIndex;
+    Mesher mesher(box.lo, size);
+    // Cell index parts per coordinate, with a part too large for any cell outside the box, so
+    // one comparison of the sum tells whether a voxel lands in the box. Voxels outside it are
+    // outside the extent, or of colour 0 on cells that are empty anyway.
+    constexpr std::uint32_t outside = 1u << 30;
+    std::uint32_t part[3][256];
+    for (int a = 0; a < 3; ++a) {
+        const std::uint32_t stride = a == 0 ? 1 : a == 1 ? size[0] : size[0] * size[1];
+        for (int c = 0; c < 256; ++c) {
+            const int local = c - box.lo[a];
+            part[a][c] = local >= 0 && local < size[a] ? local * stride : outside;
         }
+    }
+    // Later voxels win, colour 0 included: it empties its cell. Each voxel is read as one
+    // little-endian word (x, y, z, colour from the low byte up); the restrict qualifiers tell
+    // the compiler that the byte stores cannot change the tables or the voxels.
+    std::uint8_t* __restrict grid = mesher.grid();
+    const std::uint32_t* __restrict partX = part[0];
+    const std::uint32_t* __restrict partY = part[1];
+    const std::uint32_t* __restrict partZ = part[2];
+    const auto* __restrict words = reinterpret_cast<const std::uint8_t*>(chunk.voxels.data());
+    auto cellOf = [&](std::uint32_t w) {
+        return partX[w & 0xFF] + partY[w >> 8 & 0xFF] + partZ[w >> 16 & 0xFF];
+    };
+    // Every cell index inside the box is below `outside`, every other sum at or above it, so
+    // one test covers four voxels in the common case where all of them land in the box.
+    const size_t n = chunk.voxels.size();
+    size_t k = 0;
+    for (; k + 4 <= n; k += 4) {
+        std::uint32_t w[4];
+        std::memcpy(w, words + 4 * k, 16);
+        const std::uint32_t c[4] = {cellOf(w[0]), cellOf(w[1]), cellOf(w[2]), cellOf(w[3])};
+        if ((c[0] | c[1] | c[2] | c[3]) < outside) {
+            for (int q = 0; q < 4; ++q)
+                grid[c[q]] = static_cast<std::uint8_t>(w[q] >> 24);
+        } else {
+            for (int q = 0; q < 4; ++q) {
+                if (c[q] < outside) grid[c[q]] = static_cast<std::uint8_t>(w[q] >> 24);
+            }
+        }
+    }
+    for (; k < n; ++k) {
+        std::uint32_t w;
+        std::memcpy(&w, words + 4 * k, 4);
+        if (const std::uint32_t c = cellOf(w); c < outside)
+            grid[c] = static_cast<std::uint8_t>(w >> 24);
     }
     if (!mesher.mesh(budget.quads)) return nullptr;
     budget.cells -= cells;
