@@ -15,7 +15,7 @@ namespace {
 constexpr std::int64_t quadsPerNode = 16;
 }  // namespace
 
-std::shared_ptr<Scene> loadVOXScene(ByteSpan data) {
+std::shared_ptr<Scene> loadVOXScene(ByteSpan data, VoxelMeshBudget budget) {
     const VOXFile file = readVOXFile(data);
 
     VOXTranslationTable translations;
@@ -24,7 +24,6 @@ std::shared_ptr<Scene> loadVOXScene(ByteSpan data) {
     }
 
     auto scene = std::make_shared<Scene>();
-    VoxelMeshBudget budget;
     for (size_t i = 0; i < file.models.size(); ++i) {
         const VOXChunk& model = file.models[i];
         if (model.voxels.empty()) continue;

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "extensions/Shared/VoxelMesher.h"
 #include "platform/Foundation/ByteBuffer.h"
 #include "platform/SceneKit/Node.h"
 
@@ -18,6 +19,7 @@ namespace kelvo {
 // 700 MB of output buffers or mesh more than eight 256^3 grids, however many models it holds.
 // A model past the budget is left out (no node, no error), as are its quads; each model is
 // charged 16 quads beyond its own for its node and material.
-std::shared_ptr<Scene> loadVOXScene(ByteSpan data);
+// `budget` is there for tests; callers keep the default.
+std::shared_ptr<Scene> loadVOXScene(ByteSpan data, VoxelMeshBudget budget = {});
 
 }  // namespace kelvo

@@ -67,7 +67,7 @@ struct Descent {
     const VOXGroupTable& groups;
     VOXTranslationTable& result;
     std::vector<std::int64_t> path;  // transform ids from the start down to the current one
-    std::int64_t visitsLeft = voxMaxTransformVisits;
+    std::int64_t visitsLeft = 0;
 
     void visit(std::int64_t nodeId, VOXTranslation parent) {
         auto transform = transforms.find(nodeId);
@@ -170,7 +170,13 @@ std::optional<VOXGroupNode> parseNGRP(ByteSpan data, std::uint64_t at, std::uint
 void resolveVOXTransforms(std::int64_t nodeId, VOXTranslation parentTranslation,
                           const VOXTransformTable& transforms, const VOXShapeTable& shapes,
                           const VOXGroupTable& groups, VOXTranslationTable& result) {
-    Descent descent{transforms, shapes, groups, result, {}};
+    Descent descent{transforms,
+                    shapes,
+                    groups,
+                    result,
+                    {},
+                    voxTransformVisitsPerNode * static_cast<std::int64_t>(transforms.size()) +
+                        voxExtraTransformVisits};
     descent.path.reserve(voxMaxTransformDepth);
     descent.visit(nodeId, parentTranslation);
 }

@@ -64,15 +64,18 @@ std::optional<VOXGroupNode> parseNGRP(ByteSpan data, std::uint64_t at, std::uint
 // are x, y and z; any other number gives (0, 0, 0).
 VOXTranslation parseVOXTranslation(std::string_view text);
 
-// Limits of the descent. A well-formed file is a tree of a few dozen levels, far inside them;
-// they exist so that no file can make the descent endless or exponential.
+// Limits of the descent. A well-formed file is a tree a few dozen levels deep, visited once per
+// node, far inside them; they exist so that no file can make the descent endless or
+// exponential.
 //   - A transform node already on the current path is not entered again (cycles end there).
 //   - At most voxMaxTransformDepth transforms are nested; deeper branches end.
-//   - At most voxMaxTransformVisits transform nodes are entered per call: a file whose groups
-//     share children can reach a node along exponentially many paths. When the visits are
-//     spent the descent stops; models placed until then keep their translations.
+//   - At most voxTransformVisitsPerNode times the number of transform nodes, plus
+//     voxExtraTransformVisits, transform nodes are entered per call: groups that share children
+//     can reach a node along exponentially many paths. When the visits are spent the descent
+//     stops; models placed until then keep their translations.
 inline constexpr int voxMaxTransformDepth = 256;
-inline constexpr std::int64_t voxMaxTransformVisits = std::int64_t{1} << 20;
+inline constexpr std::int64_t voxTransformVisitsPerNode = 4;
+inline constexpr std::int64_t voxExtraTransformVisits = 1024;
 
 // Depth first from transform node `nodeId`: adds its translation to `parentTranslation`,
 // records the sum for the model of its child shape (replacing an earlier sum), then descends
