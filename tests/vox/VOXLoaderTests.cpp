@@ -105,7 +105,10 @@ TEST(VOXLoader, everyCorpusFileLoadsAsItsSceneGraphSays) {
                 *nodes.at(n++)->geometry->source(GeometrySemantic::vertex)->data;
             const test::ReferenceMesh want = test::referenceVoxelMesh(model, file.palette);
             ASSERT_EQ(positions.size(), want.positions.size() * 4);
-            EXPECT_EQ(std::memcmp(positions.data(), want.positions.data(), positions.size()), 0);
+            if (!positions.empty()) {
+                EXPECT_EQ(std::memcmp(positions.data(), want.positions.data(), positions.size()),
+                          0);
+            }
         }
     }
     EXPECT_THROW(loader.load(dir / "not_a.vox"), Error);
