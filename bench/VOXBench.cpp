@@ -51,10 +51,10 @@ void loadCorpusFile(benchmark::State& state, const char* name, std::int64_t expe
 
 enum class Pattern { solid, checkerboard, randomHalf };
 
-kelvo::VOXChunk syntheticModel(Pattern pattern) {
-    kelvo::VOXChunk chunk{256, 256, 256, {}};
-    chunk.voxels.reserve(pattern == Pattern::randomHalf ? 256 * 256 * 128 + 65536
-                                                        : 256 * 256 * 256);
+// The voxels of a 256^3 model, in file order (x fastest).
+std::vector<kelvo::VOXVoxel> syntheticVoxels(Pattern pattern) {
+    std::vector<kelvo::VOXVoxel> voxels;
+    voxels.reserve(pattern == Pattern::randomHalf ? 256 * 256 * 128 + 65536 : 256 * 256 * 256);
     std::mt19937 random(7);
     for (int z = 0; z < 256; ++z) {
         for (int y = 0; y < 256; ++y) {
@@ -66,18 +66,18 @@ kelvo::VOXChunk syntheticModel(Pattern pattern) {
                     if (r & 1) continue;
                     color = 1 + (r >> 1) % 8;
                 }
-                chunk.voxels.push_back({static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y),
-                                        static_cast<std::uint8_t>(z),
-                                        static_cast<std::uint8_t>(color)});
+                voxels.push_back({static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y),
+                                  static_cast<std::uint8_t>(z), static_cast<std::uint8_t>(color)});
             }
         }
     }
-    return chunk;
+    return voxels;
 }
 
 // `expectedQuads` < 0: the model must be refused by the budget.
 void meshSynthetic(benchmark::State& state, Pattern pattern, std::int64_t expectedQuads) {
-    const kelvo::VOXChunk chunk = syntheticModel(pattern);
+    const std::vector<kelvo::VOXVoxel> voxels = syntheticVoxels(pattern);
+    const kelvo::VOXChunk chunk{256, 256, 256, voxels};
     auto quadsOf = [&](const std::shared_ptr<kelvo::Node>& node) {
         return node ? node->geometry->triangleCount() / 2 : -1;
     };

@@ -17,15 +17,13 @@ bool idIs(const std::uint8_t* id, const char (&name)[5]) {
 }
 
 // The voxels of an "XYZI" chunk whose content starts at `content`: as many of the claimed
-// ones as the file holds from there on, reserved once.
-std::vector<VOXVoxel> readVoxels(ByteSpan data, std::uint64_t content) {
+// ones as the file holds from there on, viewed in place. The byte buffer is storage for
+// objects of any byte-sized type, so reading it as 4-byte voxels is well defined.
+std::span<const VOXVoxel> readVoxels(ByteSpan data, std::uint64_t content) {
     const std::uint64_t claimed = readVOXUInt32(data, content);
     const std::uint64_t present = (data.size() - content - 4) / sizeof(VOXVoxel);
-    std::vector<VOXVoxel> voxels(std::min(claimed, present));
-    if (!voxels.empty()) {
-        std::memcpy(voxels.data(), data.data() + content + 4, voxels.size() * sizeof(VOXVoxel));
-    }
-    return voxels;
+    return {reinterpret_cast<const VOXVoxel*>(data.data() + content + 4),
+            std::min(claimed, present)};
 }
 
 VOXPalette readPalette(ByteSpan data, std::uint64_t content) {

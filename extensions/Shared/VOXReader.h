@@ -31,19 +31,22 @@
 namespace kelvo {
 
 // One voxel as the file stores it: coordinates in the model's own grid (z up) and a palette
-// index, each one byte. Colour index 0 marks an empty cell. Kept at four bytes, the file's own
-// layout, so a model of a million voxels costs 4 MB and is copied in one move.
+// index, each one byte. Colour index 0 marks an empty cell. Four bytes in the file's own
+// layout, so a model's voxels can be viewed where the file holds them.
 struct VOXVoxel {
     std::uint8_t x = 0, y = 0, z = 0, colorIndex = 0;
     friend bool operator==(const VOXVoxel&, const VOXVoxel&) = default;
 };
-static_assert(sizeof(VOXVoxel) == 4);
+static_assert(sizeof(VOXVoxel) == 4 && alignof(VOXVoxel) == 1);
 
 // One model, created by a "SIZE" chunk. The extents are the file's unsigned 32-bit values,
-// not validated here (the mesher decides what a zero or huge extent means).
+// not validated here (the mesher decides what a zero or huge extent means). The voxels are a
+// view, not a copy: of the file's bytes for a model read from a file (the last "XYZI" chunk
+// before the next "SIZE"), of the caller's storage otherwise; that storage must outlive the
+// chunk. A million-voxel model thus costs no memory beyond the file itself.
 struct VOXChunk {
     std::int64_t sx = 0, sy = 0, sz = 0;
-    std::vector<VOXVoxel> voxels;  // from the last "XYZI" chunk before the next "SIZE"
+    std::span<const VOXVoxel> voxels;
 };
 
 // Colours 0xAABBGGRR (red in the lowest byte), indexed by colour index. A file's palette has
@@ -65,7 +68,8 @@ struct VOXFile {
     VOXGroupTable groups;
 };
 
-// Walks the chunks of a whole VOX file held in `data`. Throws the "SceneLoader" errors -20
+// Walks the chunks of a whole VOX file held in `data`, which the result views and which must
+// outlive it. Throws the "SceneLoader" errors -20
 // (fewer than 8 bytes), -21 (bytes 0-3 are not "VOX ") and -22 (no "SIZE" chunk of at least
 // 12 content bytes). "XYZI" voxels and "RGBA" entries are read up to the end of the file, not
 // of their chunk, as the format's readers have always done; the walk still resumes at the

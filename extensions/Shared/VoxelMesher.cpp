@@ -14,6 +14,7 @@
 #include "extensions/Shared/VoxelMesher.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -29,6 +30,9 @@ namespace {
 using Word = std::uint64_t;
 
 constexpr std::uint32_t outsidePaletteColor = 0xFF808080;
+
+// The voxel passes read a voxel as one 32-bit word with x in its low byte.
+static_assert(std::endian::native == std::endian::little);
 
 // Transposes a 64x64 bit matrix in place: afterwards bit r of word c is what bit c of word r
 // was. Swaps ever smaller blocks (32, 16, ... 1 wide) across the diagonal.

@@ -11,7 +11,12 @@
 namespace kelvo {
 namespace {
 
-using Voxels = std::vector<VOXVoxel>;
+// A model that owns its voxels; the mesher takes a view of them.
+struct Model {
+    std::int64_t sx = 0, sy = 0, sz = 0;
+    std::vector<VOXVoxel> voxels;
+    operator VOXChunk() const { return {sx, sy, sz, voxels}; }
+};
 
 template <class T>
 std::vector<T> values(const ByteBuffer& bytes) {
@@ -56,7 +61,7 @@ void expectSameAsReference(const VOXChunk& chunk, std::span<const std::uint32_t>
 }
 
 TEST(VoxelMesher, oneVoxelGivesTheSixFacesInOrder) {
-    auto node = buildVoxelMesh({1, 1, 1, {{0, 0, 0, 1}}}, defaultVOXPalette);
+    auto node = buildVoxelMesh(Model{1, 1, 1, {{0, 0, 0, 1}}}, defaultVOXPalette);
     Mesh m = meshOf(*node);
     const float h = 0.5f;
     // -x, +x, the file's -y and +y (scene +z and -z), -z and +z (scene -y and +y).
@@ -93,7 +98,7 @@ TEST(VoxelMesher, oneVoxelGivesTheSixFacesInOrder) {
 TEST(VoxelMesher, workedExamplesMatchTheReferenceQuadForQuad) {
     struct {
         const char* name;
-        VOXChunk chunk;
+        Model chunk;
         size_t quads;
     } cases[] = {
         {"2x1x1 one colour", {2, 1, 1, {{0, 0, 0, 1}, {1, 0, 0, 1}}}, 6},
@@ -108,7 +113,7 @@ TEST(VoxelMesher, workedExamplesMatchTheReferenceQuadForQuad) {
                   static_cast<std::int64_t>(4 * c.quads));
     }
 
-    VOXChunk full{3, 3, 3, {}};
+    Model full{3, 3, 3, {}};
     for (std::uint8_t z = 0; z < 3; ++z) {
         for (std::uint8_t y = 0; y < 3; ++y) {
             for (std::uint8_t x = 0; x < 3; ++x)
@@ -133,7 +138,7 @@ TEST(VoxelMesher, coloursComeFromThePaletteOrMidGrey) {
                  {3, {128 / 255.0f, 128 / 255.0f, 128 / 255.0f}},
                  {20, {128 / 255.0f, 128 / 255.0f, 128 / 255.0f}}};
     for (const auto& c : cases) {
-        Mesh m = meshOf(*buildVoxelMesh({1, 1, 1, {{0, 0, 0, c.index}}}, palette));
+        Mesh m = meshOf(*buildVoxelMesh(Model{1, 1, 1, {{0, 0, 0, c.index}}}, palette));
         ASSERT_EQ(m.colors.size(), 72u);
         for (size_t i = 0; i < 72; ++i)
             EXPECT_EQ(m.colors[i], c.rgb[i % 3]) << int(c.index);
@@ -146,7 +151,7 @@ TEST(VoxelMesher, randomModelsMatchTheReference) {
     for (int round = 0; round < 200; ++round) {
         // Small extents mostly; some with two axes across the 64-cell word boundaries (bit rows
         // and transposed blocks of several words), some as long as the grid allows.
-        VOXChunk chunk{pick(1, 9), pick(1, 9), pick(1, 9), {}};
+        Model chunk{pick(1, 9), pick(1, 9), pick(1, 9), {}};
         std::int64_t* axis[3] = {&chunk.sx, &chunk.sy, &chunk.sz};
         if (round % 3 == 0) {
             for (auto* e : axis)
@@ -183,8 +188,7 @@ TEST(VoxelMesher, randomModelsMatchTheReference) {
 
 TEST(VoxelMesher, extentsOfZeroOrPastTheGridNeverGrowTheGrid) {
     // Zero extents: no cell at all, so no face, but still a node.
-    for (const VOXChunk& c :
-         {VOXChunk{0, 5, 5, {{0, 0, 0, 1}}}, VOXChunk{5, 5, 0, {{0, 0, 0, 1}}}}) {
+    for (const Model& c : {Model{0, 5, 5, {{0, 0, 0, 1}}}, Model{5, 5, 0, {{0, 0, 0, 1}}}}) {
         auto node = buildVoxelMesh(c, defaultVOXPalette);
         ASSERT_TRUE(node);
         EXPECT_EQ(node->geometry->vertexCount(), 0);
@@ -194,7 +198,8 @@ TEST(VoxelMesher, extentsOfZeroOrPastTheGridNeverGrowTheGrid) {
     // extent still decides the centring, in 32-bit floats.
     const std::int64_t huge = 0xFFFFFFFF;
     VoxelMeshBudget budget{1000, 1};
-    auto node = buildVoxelMesh({huge, huge, huge, {{255, 0, 0, 1}}}, defaultVOXPalette, budget);
+    auto node =
+        buildVoxelMesh(Model{huge, huge, huge, {{255, 0, 0, 1}}}, defaultVOXPalette, budget);
     ASSERT_TRUE(node);
     EXPECT_EQ(budget.cells, 0);
     EXPECT_EQ(budget.quads, 1000 - 6);
@@ -204,7 +209,7 @@ TEST(VoxelMesher, extentsOfZeroOrPastTheGridNeverGrowTheGrid) {
 }
 
 TEST(VoxelMesher, aModelPastItsBudgetIsRefusedAndCostsNothing) {
-    const VOXChunk twoColours{2, 1, 1, {{0, 0, 0, 1}, {1, 0, 0, 2}}};  // 10 quads, 2 cells
+    const Model twoColours{2, 1, 1, {{0, 0, 0, 1}, {1, 0, 0, 2}}};  // 10 quads, 2 cells
     struct {
         VoxelMeshBudget budget;
         bool built;
