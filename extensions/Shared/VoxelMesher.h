@@ -20,10 +20,11 @@
 //
 // Limits:
 //   - Grid: a voxel outside the model's extent (0 <= x < sx and so on) is skipped. Voxel
-//     coordinates are bytes, so only the bounding box of the voxels inside the extent is ever
-//     allocated, at one byte per cell: at most 256^3 = 16 MiB, whatever extent the file
-//     declares. The declared extent still decides the centring.
-//   - Work: the budget's `cells` counts the cells of those bounding boxes.
+//     coordinates are bytes, so the grid, one byte per cell, never covers more than 256 cells
+//     along an axis: the extent cut there when it holds at most about four cells per voxel,
+//     else only the bounding box of the filled cells. At most 256^3 = 16 MiB whatever extent
+//     the file declares; the declared extent still decides the centring.
+//   - Work: the budget's `cells` counts the cells of those grids.
 //   - Output: the budget's `quads` bounds the quads. At most 2^22 per load keeps the vertex
 //     count far below what 32-bit indices address.
 // A model that would exceed either budget yields no node, and the budget is left as it was.
