@@ -51,6 +51,27 @@ TEST(SceneLoaderDispatch, unlistedExtensionsAreRefusedByTheGenericLoaderAsWritte
     }
 }
 
+TEST(SceneLoaderDispatch, voxInAnyCaseReachesTheVOXLoader) {
+    test::TempDir dir;
+    // Only the VOX loader answers a signature without models with -22, and short files with -20.
+    const test::Bytes noModel = {'V', 'O', 'X', ' ', 150, 0, 0, 0};
+    for (const char* name : {"a.vox", "b.VOX", "c.Vox", "scene.stl.vox"}) {
+        Error e = loadError(dir, name, noModel);
+        EXPECT_EQ(e.domain(), "SceneLoader") << name;
+        EXPECT_EQ(e.code(), -22) << name;
+    }
+    EXPECT_EQ(loadError(dir, "short.vox", {'V', 'O', 'X'}).code(), -20);
+    // An STL's bytes in a .vox file are not handed to the STL loader.
+    EXPECT_EQ(loadError(dir, "really-an-stl.vox", oneTriangle).code(), -21);
+    try {
+        SceneLoader().load("/nonexistent-kelvo-dir/model.vox");
+        FAIL() << "loaded a missing file";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.domain(), "POSIX");
+        EXPECT_EQ(e.code(), ENOENT);
+    }
+}
+
 TEST(SceneLoaderDispatch, aMissingSTLFileGivesTheReadError) {
     try {
         SceneLoader().load("/nonexistent-kelvo-dir/model.stl");
