@@ -1,0 +1,333 @@
+#include "extensions/Shared/Fast3MFParser.h"
+
+#include <bit>
+#include <cstring>
+
+#include "extensions/Shared/ThreeMFNumbers.h"
+#include "platform/Foundation/UTF8.h"
+
+namespace kelvo {
+
+static_assert(std::endian::native == std::endian::little,
+              "the output buffers are written as little-endian machine words");
+
+namespace {
+
+using Index = std::int64_t;
+
+// Blank or tab: the separators before id, objectid, path, p:path and transform.
+bool isBlankOrTab(std::uint8_t c) {
+    return c == ' ' || c == '\t';
+}
+// The four separators before vertex coordinates and triangle indices.
+bool isAttributeSpace(std::uint8_t c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+bool matches(const std::uint8_t* at, std::string_view pattern) {
+    return std::memcmp(at, pattern.data(), pattern.size()) == 0;
+}
+
+// Just after the first '>' at or after from + 1, or `end` when there is none.
+Index tagEnd(const std::uint8_t* b, Index from, Index end) {
+    if (from + 1 >= end) return end;
+    const void* gt = std::memchr(b + from + 1, '>', static_cast<size_t>(end - from - 1));
+    return gt ? static_cast<const std::uint8_t*>(gt) - b + 1 : end;
+}
+
+// The index of the blank or tab before `name="` in [from, to), or -1.
+Index findAttribute(const std::uint8_t* b, Index from, Index to, std::string_view name) {
+    const Index length = static_cast<Index>(name.size());
+    const Index limit = to - length - 2;
+    for (Index k = from; k < limit; ++k) {
+        if (isBlankOrTab(b[k]) && b[k + 1 + length] == '=' && b[k + 2 + length] == '"' &&
+            std::memcmp(b + k + 1, name.data(), name.size()) == 0) {
+            return k;
+        }
+    }
+    return -1;
+}
+
+// The attribute's value as bytes (no copy), or nothing (absent, empty or not UTF-8).
+std::optional<std::string_view> stringAttribute(const std::uint8_t* b, Index from, Index to,
+                                                std::string_view name) {
+    const Index k = findAttribute(b, from, to, name);
+    if (k < 0) return std::nullopt;
+    const Index start = k + static_cast<Index>(name.size()) + 3;
+    if (start >= to || b[start] == '"') return std::nullopt;
+    const void* quote = std::memchr(b + start, '"', static_cast<size_t>(to - start));
+    const Index end = quote ? static_cast<const std::uint8_t*>(quote) - b : to;
+    ByteSpan value(b + start, static_cast<size_t>(end - start));
+    if (!isValidUTF8(value)) return std::nullopt;
+    return std::string_view(reinterpret_cast<const char*>(value.data()), value.size());
+}
+
+// `dataEnd` bounds the number reader, which may run past the tag where strtof would.
+ThreeMFTransform transformAttribute(const std::uint8_t* b, Index from, Index to, Index dataEnd) {
+    const Index k = findAttribute(b, from, to, "transform");
+    if (k < 0) return threeMFIdentityTransform;
+    ThreeMFTransform values{};
+    const std::uint8_t* p = b + k + 12;  // after ` transform="`
+    const std::uint8_t* end = b + dataEnd;
+    int count = 0;
+    while (count < 12) {
+        CFloatParse number = parseCFloat(p, end);
+        if (number.next == p) break;
+        values[count++] = number.value;
+        p = number.next;
+        while (p < end && isBlankOrTab(*p))
+            ++p;
+    }
+    return count == 12 ? values : threeMFIdentityTransform;
+}
+
+std::optional<std::uint32_t> objectIdAttribute(const std::uint8_t* b, Index from, Index to) {
+    std::optional<std::string_view> text = stringAttribute(b, from, to, "objectid");
+    return text ? parseWholeUInt32(*text) : std::nullopt;
+}
+
+std::optional<ThreeMFComponent> component(const std::uint8_t* b, Index from, Index to,
+                                          Index dataEnd) {
+    std::optional<std::uint32_t> objectId = objectIdAttribute(b, from, to);
+    if (!objectId) return std::nullopt;
+    ThreeMFComponent record;
+    std::optional<std::string_view> path = stringAttribute(b, from, to, "p:path");
+    if (!path) path = stringAttribute(b, from, to, "path");
+    if (path) record.path = std::string(*path);
+    record.objectId = *objectId;
+    record.transform = transformAttribute(b, from, to, dataEnd);
+    return record;
+}
+
+std::optional<ThreeMFBuildItem> buildItem(const std::uint8_t* b, Index from, Index to,
+                                          Index dataEnd) {
+    std::optional<std::uint32_t> objectId = objectIdAttribute(b, from, to);
+    if (!objectId) return std::nullopt;
+    return ThreeMFBuildItem{*objectId, transformAttribute(b, from, to, dataEnd)};
+}
+
+// Pass 1: upper bounds of the vertices and triangles pass 2 can write. Pass 2 recognises
+// an opening only at an index that passes the same test here, so it never writes more.
+void countOpenings(const std::uint8_t* b, Index n, Index& vertices, Index& triangles) {
+    vertices = triangles = 0;
+    const Index bound = n - 8;
+    Index i = 0;
+    while (i < bound) {
+        const void* lt = std::memchr(b + i, '<', static_cast<size_t>(bound - i));
+        if (!lt) break;
+        i = static_cast<const std::uint8_t*>(lt) - b;
+        if (matches(b + i, Fast3MFParser::vertexTag)) {
+            ++vertices;
+        } else if (i < n - 10 && matches(b + i, Fast3MFParser::triangleTag)) {
+            ++triangles;
+        }
+        ++i;
+    }
+}
+
+// Pass 2 over one model part, writing into buffers sized by pass 1.
+class Scanner {
+public:
+    Scanner(ByteSpan data, Fast3MFParser::ParseResult& result)
+        : b_(data.data()), n_(static_cast<Index>(data.size())), result_(result) {
+        countOpenings(b_, n_, vertexCapacity_, triangleCapacity_);
+        positions_.resize(static_cast<size_t>(vertexCapacity_) * 12);
+        indices_.resize(static_cast<size_t>(triangleCapacity_) * 12);
+    }
+
+    void run() {
+        Index i = 0;
+        while (i < n_) {
+            const void* lt = std::memchr(b_ + i, '<', static_cast<size_t>(n_ - i));
+            if (!lt) break;
+            i = static_cast<const std::uint8_t*>(lt) - b_;
+            i = step(i);
+        }
+        if (inMesh_) closeMesh();
+    }
+
+private:
+    // One element at the '<' at i; returns where scanning goes on. The seven patterns
+    // differ in their second byte, so at most one can match and the order of the tests
+    // cannot matter; each is tried only below its own bound.
+    Index step(Index i) {
+        const std::uint8_t second = i + 1 < n_ ? b_[i + 1] : 0;
+        switch (second) {
+            case 'o':
+                if (i < n_ - 8 && matches(b_ + i, Fast3MFParser::objectTag)) return object(i);
+                break;
+            case '/':
+                if (inMesh_ && i < n_ - 6 && matches(b_ + i, Fast3MFParser::meshEnd)) {
+                    closeMesh();
+                    return i + 6;
+                }
+                break;
+            case 'v':
+                if (inMesh_ && i < n_ - 8 && matches(b_ + i, Fast3MFParser::vertexTag)) {
+                    return vertex(i);
+                }
+                break;
+            case 't':
+                if (inMesh_ && i < n_ - 10 && matches(b_ + i, Fast3MFParser::triangleTag)) {
+                    return triangle(i);
+                }
+                break;
+            case 'm':
+                if (!inMesh_ && i < n_ - 5 && matches(b_ + i, Fast3MFParser::meshStart)) {
+                    return openMesh(i + 5);
+                }
+                break;
+            case 'c':
+                if (i < n_ - 12 && matches(b_ + i, Fast3MFParser::componentTag)) {
+                    const Index e = tagEnd(b_, i, n_);
+                    if (auto c = component(b_, i, e, n_))
+                        result_.components.push_back(std::move(*c));
+                    return e;
+                }
+                break;
+            case 'i':
+                if (i < n_ - 6 && matches(b_ + i, Fast3MFParser::itemTag)) {
+                    const Index e = tagEnd(b_, i, n_);
+                    if (auto item = buildItem(b_, i, e, n_)) result_.buildItems.push_back(*item);
+                    return e;
+                }
+                break;
+            default:
+                break;
+        }
+        return i + 1;
+    }
+
+    Index object(Index i) {
+        const Index e = tagEnd(b_, i, n_);
+        if (std::optional<std::string_view> id = stringAttribute(b_, i, e, "id")) {
+            if (std::optional<std::uint32_t> value = parseWholeUInt32(*id)) objectId_ = *value;
+        }
+        return e;
+    }
+
+    // `i` is just after "<mesh".
+    Index openMesh(Index i) {
+        const std::uint8_t c = b_[i];
+        if (c == '\t' || c == '\n' || c == '\r' || c == ' ' || c == '/' || c == '>') {
+            inMesh_ = true;
+            meshFirstVertex_ = vertexCount_;
+            meshFirstTriangle_ = triangleCount_;
+        }
+        return i;
+    }
+
+    // The attribute values are found through their '=' (a few per element, so memchr
+    // skips the rest): a match at k (white space, name, '=', '"') has its '=' at k + name
+    // length + 1, and taking the '=' in order takes the matches in order of k.
+    Index vertex(Index i) {
+        const Index e = tagEnd(b_, i, n_);
+        float xyz[3] = {0, 0, 0};
+        int found = 0;  // bit per coordinate
+        for (Index q = i + 2; q + 1 < e && found != 7; ++q) {
+            const void* eq = std::memchr(b_ + q, '=', static_cast<size_t>(e - 1 - q));
+            if (!eq) break;
+            q = static_cast<const std::uint8_t*>(eq) - b_;
+            const unsigned axis = static_cast<unsigned>(b_[q - 1]) - 'x';
+            if (axis < 3 && !(found & (1 << axis)) && isAttributeSpace(b_[q - 2]) &&
+                b_[q + 1] == '"') {
+                found |= 1 << axis;
+                xyz[axis] = parseCFloat(b_ + q + 2, b_ + n_).value;
+            }
+        }
+        if (vertexCount_ < vertexCapacity_) {
+            std::memcpy(positions_.data() + vertexCount_ * 12, xyz, 12);
+            ++vertexCount_;
+        }
+        return e;
+    }
+
+    Index triangle(Index i) {
+        const Index e = tagEnd(b_, i, n_);
+        std::uint32_t v[3] = {0, 0, 0};
+        int found = 0;
+        for (Index q = i + 3; q + 1 < e && found != 7; ++q) {
+            const void* eq = std::memchr(b_ + q, '=', static_cast<size_t>(e - 1 - q));
+            if (!eq) break;
+            q = static_cast<const std::uint8_t*>(eq) - b_;
+            const unsigned which = static_cast<unsigned>(b_[q - 1]) - '1';
+            if (which < 3 && !(found & (1 << which)) && b_[q - 2] == 'v' &&
+                isAttributeSpace(b_[q - 3]) && b_[q + 1] == '"') {
+                found |= 1 << which;
+                v[which] = parseTriangleIndex(b_ + q + 2, b_ + n_);
+            }
+        }
+        if (triangleCount_ < triangleCapacity_) {
+            std::memcpy(indices_.data() + triangleCount_ * 12, v, 12);
+            ++triangleCount_;
+        }
+        return e;
+    }
+
+    void closeMesh() {
+        inMesh_ = false;
+        const Index vertices = vertexCount_ - meshFirstVertex_;
+        const Index triangles = triangleCount_ - meshFirstTriangle_;
+        if (vertices < 1 || triangles < 1) return;
+        ThreeMFMesh mesh;
+        mesh.positionData = takeRange(positions_, meshFirstVertex_, vertices, vertexCapacity_);
+        mesh.indexData = takeRange(indices_, meshFirstTriangle_, triangles, triangleCapacity_);
+        mesh.vertexCount = vertices;
+        mesh.triangleCount = triangles;
+        result_.meshes[objectId_].push_back(std::move(mesh));
+    }
+
+    // The mesh's records [first, first + count) of a shared buffer. A mesh that covers the
+    // whole buffer (the usual single-mesh part) takes it without a copy; nothing can be
+    // written to the buffer afterwards, since its capacity is used up.
+    static ByteBuffer takeRange(ByteBuffer& shared, Index first, Index count, Index capacity) {
+        if (first == 0 && count == capacity) return std::move(shared);
+        const std::uint8_t* begin = shared.data() + first * 12;
+        return ByteBuffer(begin, begin + count * 12);
+    }
+
+    const std::uint8_t* b_;
+    const Index n_;
+    Fast3MFParser::ParseResult& result_;
+    ByteBuffer positions_, indices_;
+    Index vertexCapacity_ = 0, triangleCapacity_ = 0;
+    Index vertexCount_ = 0, triangleCount_ = 0;
+    Index meshFirstVertex_ = 0, meshFirstTriangle_ = 0;
+    std::uint32_t objectId_ = 0;
+    bool inMesh_ = false;
+};
+
+}  // namespace
+
+Fast3MFParser::ParseResult Fast3MFParser::parse(ByteSpan data) {
+    ParseResult result;
+    Scanner scanner(data, result);
+    scanner.run();
+    return result;
+}
+
+std::optional<std::string> Fast3MFParser::parseStringAttr(ByteSpan bytes, size_t from, size_t to,
+                                                          std::string_view name) {
+    std::optional<std::string_view> value =
+        stringAttribute(bytes.data(), static_cast<Index>(from), static_cast<Index>(to), name);
+    return value ? std::optional<std::string>(*value) : std::nullopt;
+}
+
+ThreeMFTransform Fast3MFParser::parseTransformAttr(ByteSpan bytes, size_t from, size_t to) {
+    return transformAttribute(bytes.data(), static_cast<Index>(from), static_cast<Index>(to),
+                              static_cast<Index>(bytes.size()));
+}
+
+std::optional<ThreeMFComponent> Fast3MFParser::parseComponent(ByteSpan bytes, size_t from,
+                                                              size_t to) {
+    return component(bytes.data(), static_cast<Index>(from), static_cast<Index>(to),
+                     static_cast<Index>(bytes.size()));
+}
+
+std::optional<ThreeMFBuildItem> Fast3MFParser::parseBuildItem(ByteSpan bytes, size_t from,
+                                                              size_t to) {
+    return buildItem(bytes.data(), static_cast<Index>(from), static_cast<Index>(to),
+                     static_cast<Index>(bytes.size()));
+}
+
+}  // namespace kelvo
