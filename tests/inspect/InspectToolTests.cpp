@@ -25,7 +25,8 @@ ToolRun inspect(const std::string& args) {
     FILE* pipe = ::popen(command.c_str(), "r");
     char buffer[4096];
     size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        run.out.append(buffer, n);
     int status = ::pclose(pipe);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     std::ifstream err(errFile);
@@ -36,11 +37,14 @@ ToolRun inspect(const std::string& args) {
 TEST(InspectTool, printsTheSceneOfTheBundledExample) {
     ToolRun run = inspect(std::string("'") + KELVO_SOURCE_DIR + "/examples/torus-knot.stl'");
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find(R"("totals":{"nodes":2,"geometryNodes":1,"vertices":23040,"triangles":7680})"),
-              std::string::npos)
+    EXPECT_NE(
+        run.out.find(R"("totals":{"nodes":2,"geometryNodes":1,"vertices":23040,"triangles":7680})"),
+        std::string::npos)
         << run.out.substr(0, 300);
-    EXPECT_NE(run.out.find(R"("lightingModel":"physicallyBased","diffuse":[0.7,0.7,0.7,1],"metalness":0.1,"roughness":0.6)"),
-              std::string::npos);
+    EXPECT_NE(
+        run.out.find(
+            R"("lightingModel":"physicallyBased","diffuse":[0.7,0.7,0.7,1],"metalness":0.1,"roughness":0.6)"),
+        std::string::npos);
     EXPECT_NE(run.out.find(R"("sources":["vertex","normal"])"), std::string::npos);
 }
 
@@ -51,7 +55,25 @@ TEST(InspectTool, failuresPrintOneLineAndNothingOnStdout) {
     EXPECT_EQ(run.err, "kelvo-inspect: x.OBJ: SceneLoader -3: Unsupported format: OBJ\n");
     run = inspect("/nonexistent-kelvo/m.stl");
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "kelvo-inspect: /nonexistent-kelvo/m.stl: POSIX 2: No such file or directory\n");
+    EXPECT_EQ(run.err,
+              "kelvo-inspect: /nonexistent-kelvo/m.stl: POSIX 2: No such file or directory\n");
+}
+
+TEST(InspectTool, brokenPackagesPrintTheZIPReadersCaseAndPayload) {
+    test::TempDir dir;
+    auto notZIP = dir.write("broken.3mf", std::string(100, 'x'));
+    ToolRun run = inspect("'" + notZIP.string() + "'");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "kelvo-inspect: " + notZIP.string() +
+                           ": KelvoInspect.ZIPReader.ZIPError 2: invalidArchive\n");
+    // An empty package: a 23-byte file holding only an end record.
+    std::string empty = std::string(1, '\0') + "PK\x05\x06" + std::string(18, '\0');
+    auto noModel = dir.write("empty.3mf", empty);
+    run = inspect("'" + noModel.string() + "'");
+    EXPECT_EQ(run.err,
+              "kelvo-inspect: " + noModel.string() +
+                  ": KelvoInspect.ZIPReader.ZIPError 0: entryNotFound(\"3D/3dmodel.model\")\n");
 }
 
 TEST(InspectTool, commandLineHelpAndMistakes) {

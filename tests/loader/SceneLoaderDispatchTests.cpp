@@ -3,6 +3,7 @@
 
 #include "extensions/Shared/SceneLoader.h"
 #include "extensions/Shared/SceneLoaderError.h"
+#include "extensions/Shared/ZIPReader.h"
 #include "tests/support/TestFiles.h"
 
 namespace kelvo {
@@ -37,10 +38,14 @@ TEST(SceneLoaderDispatch, unlistedExtensionsAreRefusedByTheGenericLoaderAsWritte
         const char* name;
         const char* message;
     } cases[] = {
-        {"x.obj", "Unsupported format: obj"},  {"x.OBJ", "Unsupported format: OBJ"},
-        {"x", "Unsupported format: "},         {"x.dae", "Unsupported format: dae"},
-        {"x.stl.dae", "Unsupported format: dae"}, {"x.fbx", "Unsupported format: fbx"},
-        {"x.PLY", "Unsupported format: PLY"},  {"x.usdz", "Unsupported format: usdz"},
+        {"x.obj", "Unsupported format: obj"},
+        {"x.OBJ", "Unsupported format: OBJ"},
+        {"x", "Unsupported format: "},
+        {"x.dae", "Unsupported format: dae"},
+        {"x.stl.dae", "Unsupported format: dae"},
+        {"x.fbx", "Unsupported format: fbx"},
+        {"x.PLY", "Unsupported format: PLY"},
+        {"x.usdz", "Unsupported format: usdz"},
     };
     for (const auto& c : cases) {
         // The content is a valid STL: the front door never looks at it.
@@ -48,6 +53,19 @@ TEST(SceneLoaderDispatch, unlistedExtensionsAreRefusedByTheGenericLoaderAsWritte
         EXPECT_EQ(e.domain(), "SceneLoader") << c.name;
         EXPECT_EQ(e.code(), -3) << c.name;
         EXPECT_EQ(e.localizedDescription(), c.message) << c.name;
+    }
+}
+
+TEST(SceneLoaderDispatch, threeMFInAnyCaseReachesTheZIPReaderAndNoOtherLoader) {
+    test::TempDir dir;
+    for (const char* name : {"a.3mf", "b.3MF", "c.stl.3Mf"}) {
+        // A valid STL that is not a ZIP package: the 3MF loader's own error, no fallback.
+        try {
+            SceneLoader().load(dir.write(name, oneTriangle));
+            ADD_FAILURE() << name << " loaded";
+        } catch (const ZIPReader::ZIPError& e) {
+            EXPECT_EQ(e.errorCase(), ZIPReader::ZIPError::Case::invalidArchive) << name;
+        }
     }
 }
 
