@@ -25,8 +25,7 @@ ToolRun inspect(const std::string& args) {
     FILE* pipe = ::popen(command.c_str(), "r");
     char buffer[4096];
     size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.out.append(buffer, n);
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
     int status = ::pclose(pipe);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     std::ifstream err(errFile);
@@ -37,14 +36,11 @@ ToolRun inspect(const std::string& args) {
 TEST(InspectTool, printsTheSceneOfTheBundledExample) {
     ToolRun run = inspect(std::string("'") + KELVO_SOURCE_DIR + "/examples/torus-knot.stl'");
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(
-        run.out.find(R"("totals":{"nodes":2,"geometryNodes":1,"vertices":23040,"triangles":7680})"),
-        std::string::npos)
+    EXPECT_NE(run.out.find(R"("totals":{"nodes":2,"geometryNodes":1,"vertices":23040,"triangles":7680})"),
+              std::string::npos)
         << run.out.substr(0, 300);
-    EXPECT_NE(
-        run.out.find(
-            R"("lightingModel":"physicallyBased","diffuse":[0.7,0.7,0.7,1],"metalness":0.1,"roughness":0.6)"),
-        std::string::npos);
+    EXPECT_NE(run.out.find(R"("lightingModel":"physicallyBased","diffuse":[0.7,0.7,0.7,1],"metalness":0.1,"roughness":0.6)"),
+              std::string::npos);
     EXPECT_NE(run.out.find(R"("sources":["vertex","normal"])"), std::string::npos);
 }
 
@@ -55,8 +51,7 @@ TEST(InspectTool, failuresPrintOneLineAndNothingOnStdout) {
     EXPECT_EQ(run.err, "kelvo-inspect: x.OBJ: SceneLoader -3: Unsupported format: OBJ\n");
     run = inspect("/nonexistent-kelvo/m.stl");
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err,
-              "kelvo-inspect: /nonexistent-kelvo/m.stl: POSIX 2: No such file or directory\n");
+    EXPECT_EQ(run.err, "kelvo-inspect: /nonexistent-kelvo/m.stl: POSIX 2: No such file or directory\n");
 }
 
 TEST(InspectTool, brokenPackagesPrintTheZIPReadersCaseAndPayload) {

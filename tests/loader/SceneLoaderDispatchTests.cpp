@@ -38,14 +38,10 @@ TEST(SceneLoaderDispatch, unlistedExtensionsAreRefusedByTheGenericLoaderAsWritte
         const char* name;
         const char* message;
     } cases[] = {
-        {"x.obj", "Unsupported format: obj"},
-        {"x.OBJ", "Unsupported format: OBJ"},
-        {"x", "Unsupported format: "},
-        {"x.dae", "Unsupported format: dae"},
-        {"x.stl.dae", "Unsupported format: dae"},
-        {"x.fbx", "Unsupported format: fbx"},
-        {"x.PLY", "Unsupported format: PLY"},
-        {"x.usdz", "Unsupported format: usdz"},
+        {"x.obj", "Unsupported format: obj"},  {"x.OBJ", "Unsupported format: OBJ"},
+        {"x", "Unsupported format: "},         {"x.dae", "Unsupported format: dae"},
+        {"x.stl.dae", "Unsupported format: dae"}, {"x.fbx", "Unsupported format: fbx"},
+        {"x.PLY", "Unsupported format: PLY"},  {"x.usdz", "Unsupported format: usdz"},
     };
     for (const auto& c : cases) {
         // The content is a valid STL: the front door never looks at it.

@@ -45,8 +45,7 @@ constexpr const char* usage =
     "     kelvo-inspect: FILE: KelvoInspect.ZIPReader.ZIPError 2: invalidArchive\n"
     "  2  the command line was wrong\n";
 
-int fail(const std::string& file, const std::string& domain, long code,
-         const std::string& message) {
+int fail(const std::string& file, const std::string& domain, long code, const std::string& message) {
     std::fprintf(stderr, "kelvo-inspect: %s: %s %ld: %s\n", file.c_str(), domain.c_str(), code,
                  message.c_str());
     return 1;
