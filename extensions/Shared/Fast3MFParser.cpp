@@ -3,6 +3,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "extensions/Shared/ThreeMFNumbers.h"
 #include "platform/Foundation/UTF8.h"
 
@@ -28,11 +32,13 @@ bool matches(const std::uint8_t* at, std::string_view pattern) {
     return std::memcmp(at, pattern.data(), pattern.size()) == 0;
 }
 
+Index find(const std::uint8_t* b, Index from, Index end, std::uint8_t c);
+
 // Just after the first '>' at or after from + 1, or `end` when there is none.
 Index tagEnd(const std::uint8_t* b, Index from, Index end) {
     if (from + 1 >= end) return end;
-    const void* gt = std::memchr(b + from + 1, '>', static_cast<size_t>(end - from - 1));
-    return gt ? static_cast<const std::uint8_t*>(gt) - b + 1 : end;
+    const Index gt = find(b, from + 1, end, '>');
+    return gt < end ? gt + 1 : end;
 }
 
 // The index of the blank or tab before `name="` in [from, to), or -1.
@@ -111,18 +117,39 @@ std::optional<ThreeMFBuildItem> buildItem(const std::uint8_t* b, Index from, Ind
 void countOpenings(const std::uint8_t* b, Index n, Index& vertices, Index& triangles) {
     vertices = triangles = 0;
     const Index bound = n - 8;
-    Index i = 0;
-    while (i < bound) {
-        const void* lt = std::memchr(b + i, '<', static_cast<size_t>(bound - i));
-        if (!lt) break;
-        i = static_cast<const std::uint8_t*>(lt) - b;
+    auto count = [&](Index i) {
         if (matches(b + i, Fast3MFParser::vertexTag)) {
             ++vertices;
         } else if (i < n - 10 && matches(b + i, Fast3MFParser::triangleTag)) {
             ++triangles;
         }
-        ++i;
+    };
+    Index i = 0;
+#if defined(__SSE2__)
+    // Sixteen bytes per step: a bit mask of the '<' among them, then only those are tested.
+    const __m128i opening = _mm_set1_epi8('<');
+    for (; i + 16 <= bound; i += 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+        auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, opening)));
+        for (; mask != 0; mask &= mask - 1)
+            count(i + std::countr_zero(mask));
     }
+#endif
+    for (; i < bound; ++i) {
+        if (b[i] == '<') count(i);
+    }
+}
+
+// The first index at or after `from` holding `c`, or `end`. Elements of a model part are
+// mostly a few bytes apart, where a plain loop beats the call to memchr.
+Index find(const std::uint8_t* b, Index from, Index end, std::uint8_t c) {
+    const Index near = from + 16 < end ? from + 16 : end;
+    for (; from < near; ++from) {
+        if (b[from] == c) return from;
+    }
+    if (from >= end) return end;
+    const void* hit = std::memchr(b + from, c, static_cast<size_t>(end - from));
+    return hit ? static_cast<const std::uint8_t*>(hit) - b : end;
 }
 
 // Pass 2 over one model part, writing into buffers sized by pass 1.
@@ -137,12 +164,8 @@ public:
 
     void run() {
         Index i = 0;
-        while (i < n_) {
-            const void* lt = std::memchr(b_ + i, '<', static_cast<size_t>(n_ - i));
-            if (!lt) break;
-            i = static_cast<const std::uint8_t*>(lt) - b_;
+        while ((i = find(b_, i, n_, '<')) < n_)
             i = step(i);
-        }
         if (inMesh_) closeMesh();
     }
 
@@ -217,24 +240,14 @@ private:
         return i;
     }
 
-    // The attribute values are found through their '=' (a few per element, so memchr
-    // skips the rest): a match at k (white space, name, '=', '"') has its '=' at k + name
-    // length + 1, and taking the '=' in order takes the matches in order of k.
+    // The usual spelling, <vertex x="X" y="Y" z="Z", with each value starting at a number
+    // byte, is read straight through. For it the general rule finds the same values: no
+    // white space precedes these three matches, so each is its letter's first; and no '>'
+    // precedes them, so they lie inside the tag. Any other spelling takes the general path.
     Index vertex(Index i) {
-        const Index e = tagEnd(b_, i, n_);
         float xyz[3] = {0, 0, 0};
-        int found = 0;  // bit per coordinate
-        for (Index q = i + 2; q + 1 < e && found != 7; ++q) {
-            const void* eq = std::memchr(b_ + q, '=', static_cast<size_t>(e - 1 - q));
-            if (!eq) break;
-            q = static_cast<const std::uint8_t*>(eq) - b_;
-            const unsigned axis = static_cast<unsigned>(b_[q - 1]) - 'x';
-            if (axis < 3 && !(found & (1 << axis)) && isAttributeSpace(b_[q - 2]) &&
-                b_[q + 1] == '"') {
-                found |= 1 << axis;
-                xyz[axis] = parseCFloat(b_ + q + 2, b_ + n_).value;
-            }
-        }
+        Index e;
+        if (!usualVertex(i, xyz, e)) e = anyVertex(i, xyz);
         if (vertexCount_ < vertexCapacity_) {
             std::memcpy(positions_.data() + vertexCount_ * 12, xyz, 12);
             ++vertexCount_;
@@ -242,24 +255,95 @@ private:
         return e;
     }
 
-    Index triangle(Index i) {
+    bool usualVertex(Index i, float xyz[3], Index& e) const {
+        const std::uint8_t* p = b_ + i + 8;  // after "<vertex "
+        const std::uint8_t* end = b_ + n_;
+        for (int axis = 0; axis < 3; ++axis) {
+            if (axis > 0) {
+                if (end - p < 2 || p[0] != '"' || p[1] != ' ') return false;
+                p += 2;
+            }
+            if (end - p < 4 || p[0] != 'x' + axis || p[1] != '=' || p[2] != '"' ||
+                threeMFNumberDetail::isCSpace(p[3])) {
+                return false;
+            }
+            CFloatParse number = parseCFloat(p + 3, end);
+            xyz[axis] = number.value;
+            p = number.next;
+        }
+        e = tagEnd(b_, p - b_ - 1, n_);
+        return true;
+    }
+
+    // The attribute values are found through their '=' (a few per element, so the search
+    // skips the rest): a match at k (white space, name, '=', '"') has its '=' at k + name
+    // length + 1, and taking the '=' in order takes the matches in order of k.
+    Index anyVertex(Index i, float xyz[3]) const {
         const Index e = tagEnd(b_, i, n_);
+        int found = 0;  // bit per coordinate
+        for (Index q = i + 2; q + 1 < e && found != 7; ++q) {
+            q = find(b_, q, e - 1, '=');
+            if (q >= e - 1) break;
+            const unsigned axis = static_cast<unsigned>(b_[q - 1]) - 'x';
+            if (axis < 3 && !(found & (1 << axis)) && isAttributeSpace(b_[q - 2]) &&
+                b_[q + 1] == '"') {
+                found |= 1 << axis;
+                xyz[axis] = parseCFloat(b_ + q + 2, b_ + n_).value;
+            }
+        }
+        return e;
+    }
+
+    // As for vertices: <triangle v1="A" v2="B" v3="C" with each value starting at a digit is
+    // read straight through, anything else by the general rule.
+    Index triangle(Index i) {
         std::uint32_t v[3] = {0, 0, 0};
+        Index e;
+        if (!usualTriangle(i, v, e)) e = anyTriangle(i, v);
+        if (triangleCount_ < triangleCapacity_) {
+            std::memcpy(indices_.data() + triangleCount_ * 12, v, 12);
+            ++triangleCount_;
+        }
+        return e;
+    }
+
+    bool usualTriangle(Index i, std::uint32_t v[3], Index& e) const {
+        const std::uint8_t* p = b_ + i + 10;  // after "<triangle "
+        const std::uint8_t* end = b_ + n_;
+        for (int which = 0; which < 3; ++which) {
+            if (which > 0) {
+                if (end - p < 2 || p[0] != '"' || p[1] != ' ') return false;
+                p += 2;
+            }
+            if (end - p < 5 || p[0] != 'v' || p[1] != '1' + which || p[2] != '=' || p[3] != '"' ||
+                !threeMFNumberDetail::isDigit(p[4])) {
+                return false;
+            }
+            p += 4;
+            const std::uint8_t* digits = p;
+            std::uint64_t value = 0;  // may wrap past 19 digits; then read again below
+            while (p < end && threeMFNumberDetail::isDigit(*p))
+                value = value * 10 + (*p++ - '0');
+            // Nine digits cannot exceed 32 bits; longer values take the careful reader.
+            v[which] = p - digits <= 9 ? static_cast<std::uint32_t>(value)
+                                       : parseTriangleIndex(digits, end);
+        }
+        e = tagEnd(b_, p - b_ - 1, n_);
+        return true;
+    }
+
+    Index anyTriangle(Index i, std::uint32_t v[3]) const {
+        const Index e = tagEnd(b_, i, n_);
         int found = 0;
         for (Index q = i + 3; q + 1 < e && found != 7; ++q) {
-            const void* eq = std::memchr(b_ + q, '=', static_cast<size_t>(e - 1 - q));
-            if (!eq) break;
-            q = static_cast<const std::uint8_t*>(eq) - b_;
+            q = find(b_, q, e - 1, '=');
+            if (q >= e - 1) break;
             const unsigned which = static_cast<unsigned>(b_[q - 1]) - '1';
             if (which < 3 && !(found & (1 << which)) && b_[q - 2] == 'v' &&
                 isAttributeSpace(b_[q - 3]) && b_[q + 1] == '"') {
                 found |= 1 << which;
                 v[which] = parseTriangleIndex(b_ + q + 2, b_ + n_);
             }
-        }
-        if (triangleCount_ < triangleCapacity_) {
-            std::memcpy(indices_.data() + triangleCount_ * 12, v, 12);
-            ++triangleCount_;
         }
         return e;
     }

@@ -11,13 +11,8 @@ namespace kelvo {
 
 namespace {
 
-bool isCSpace(std::uint8_t c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');  // \t \n \v \f \r
-}
-
-bool isDigit(std::uint8_t c) {
-    return c >= '0' && c <= '9';
-}
+using threeMFNumberDetail::isCSpace;
+using threeMFNumberDetail::isDigit;
 
 // Every byte strtof can consume, whatever the form: digits, letters (exponents, hex digits,
 // inf, nan and nan's "(chars)"), '_', the parentheses, '.', and the signs.
@@ -60,7 +55,8 @@ CFloatParse parseWithCLibrary(const std::uint8_t* start, const std::uint8_t* end
 
 }  // namespace
 
-CFloatParse parseCFloat(const std::uint8_t* p, const std::uint8_t* end) {
+CFloatParse threeMFNumberDetail::parseCFloatInGeneral(const std::uint8_t* p,
+                                                      const std::uint8_t* end) {
     const std::uint8_t* q = p;
     while (q < end && isCSpace(*q))
         ++q;
@@ -80,29 +76,6 @@ CFloatParse parseCFloat(const std::uint8_t* p, const std::uint8_t* end) {
         }
     }
     return parseWithCLibrary(q, end, p);
-}
-
-std::uint32_t parseTriangleIndex(const std::uint8_t* p, const std::uint8_t* end) {
-    while (p < end && isCSpace(*p))
-        ++p;
-    bool negative = false;
-    if (p < end && (*p == '+' || *p == '-')) {
-        negative = *p == '-';
-        ++p;
-    }
-    constexpr std::uint64_t limit = 0xFFFFFFFFu;
-    std::uint64_t value = 0;
-    bool tooLarge = false;
-    while (p < end && isDigit(*p)) {
-        value = value * 10 + (*p - '0');
-        if (value > limit) {
-            tooLarge = true;
-            value = limit;  // keeps the product in range; the digits left do not matter
-        }
-        ++p;
-    }
-    if (tooLarge || (negative && value != 0)) return static_cast<std::uint32_t>(limit);
-    return static_cast<std::uint32_t>(value);
 }
 
 std::optional<std::uint32_t> parseWholeUInt32(std::string_view text) {
