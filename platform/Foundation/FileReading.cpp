@@ -35,7 +35,9 @@ ByteBuffer readFileContents(const std::filesystem::path& path) {
     // keep what was really read.
     ByteBuffer bytes;
     size_t capacity = info.st_size > 0 ? static_cast<size_t>(info.st_size) : 0;
-    bytes.resize(capacity);
+    // One byte more than the size, so the read that meets the end of an unchanged file has
+    // room and the buffer is never reallocated and copied (twice: grown, then shrunk).
+    bytes.resize(capacity + 1);
     size_t filled = 0;
     for (;;) {
         if (filled == bytes.size()) {
