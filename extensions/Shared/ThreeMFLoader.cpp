@@ -20,7 +20,7 @@
 // than 1032 x the package size, which entries that do not overlap can never exceed; and one
 // load makes at most one geometry node per 16 bytes of root model part (at least 4096),
 // while an honest part needs some 25 bytes of XML for every component or mesh it draws.
-#include <cmath>
+#include <algorithm>
 #include <memory>
 #include <set>
 #include <string_view>
