@@ -1,11 +1,214 @@
-// 3MF files. Until their own reader exists they go to the generic loader, which refuses
-// them by their extension.
+// 3MF packages: the package is read once, listed by the ZIP reader, its root model part and
+// the parts its components name are scanned, and what is found is assembled into a scene:
+//
+//   root -> container (a quarter turn about X: the package's Z-up becomes Y-up)
+//        -> build node (the first build item's transform; later items are ignored)
+//        -> one node per draw-list pair (a component's transform, or none)
+//        -> one geometry node per mesh, all sharing one grey material.
+//
+// The draw list: every mesh object of the root part that no local component uses
+// (standalone), then, in document order, each component's object, from the root part or
+// from the part its path names. Components resolve one level deep; build items select
+// nothing. Errors of the ZIP reader pass through; a component whose part cannot be found
+// or read is skipped; an empty draw list is the "SceneLoader" error -12.
+//
+// Hostile packages: the components of a small package could otherwise make it extract the
+// same deflated bytes again and again (through entries that overlap, or through paths that
+// fail and are retried), or multiply many components by many meshes under one object id.
+// So each entry is extracted and scanned at most once per load, failures included (a retry
+// would fail the same way); the component parts together may not need more output capacity
+// than 1032 x the package size, which entries that do not overlap can never exceed; and one
+// load makes at most one geometry node per 16 bytes of root model part (at least 4096),
+// while an honest part needs some 25 bytes of XML for every component or mesh it draws.
+#include <algorithm>
+#include <memory>
+#include <set>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "extensions/Shared/Fast3MFParser.h"
 #include "extensions/Shared/SceneLoader.h"
+#include "extensions/Shared/SceneLoaderError.h"
+#include "extensions/Shared/ZIPReader.h"
+#include "platform/Compression/RawDeflate.h"
+#include "platform/Foundation/FileReading.h"
 
 namespace kelvo {
 
+namespace {
+
+// -pi/2 as the double nearest to it.
+constexpr double zUpToYUpPitch = -1.5707963267948966;
+
+using MeshList = std::vector<ThreeMFMesh>;
+
+struct DrawPair {
+    MeshList* meshes;
+    const ThreeMFTransform* transform;  // null: the node keeps the identity
+};
+
+// The 12 numbers are the 4x4 matrix row by row without its last column (0, 0, 0, 1), which
+// is the scene graph's own row-vector layout: x' = t0 x + t3 y + t6 z + t9, and so on.
+Mat4 matrixFromTransform(const ThreeMFTransform& t) {
+    return {{{t[0], t[1], t[2], 0},
+             {t[3], t[4], t[5], 0},
+             {t[6], t[7], t[8], 0},
+             {t[9], t[10], t[11], 1}}};
+}
+
+// The model parts that components name, extracted and scanned at most once per entry.
+class ComponentParts {
+public:
+    explicit ComponentParts(const ZIPReader::Archive& archive)
+        : archive_(archive),
+          budget_(static_cast<std::int64_t>(rawDeflateOutputBound(archive.data.size()) - 1024)) {}
+
+    // The scan of the part `path` names, or null when it cannot be found or read.
+    Fast3MFParser::ParseResult* find(const std::string& path) {
+        std::string_view name = path;
+        if (!name.empty() && name.front() == '/') name.remove_prefix(1);  // one slash only
+        if (names_.empty()) indexNames();
+        auto named = names_.find(name);
+        if (named == names_.end()) return nullptr;  // entryNotFound(name), discarded
+        auto [cached, isNew] = parts_.try_emplace(named->second);
+        if (isNew) cached->second = load(archive_.entries[named->second]);
+        return cached->second.get();
+    }
+
+private:
+    // First entry of each name, as a walk in directory order would find it.
+    void indexNames() {
+        names_.reserve(archive_.entries.size());
+        for (size_t k = 0; k < archive_.entries.size(); ++k) {
+            names_.try_emplace(archive_.entries[k].name, k);
+        }
+    }
+
+    std::unique_ptr<Fast3MFParser::ParseResult> load(const CentralEntry& entry) {
+        const std::int64_t need = ZIPReader::extractionCapacity(entry);
+        if (need < 0 || need > budget_) return nullptr;
+        budget_ -= need;
+        try {
+            ByteBuffer bytes = ZIPReader::extractEntry(entry, archive_.data);
+            return std::make_unique<Fast3MFParser::ParseResult>(Fast3MFParser::parse(bytes));
+        } catch (const ZIPReader::ZIPError&) {
+            return nullptr;  // the component is skipped, the error discarded
+        }
+    }
+
+    const ZIPReader::Archive& archive_;
+    std::int64_t budget_;
+    std::unordered_map<std::string_view, size_t> names_;
+    std::unordered_map<size_t, std::unique_ptr<Fast3MFParser::ParseResult>> parts_;
+};
+
+MeshList* meshesOf(Fast3MFParser::ParseResult& part, std::uint32_t objectId) {
+    auto found = part.meshes.find(objectId);
+    return found != part.meshes.end() && !found->second.empty() ? &found->second : nullptr;
+}
+
+// The scene graph's sources share their buffers, so a mesh drawn by several components is
+// handed over once: its buffers move into shared storage on first use.
+struct SharedMesh {
+    std::shared_ptr<const ByteBuffer> positions, indices;
+};
+
+std::shared_ptr<Geometry> makeGeometry(const SharedMesh& shared, const ThreeMFMesh& mesh,
+                                       const std::shared_ptr<Material>& material) {
+    GeometrySource source;
+    source.data = shared.positions;
+    source.semantic = GeometrySemantic::vertex;
+    source.vectorCount = mesh.vertexCount;
+    source.floatComponents = true;
+    source.componentsPerVector = 3;
+    source.bytesPerComponent = 4;
+    source.dataOffset = 0;
+    source.dataStride = 12;
+    GeometryElement element;
+    element.data = shared.indices;
+    element.primitiveType = PrimitiveType::triangles;
+    element.primitiveCount = mesh.triangleCount;
+    element.bytesPerIndex = 4;
+    auto geometry = std::make_shared<Geometry>(std::vector<GeometrySource>{std::move(source)},
+                                               std::vector<GeometryElement>{std::move(element)});
+    geometry->materials = {material};
+    return geometry;
+}
+
+std::shared_ptr<Scene> buildScene(const std::vector<DrawPair>& drawList,
+                                  const Fast3MFParser::ParseResult& root,
+                                  std::int64_t geometryNodeBudget) {
+    auto scene = std::make_shared<Scene>();
+    auto container = Node::make();
+    Vec3 euler = container->eulerAngles();
+    container->setEulerAngles({zUpToYUpPitch, euler.y, euler.z});
+    scene->rootNode->addChildNode(container);
+
+    auto build = Node::make();
+    if (!root.buildItems.empty())
+        build->setTransform(matrixFromTransform(root.buildItems.front().transform));
+    container->addChildNode(build);
+
+    std::shared_ptr<Material> material = makeDefaultModelMaterial();
+    std::unordered_map<ThreeMFMesh*, SharedMesh> handedOver;
+    for (const DrawPair& pair : drawList) {
+        auto node = Node::make();
+        if (pair.transform) node->setTransform(matrixFromTransform(*pair.transform));
+        build->addChildNode(node);
+        for (ThreeMFMesh& mesh : *pair.meshes) {
+            if (mesh.vertexCount < 1 || mesh.triangleCount < 1) continue;
+            if (geometryNodeBudget <= 0) break;
+            --geometryNodeBudget;
+            auto [shared, isNew] = handedOver.try_emplace(&mesh);
+            if (isNew) {
+                shared->second.positions =
+                    std::make_shared<const ByteBuffer>(std::move(mesh.positionData));
+                shared->second.indices =
+                    std::make_shared<const ByteBuffer>(std::move(mesh.indexData));
+            }
+            node->addChildNode(Node::withGeometry(makeGeometry(shared->second, mesh, material)));
+        }
+    }
+    return scene;
+}
+
+}  // namespace
+
 std::shared_ptr<Scene> SceneLoader::load3MF(const std::filesystem::path& url) const {
-    return loadModelIO(url);
+    ZIPReader::Archive archive;
+    archive.data = readFileContents(url);
+    archive.entries = ZIPReader::readCentralDirectory(archive.data);
+
+    Fast3MFParser::ParseResult root;
+    std::int64_t geometryNodeBudget;
+    {
+        // The model part's bytes are needed only while it is scanned.
+        ByteBuffer model = ZIPReader::extractModelFile(archive);
+        root = Fast3MFParser::parse(model);
+        geometryNodeBudget =
+            std::max<std::int64_t>(4096, static_cast<std::int64_t>(model.size() / 16));
+    }
+
+    std::set<std::uint32_t> usedLocally;
+    for (const ThreeMFComponent& c : root.components) {
+        if (!c.path) usedLocally.insert(c.objectId);
+    }
+
+    std::vector<DrawPair> drawList;
+    for (auto& [objectId, meshes] : root.meshes) {
+        if (!usedLocally.count(objectId)) drawList.push_back({&meshes, nullptr});
+    }
+    ComponentParts parts(archive);
+    for (const ThreeMFComponent& c : root.components) {
+        Fast3MFParser::ParseResult* part = c.path ? parts.find(*c.path) : &root;
+        if (!part || part->meshes.empty()) continue;
+        if (MeshList* meshes = meshesOf(*part, c.objectId))
+            drawList.push_back({meshes, &c.transform});
+    }
+
+    if (drawList.empty()) throw sceneLoaderError(noMeshIn3MF, SceneLoaderMessage::noMeshIn3MF);
+    return buildScene(drawList, root, geometryNodeBudget);
 }
 
 }  // namespace kelvo

@@ -54,6 +54,23 @@ TEST(InspectTool, failuresPrintOneLineAndNothingOnStdout) {
     EXPECT_EQ(run.err, "kelvo-inspect: /nonexistent-kelvo/m.stl: POSIX 2: No such file or directory\n");
 }
 
+TEST(InspectTool, brokenPackagesPrintTheZIPReadersCaseAndPayload) {
+    test::TempDir dir;
+    auto notZIP = dir.write("broken.3mf", std::string(100, 'x'));
+    ToolRun run = inspect("'" + notZIP.string() + "'");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "kelvo-inspect: " + notZIP.string() +
+                           ": KelvoInspect.ZIPReader.ZIPError 2: invalidArchive\n");
+    // An empty package: a 23-byte file holding only an end record.
+    std::string empty = std::string(1, '\0') + "PK\x05\x06" + std::string(18, '\0');
+    auto noModel = dir.write("empty.3mf", empty);
+    run = inspect("'" + noModel.string() + "'");
+    EXPECT_EQ(run.err,
+              "kelvo-inspect: " + noModel.string() +
+                  ": KelvoInspect.ZIPReader.ZIPError 0: entryNotFound(\"3D/3dmodel.model\")\n");
+}
+
 TEST(InspectTool, commandLineHelpAndMistakes) {
     ToolRun help = inspect("--help");
     EXPECT_EQ(help.status, 0);

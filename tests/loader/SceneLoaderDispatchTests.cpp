@@ -3,6 +3,7 @@
 
 #include "extensions/Shared/SceneLoader.h"
 #include "extensions/Shared/SceneLoaderError.h"
+#include "extensions/Shared/ZIPReader.h"
 #include "tests/support/TestFiles.h"
 
 namespace kelvo {
@@ -69,6 +70,19 @@ TEST(SceneLoaderDispatch, voxInAnyCaseReachesTheVOXLoader) {
     } catch (const Error& e) {
         EXPECT_EQ(e.domain(), "POSIX");
         EXPECT_EQ(e.code(), ENOENT);
+    }
+}
+
+TEST(SceneLoaderDispatch, threeMFInAnyCaseReachesTheZIPReaderAndNoOtherLoader) {
+    test::TempDir dir;
+    for (const char* name : {"a.3mf", "b.3MF", "c.stl.3Mf"}) {
+        // A valid STL that is not a ZIP package: the 3MF loader's own error, no fallback.
+        try {
+            SceneLoader().load(dir.write(name, oneTriangle));
+            ADD_FAILURE() << name << " loaded";
+        } catch (const ZIPReader::ZIPError& e) {
+            EXPECT_EQ(e.errorCase(), ZIPReader::ZIPError::Case::invalidArchive) << name;
+        }
     }
 }
 

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "extensions/Shared/SceneLoader.h"
+#include "extensions/Shared/ZIPReader.h"
 #include "platform/Foundation/Error.h"
 #include "tools/kelvo-inspect/SceneJSON.h"
 
@@ -17,9 +18,10 @@ constexpr const char* usage =
     "Usage: kelvo-inspect [OPTION]... FILE\n"
     "Load a 3D model file with Kelvo's loaders and print the scene as JSON.\n"
     "\n"
-    "The loader is chosen by the file's extension: .stl (binary and ASCII) and\n"
-    ".vox; .3mf, .glb, .gltf, .obj, .ply, .fbx and the USD family as their\n"
-    "loaders become available. Every other extension is refused.\n"
+    "The loader is chosen by the file's extension: .stl (binary and ASCII),\n"
+    ".3mf (ZIP packages of 3MF model parts) and .vox (voxel models); .glb,\n"
+    ".gltf, .obj, .ply, .fbx and the USD family as their loaders become\n"
+    "available. Every other extension is refused.\n"
     "\n"
     "Options:\n"
     "  -h, --help     show this help and exit\n"
@@ -38,7 +40,9 @@ constexpr const char* usage =
     "Exit status:\n"
     "  0  the scene was printed\n"
     "  1  the file could not be loaded; standard output stays empty and standard\n"
-    "     error says why: kelvo-inspect: FILE: DOMAIN CODE: MESSAGE\n"
+    "     error says why: kelvo-inspect: FILE: DOMAIN CODE: MESSAGE; a broken 3MF\n"
+    "     package gives the ZIP reader's error, for example\n"
+    "     kelvo-inspect: FILE: KelvoInspect.ZIPReader.ZIPError 2: invalidArchive\n"
     "  2  the command line was wrong\n";
 
 int fail(const std::string& file, const std::string& domain, long code, const std::string& message) {
@@ -52,6 +56,9 @@ int usageError(const char* message) {
                  message);
     return 2;
 }
+
+// The name this tool goes by as a deliverable, in the domains of errors it hands on.
+constexpr std::string_view deliverableName = "KelvoInspect";
 
 }  // namespace
 
@@ -88,6 +95,11 @@ int main(int argc, char** argv) {
         std::string json = kelvo::sceneToJSON(*scene, file);
         std::fwrite(json.data(), 1, json.size(), stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
+    } catch (const kelvo::ZIPReader::ZIPError& zipError) {
+        // Hosts see the platform error, whose description is only generic; the tool adds
+        // the case and payload so a user learns what is wrong with the package.
+        kelvo::Error error = kelvo::platformError(zipError, deliverableName);
+        return fail(file, error.domain(), error.code(), zipError.what());
     } catch (const kelvo::Error& error) {
         return fail(file, error.domain(), error.code(), error.localizedDescription());
     } catch (const std::bad_alloc&) {

@@ -1,0 +1,417 @@
+#include "extensions/Shared/Fast3MFParser.h"
+
+#include <bit>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "extensions/Shared/ThreeMFNumbers.h"
+#include "platform/Foundation/UTF8.h"
+
+namespace kelvo {
+
+static_assert(std::endian::native == std::endian::little,
+              "the output buffers are written as little-endian machine words");
+
+namespace {
+
+using Index = std::int64_t;
+
+// Blank or tab: the separators before id, objectid, path, p:path and transform.
+bool isBlankOrTab(std::uint8_t c) {
+    return c == ' ' || c == '\t';
+}
+// The four separators before vertex coordinates and triangle indices.
+bool isAttributeSpace(std::uint8_t c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+bool matches(const std::uint8_t* at, std::string_view pattern) {
+    return std::memcmp(at, pattern.data(), pattern.size()) == 0;
+}
+
+Index find(const std::uint8_t* b, Index from, Index end, std::uint8_t c);
+
+// Just after the first '>' at or after from + 1, or `end` when there is none.
+Index tagEnd(const std::uint8_t* b, Index from, Index end) {
+    if (from + 1 >= end) return end;
+    const Index gt = find(b, from + 1, end, '>');
+    return gt < end ? gt + 1 : end;
+}
+
+// The index of the blank or tab before `name="` in [from, to), or -1.
+Index findAttribute(const std::uint8_t* b, Index from, Index to, std::string_view name) {
+    const Index length = static_cast<Index>(name.size());
+    const Index limit = to - length - 2;
+    for (Index k = from; k < limit; ++k) {
+        if (isBlankOrTab(b[k]) && b[k + 1 + length] == '=' && b[k + 2 + length] == '"' &&
+            std::memcmp(b + k + 1, name.data(), name.size()) == 0) {
+            return k;
+        }
+    }
+    return -1;
+}
+
+// The attribute's value as bytes (no copy), or nothing (absent, empty or not UTF-8).
+std::optional<std::string_view> stringAttribute(const std::uint8_t* b, Index from, Index to,
+                                                std::string_view name) {
+    const Index k = findAttribute(b, from, to, name);
+    if (k < 0) return std::nullopt;
+    const Index start = k + static_cast<Index>(name.size()) + 3;
+    if (start >= to || b[start] == '"') return std::nullopt;
+    const void* quote = std::memchr(b + start, '"', static_cast<size_t>(to - start));
+    const Index end = quote ? static_cast<const std::uint8_t*>(quote) - b : to;
+    ByteSpan value(b + start, static_cast<size_t>(end - start));
+    if (!isValidUTF8(value)) return std::nullopt;
+    return std::string_view(reinterpret_cast<const char*>(value.data()), value.size());
+}
+
+// `dataEnd` bounds the number reader, which may run past the tag where strtof would.
+ThreeMFTransform transformAttribute(const std::uint8_t* b, Index from, Index to, Index dataEnd) {
+    const Index k = findAttribute(b, from, to, "transform");
+    if (k < 0) return threeMFIdentityTransform;
+    ThreeMFTransform values{};
+    const std::uint8_t* p = b + k + 12;  // after ` transform="`
+    const std::uint8_t* end = b + dataEnd;
+    int count = 0;
+    while (count < 12) {
+        CFloatParse number = parseCFloat(p, end);
+        if (number.next == p) break;
+        values[count++] = number.value;
+        p = number.next;
+        while (p < end && isBlankOrTab(*p))
+            ++p;
+    }
+    return count == 12 ? values : threeMFIdentityTransform;
+}
+
+std::optional<std::uint32_t> objectIdAttribute(const std::uint8_t* b, Index from, Index to) {
+    std::optional<std::string_view> text = stringAttribute(b, from, to, "objectid");
+    return text ? parseWholeUInt32(*text) : std::nullopt;
+}
+
+std::optional<ThreeMFComponent> component(const std::uint8_t* b, Index from, Index to,
+                                          Index dataEnd) {
+    std::optional<std::uint32_t> objectId = objectIdAttribute(b, from, to);
+    if (!objectId) return std::nullopt;
+    ThreeMFComponent record;
+    std::optional<std::string_view> path = stringAttribute(b, from, to, "p:path");
+    if (!path) path = stringAttribute(b, from, to, "path");
+    if (path) record.path = std::string(*path);
+    record.objectId = *objectId;
+    record.transform = transformAttribute(b, from, to, dataEnd);
+    return record;
+}
+
+std::optional<ThreeMFBuildItem> buildItem(const std::uint8_t* b, Index from, Index to,
+                                          Index dataEnd) {
+    std::optional<std::uint32_t> objectId = objectIdAttribute(b, from, to);
+    if (!objectId) return std::nullopt;
+    return ThreeMFBuildItem{*objectId, transformAttribute(b, from, to, dataEnd)};
+}
+
+// Pass 1: upper bounds of the vertices and triangles pass 2 can write. Pass 2 recognises
+// an opening only at an index that passes the same test here, so it never writes more.
+void countOpenings(const std::uint8_t* b, Index n, Index& vertices, Index& triangles) {
+    vertices = triangles = 0;
+    const Index bound = n - 8;
+    auto count = [&](Index i) {
+        if (matches(b + i, Fast3MFParser::vertexTag)) {
+            ++vertices;
+        } else if (i < n - 10 && matches(b + i, Fast3MFParser::triangleTag)) {
+            ++triangles;
+        }
+    };
+    Index i = 0;
+#if defined(__SSE2__)
+    // Sixteen bytes per step: a bit mask of the '<' among them, then only those are tested.
+    const __m128i opening = _mm_set1_epi8('<');
+    for (; i + 16 <= bound; i += 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+        auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, opening)));
+        for (; mask != 0; mask &= mask - 1)
+            count(i + std::countr_zero(mask));
+    }
+#endif
+    for (; i < bound; ++i) {
+        if (b[i] == '<') count(i);
+    }
+}
+
+// The first index at or after `from` holding `c`, or `end`. Elements of a model part are
+// mostly a few bytes apart, where a plain loop beats the call to memchr.
+Index find(const std::uint8_t* b, Index from, Index end, std::uint8_t c) {
+    const Index near = from + 16 < end ? from + 16 : end;
+    for (; from < near; ++from) {
+        if (b[from] == c) return from;
+    }
+    if (from >= end) return end;
+    const void* hit = std::memchr(b + from, c, static_cast<size_t>(end - from));
+    return hit ? static_cast<const std::uint8_t*>(hit) - b : end;
+}
+
+// Pass 2 over one model part, writing into buffers sized by pass 1.
+class Scanner {
+public:
+    Scanner(ByteSpan data, Fast3MFParser::ParseResult& result)
+        : b_(data.data()), n_(static_cast<Index>(data.size())), result_(result) {
+        countOpenings(b_, n_, vertexCapacity_, triangleCapacity_);
+        positions_.resize(static_cast<size_t>(vertexCapacity_) * 12);
+        indices_.resize(static_cast<size_t>(triangleCapacity_) * 12);
+    }
+
+    void run() {
+        Index i = 0;
+        while ((i = find(b_, i, n_, '<')) < n_)
+            i = step(i);
+        if (inMesh_) closeMesh();
+    }
+
+private:
+    // One element at the '<' at i; returns where scanning goes on. The seven patterns
+    // differ in their second byte, so at most one can match and the order of the tests
+    // cannot matter; each is tried only below its own bound.
+    Index step(Index i) {
+        const std::uint8_t second = i + 1 < n_ ? b_[i + 1] : 0;
+        switch (second) {
+            case 'o':
+                if (i < n_ - 8 && matches(b_ + i, Fast3MFParser::objectTag)) return object(i);
+                break;
+            case '/':
+                if (inMesh_ && i < n_ - 6 && matches(b_ + i, Fast3MFParser::meshEnd)) {
+                    closeMesh();
+                    return i + 6;
+                }
+                break;
+            case 'v':
+                if (inMesh_ && i < n_ - 8 && matches(b_ + i, Fast3MFParser::vertexTag)) {
+                    return vertex(i);
+                }
+                break;
+            case 't':
+                if (inMesh_ && i < n_ - 10 && matches(b_ + i, Fast3MFParser::triangleTag)) {
+                    return triangle(i);
+                }
+                break;
+            case 'm':
+                if (!inMesh_ && i < n_ - 5 && matches(b_ + i, Fast3MFParser::meshStart)) {
+                    return openMesh(i + 5);
+                }
+                break;
+            case 'c':
+                if (i < n_ - 12 && matches(b_ + i, Fast3MFParser::componentTag)) {
+                    const Index e = tagEnd(b_, i, n_);
+                    if (auto c = component(b_, i, e, n_))
+                        result_.components.push_back(std::move(*c));
+                    return e;
+                }
+                break;
+            case 'i':
+                if (i < n_ - 6 && matches(b_ + i, Fast3MFParser::itemTag)) {
+                    const Index e = tagEnd(b_, i, n_);
+                    if (auto item = buildItem(b_, i, e, n_)) result_.buildItems.push_back(*item);
+                    return e;
+                }
+                break;
+            default:
+                break;
+        }
+        return i + 1;
+    }
+
+    Index object(Index i) {
+        const Index e = tagEnd(b_, i, n_);
+        if (std::optional<std::string_view> id = stringAttribute(b_, i, e, "id")) {
+            if (std::optional<std::uint32_t> value = parseWholeUInt32(*id)) objectId_ = *value;
+        }
+        return e;
+    }
+
+    // `i` is just after "<mesh".
+    Index openMesh(Index i) {
+        const std::uint8_t c = b_[i];
+        if (c == '\t' || c == '\n' || c == '\r' || c == ' ' || c == '/' || c == '>') {
+            inMesh_ = true;
+            meshFirstVertex_ = vertexCount_;
+            meshFirstTriangle_ = triangleCount_;
+        }
+        return i;
+    }
+
+    // The usual spelling, <vertex x="X" y="Y" z="Z", with each value starting at a number
+    // byte, is read straight through. For it the general rule finds the same values: no
+    // white space precedes these three matches, so each is its letter's first; and no '>'
+    // precedes them, so they lie inside the tag. Any other spelling takes the general path.
+    Index vertex(Index i) {
+        float xyz[3] = {0, 0, 0};
+        Index e;
+        if (!usualVertex(i, xyz, e)) e = anyVertex(i, xyz);
+        if (vertexCount_ < vertexCapacity_) {
+            std::memcpy(positions_.data() + vertexCount_ * 12, xyz, 12);
+            ++vertexCount_;
+        }
+        return e;
+    }
+
+    bool usualVertex(Index i, float xyz[3], Index& e) const {
+        const std::uint8_t* p = b_ + i + 8;  // after "<vertex "
+        const std::uint8_t* end = b_ + n_;
+        for (int axis = 0; axis < 3; ++axis) {
+            if (axis > 0) {
+                if (end - p < 2 || p[0] != '"' || p[1] != ' ') return false;
+                p += 2;
+            }
+            if (end - p < 4 || p[0] != 'x' + axis || p[1] != '=' || p[2] != '"' ||
+                threeMFNumberDetail::isCSpace(p[3])) {
+                return false;
+            }
+            CFloatParse number = parseCFloat(p + 3, end);
+            xyz[axis] = number.value;
+            p = number.next;
+        }
+        e = tagEnd(b_, p - b_ - 1, n_);
+        return true;
+    }
+
+    // The attribute values are found through their '=' (a few per element, so the search
+    // skips the rest): a match at k (white space, name, '=', '"') has its '=' at k + name
+    // length + 1, and taking the '=' in order takes the matches in order of k.
+    Index anyVertex(Index i, float xyz[3]) const {
+        const Index e = tagEnd(b_, i, n_);
+        int found = 0;  // bit per coordinate
+        for (Index q = i + 2; q + 1 < e && found != 7; ++q) {
+            q = find(b_, q, e - 1, '=');
+            if (q >= e - 1) break;
+            const unsigned axis = static_cast<unsigned>(b_[q - 1]) - 'x';
+            if (axis < 3 && !(found & (1 << axis)) && isAttributeSpace(b_[q - 2]) &&
+                b_[q + 1] == '"') {
+                found |= 1 << axis;
+                xyz[axis] = parseCFloat(b_ + q + 2, b_ + n_).value;
+            }
+        }
+        return e;
+    }
+
+    // As for vertices: <triangle v1="A" v2="B" v3="C" with each value starting at a digit is
+    // read straight through, anything else by the general rule.
+    Index triangle(Index i) {
+        std::uint32_t v[3] = {0, 0, 0};
+        Index e;
+        if (!usualTriangle(i, v, e)) e = anyTriangle(i, v);
+        if (triangleCount_ < triangleCapacity_) {
+            std::memcpy(indices_.data() + triangleCount_ * 12, v, 12);
+            ++triangleCount_;
+        }
+        return e;
+    }
+
+    bool usualTriangle(Index i, std::uint32_t v[3], Index& e) const {
+        const std::uint8_t* p = b_ + i + 10;  // after "<triangle "
+        const std::uint8_t* end = b_ + n_;
+        for (int which = 0; which < 3; ++which) {
+            if (which > 0) {
+                if (end - p < 2 || p[0] != '"' || p[1] != ' ') return false;
+                p += 2;
+            }
+            if (end - p < 5 || p[0] != 'v' || p[1] != '1' + which || p[2] != '=' || p[3] != '"' ||
+                !threeMFNumberDetail::isDigit(p[4])) {
+                return false;
+            }
+            p += 4;
+            const std::uint8_t* digits = p;
+            std::uint64_t value = 0;  // may wrap past 19 digits; then read again below
+            while (p < end && threeMFNumberDetail::isDigit(*p))
+                value = value * 10 + (*p++ - '0');
+            // Nine digits cannot exceed 32 bits; longer values take the careful reader.
+            v[which] = p - digits <= 9 ? static_cast<std::uint32_t>(value)
+                                       : parseTriangleIndex(digits, end);
+        }
+        e = tagEnd(b_, p - b_ - 1, n_);
+        return true;
+    }
+
+    Index anyTriangle(Index i, std::uint32_t v[3]) const {
+        const Index e = tagEnd(b_, i, n_);
+        int found = 0;
+        for (Index q = i + 3; q + 1 < e && found != 7; ++q) {
+            q = find(b_, q, e - 1, '=');
+            if (q >= e - 1) break;
+            const unsigned which = static_cast<unsigned>(b_[q - 1]) - '1';
+            if (which < 3 && !(found & (1 << which)) && b_[q - 2] == 'v' &&
+                isAttributeSpace(b_[q - 3]) && b_[q + 1] == '"') {
+                found |= 1 << which;
+                v[which] = parseTriangleIndex(b_ + q + 2, b_ + n_);
+            }
+        }
+        return e;
+    }
+
+    void closeMesh() {
+        inMesh_ = false;
+        const Index vertices = vertexCount_ - meshFirstVertex_;
+        const Index triangles = triangleCount_ - meshFirstTriangle_;
+        if (vertices < 1 || triangles < 1) return;
+        ThreeMFMesh mesh;
+        mesh.positionData = takeRange(positions_, meshFirstVertex_, vertices, vertexCapacity_);
+        mesh.indexData = takeRange(indices_, meshFirstTriangle_, triangles, triangleCapacity_);
+        mesh.vertexCount = vertices;
+        mesh.triangleCount = triangles;
+        result_.meshes[objectId_].push_back(std::move(mesh));
+    }
+
+    // The mesh's records [first, first + count) of a shared buffer. A mesh that covers the
+    // whole buffer (the usual single-mesh part) takes it without a copy; nothing can be
+    // written to the buffer afterwards, since its capacity is used up.
+    static ByteBuffer takeRange(ByteBuffer& shared, Index first, Index count, Index capacity) {
+        if (first == 0 && count == capacity) return std::move(shared);
+        const std::uint8_t* begin = shared.data() + first * 12;
+        return ByteBuffer(begin, begin + count * 12);
+    }
+
+    const std::uint8_t* b_;
+    const Index n_;
+    Fast3MFParser::ParseResult& result_;
+    ByteBuffer positions_, indices_;
+    Index vertexCapacity_ = 0, triangleCapacity_ = 0;
+    Index vertexCount_ = 0, triangleCount_ = 0;
+    Index meshFirstVertex_ = 0, meshFirstTriangle_ = 0;
+    std::uint32_t objectId_ = 0;
+    bool inMesh_ = false;
+};
+
+}  // namespace
+
+Fast3MFParser::ParseResult Fast3MFParser::parse(ByteSpan data) {
+    ParseResult result;
+    Scanner scanner(data, result);
+    scanner.run();
+    return result;
+}
+
+std::optional<std::string> Fast3MFParser::parseStringAttr(ByteSpan bytes, size_t from, size_t to,
+                                                          std::string_view name) {
+    std::optional<std::string_view> value =
+        stringAttribute(bytes.data(), static_cast<Index>(from), static_cast<Index>(to), name);
+    return value ? std::optional<std::string>(*value) : std::nullopt;
+}
+
+ThreeMFTransform Fast3MFParser::parseTransformAttr(ByteSpan bytes, size_t from, size_t to) {
+    return transformAttribute(bytes.data(), static_cast<Index>(from), static_cast<Index>(to),
+                              static_cast<Index>(bytes.size()));
+}
+
+std::optional<ThreeMFComponent> Fast3MFParser::parseComponent(ByteSpan bytes, size_t from,
+                                                              size_t to) {
+    return component(bytes.data(), static_cast<Index>(from), static_cast<Index>(to),
+                     static_cast<Index>(bytes.size()));
+}
+
+std::optional<ThreeMFBuildItem> Fast3MFParser::parseBuildItem(ByteSpan bytes, size_t from,
+                                                              size_t to) {
+    return buildItem(bytes.data(), static_cast<Index>(from), static_cast<Index>(to),
+                     static_cast<Index>(bytes.size()));
+}
+
+}  // namespace kelvo

@@ -1,0 +1,138 @@
+// Every 3MF of the shared corpus loads, or fails with the error the reader's rules give it;
+// and no prefix of a real package or model part can make the reader or the scanner misbehave.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "extensions/Shared/Fast3MFParser.h"
+#include "extensions/Shared/SceneLoader.h"
+#include "extensions/Shared/ZIPReader.h"
+#include "platform/Foundation/FileReading.h"
+#include "tests/support/TestFiles.h"
+
+namespace kelvo {
+namespace {
+
+using ZIPError = ZIPReader::ZIPError;
+
+struct Totals {
+    std::int64_t triangles = 0, geometryNodes = 0;
+};
+
+Totals totals(const Node& node) {
+    Totals t;
+    if (node.geometry) t = {node.geometry->triangleCount(), 1};
+    for (const auto& c : node.childNodes()) {
+        Totals sub = totals(*c);
+        t.triangles += sub.triangles;
+        t.geometryNodes += sub.geometryNodes;
+    }
+    return t;
+}
+
+// "12/1": triangles and geometry nodes; otherwise the error as "domain code".
+std::string outcome(const std::filesystem::path& file) {
+    try {
+        Totals t = totals(*SceneLoader().load(file)->rootNode);
+        return std::to_string(t.triangles) + "/" + std::to_string(t.geometryNodes);
+    } catch (const ZIPError& e) {
+        return std::string("ZIPError ") + e.what();
+    } catch (const Error& e) {
+        return e.domain() + " " + std::to_string(e.code());
+    }
+}
+
+TEST(ThreeMFCorpus, everyPackageLoadsOrFailsByTheRules) {
+    KELVO_REQUIRE_CORPUS();
+    const std::map<std::string, std::string> expected = {
+        {"8_extruders.3mf", "96/8"},
+        // The root part is named only by the package relationships, which are not read.
+        {"Box_OverrideCustom.3mf", "ZIPError entryNotFound(\"3D/3dmodel.model\")"},
+        {"Box_ȣ𧜡𣎃.3mf", "48/1"},
+        {"HierarchicalComponent.3mf", "12/1"},
+        // ZIP64: the directory offset is the marker FFFFFFFF, so no entry is listed.
+        {"SphereInACage.3mf", "ZIPError entryNotFound(\"3D/3dmodel.model\")"},
+        {"Texture_093.3mf", "5072/1"},
+        {"WagonWithWheels.3mf", "ZIPError entryNotFound(\"3D/3dmodel.model\")"},
+        {"box.3mf", "12/1"},
+        {"box_prod.3mf", "12/1"},
+        {"box_sliced.3mf", "12/1"},
+        {"cam_51476_test.3mf", "130614/1"},
+        // Two meshes, each drawn through its component; the assemblies above them add nothing.
+        {"counterXP.3MF", "23214/2"},
+        {"cube_gears.3mf", "25692/17"},
+        // Build items that name other parts are not followed; the root part has no mesh.
+        {"cube_gears_prod_req.3mf", "SceneLoader -12"},
+        {"detachedmodel.3mf", "1296/27"},
+        {"empty_file.3mf", "ZIPError invalidArchive"},
+        {"featuretype.3MF", "2208/1"},
+        {"heartgears.3mf", "30636/1"},
+        {"keystore_encrypted.3mf", "ZIPError entryNotFound(\"3D/3dmodel.model\")"},
+        {"multiple_cylinders.3mf", "88/1"},
+        {"multipletextures.3mf", "96692/1"},
+        {"multiprop-metallic.3mf", "12/1"},
+        {"multiprop-opaque.3mf", "12/1"},
+        {"production_components.3mf", "8/2"},
+        // A beam lattice: its mesh has vertices and no triangle.
+        {"pyramid.3mf", "SceneLoader -12"},
+        {"pyramid_vertexcolor.3mf", "4/1"},
+        // ZIP64: the model part's sizes are the marker FFFFFFFF.
+        {"pyramids.3mf", "ZIPError invalidArchive"},
+        {"random_bits.3mf", "ZIPError invalidArchive"},
+        {"rhombicuboctahedron_color.3mf", "44/1"},
+        {"seam_test_object.3mf", "225154/1"},
+        {"smiley_nested_group.3mf", "96/8"},
+        {"sphere_logo.3mf", "3032/1"},
+        {"spinal implant.3mf", "5672/1"},
+        {"texturecube_with_EscapeCharacters.3mf", "12/1"},
+        {"unit_meters.3mf", "12/1"},
+        {"Geräte/Büchse.3mf", "12/1"},
+    };
+    const std::filesystem::path dir = test::corpusDir() / "3mf";
+    size_t seen = 0;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(dir)) {
+        std::string ext = item.path().extension().string();
+        std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
+        if (ext != ".3mf") continue;
+        const std::string name = std::filesystem::relative(item.path(), dir).string();
+        auto want = expected.find(name);
+        if (want == expected.end()) {
+            ADD_FAILURE() << "not in the table: " << name << " -> " << outcome(item.path());
+            continue;
+        }
+        ++seen;
+        EXPECT_EQ(outcome(item.path()), want->second) << name;
+    }
+    EXPECT_EQ(seen, expected.size());
+}
+
+// Every prefix of a real package, in a buffer of exactly that size so a sanitizer sees any
+// read past it, fails to list; every prefix of a real model part scans to buffers that
+// agree with their counts.
+TEST(ThreeMFCorpus, everyPrefixFailsOrScansCleanly) {
+    KELVO_REQUIRE_CORPUS();
+    for (const char* file : {"box.3mf", "production_components.3mf", "detachedmodel.3mf"}) {
+        const ByteBuffer whole = readFileContents(test::corpusDir() / "3mf" / file);
+        for (size_t n = 0; n < whole.size(); ++n) {
+            const ByteBuffer prefix(whole.begin(), whole.begin() + n);
+            EXPECT_THROW(ZIPReader::readCentralDirectory(prefix), ZIPError) << file << " " << n;
+        }
+        ZIPReader::Archive archive{whole, ZIPReader::readCentralDirectory(whole)};
+        const ByteBuffer xml = ZIPReader::extractModelFile(archive);
+        for (size_t n = 0; n <= xml.size(); ++n) {
+            for (const auto& [id, meshes] :
+                 Fast3MFParser::parse(ByteBuffer(xml.begin(), xml.begin() + n)).meshes) {
+                for (const ThreeMFMesh& m : meshes) {
+                    ASSERT_EQ(m.positionData.size(), static_cast<size_t>(m.vertexCount) * 12)
+                        << file << " " << n;
+                    ASSERT_EQ(m.indexData.size(), static_cast<size_t>(m.triangleCount) * 12)
+                        << file << " " << n;
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kelvo

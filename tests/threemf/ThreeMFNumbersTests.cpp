@@ -1,0 +1,164 @@
+// The scanner's numbers are the C library's numbers in the C locale: bit for bit against
+// strtof_l and strtoul on tricky and random texts, and under a decimal-comma locale.
+#include <gtest/gtest.h>
+#include <locale.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <random>
+
+#include "extensions/Shared/Fast3MFParser.h"
+#include "extensions/Shared/ThreeMFNumbers.h"
+
+namespace kelvo {
+namespace {
+
+const std::uint8_t* bytes(const std::string& s) {
+    return reinterpret_cast<const std::uint8_t*>(s.data());
+}
+
+void expectSameAsCLibrary(const std::string& text) {
+    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    char* stop = nullptr;
+    const float expected = strtof_l(text.c_str(), &stop, c);
+    CFloatParse got = parseCFloat(bytes(text), bytes(text) + text.size());
+    EXPECT_EQ(std::memcmp(&got.value, &expected, 4), 0) << '"' << text << "\" gives " << got.value;
+    EXPECT_EQ(got.next - bytes(text), stop - text.c_str()) << '"' << text << '"';
+}
+
+TEST(ThreeMFNumbers, floatsMatchTheCLibraryOnTrickyTexts) {
+    for (const char* text : {"0",
+                             "-0",
+                             "+0",
+                             "1.",
+                             ".5",
+                             "-.5",
+                             ".",
+                             "-",
+                             "e5",
+                             "1e",
+                             "1e+",
+                             "1e-3x",
+                             "  \t\n\v\f\r2.5",
+                             "3.4028235e38",
+                             "3.4028236e38",
+                             "1e39",
+                             "1e-46",
+                             "7e-46",
+                             "1.17549435e-38",
+                             "16777217",
+                             "0.1",
+                             "33554431.0",
+                             "123456789012345678901234567890",
+                             "1.000000059604644775390625",
+                             "1.00000005960464477539062500001",
+                             "2.5e-4294967296",
+                             "1e99999999999999999999",
+                             "0x1p3",
+                             "-0X1.8P+1",
+                             "0x",
+                             "0x.8",
+                             "inf",
+                             "-Infinity",
+                             "INFINITE",
+                             "nan",
+                             "-NaN",
+                             "nan(123)",
+                             "nan(x",
+                             "1,5",
+                             "\xff",
+                             "12.5\"",
+                             "1e5.5"}) {
+        expectSameAsCLibrary(text);
+    }
+    expectSameAsCLibrary("0." + std::string(400, '0') + "1e400");
+    // Decimals whose nearest double lies exactly halfway between two floats.
+    expectSameAsCLibrary("1.0000000596046447753906250");
+    expectSameAsCLibrary("16777217.0");
+}
+
+TEST(ThreeMFNumbers, floatsMatchTheCLibraryOnRandomTexts) {
+    const std::string alphabet = "01234567890123456789..eE+-xXpPaAfFinINtyT()_ \t\n\"";
+    std::mt19937 random(1234);
+    for (int k = 0; k < 200000 && !HasFailure(); ++k) {
+        std::string text(1 + random() % 24, ' ');
+        for (char& c : text)
+            c = alphabet[random() % alphabet.size()];
+        expectSameAsCLibrary(text);
+    }
+    for (int k = 0; k < 200000 && !HasFailure(); ++k) {  // the decimals slicers write
+        char text[64];
+        std::snprintf(text, sizeof text, "%.*f", static_cast<int>(random() % 12),
+                      std::ldexp(static_cast<double>(random()), -static_cast<int>(random() % 40)));
+        expectSameAsCLibrary(text);
+    }
+}
+
+TEST(ThreeMFNumbers, readersNeverLookPastTheirEnd) {
+    const std::string text = "12.34", hex = "0x1p3";
+    EXPECT_EQ(parseCFloat(bytes(text), bytes(text) + 3).value, 12.0f);
+    EXPECT_EQ(parseCFloat(bytes(hex), bytes(hex) + 3).value, 1.0f);
+    EXPECT_EQ(parseTriangleIndex(bytes(text), bytes(text) + 1), 1u);
+}
+
+TEST(ThreeMFNumbers, indicesAreStrtoulNarrowedSafely) {
+    for (std::string text : {"0", " \t\n+12x", "-0", "4294967295",
+                             "00000000000000000000004294967295", "", "x", " 42 43"}) {
+        EXPECT_EQ(parseTriangleIndex(bytes(text), bytes(text) + text.size()),
+                  std::strtoul(text.c_str(), nullptr, 10))
+            << text;
+    }
+    // Whatever strtoul gives beyond 32 bits, negative values included, becomes the one
+    // index no mesh can reach.
+    for (std::string text :
+         {"4294967296", "-1", "-4294967295", "18446744073709551615", "-99999999999999999999999"}) {
+        EXPECT_GT(std::strtoul(text.c_str(), nullptr, 10), 0xFFFFFFFFul) << text;
+        EXPECT_EQ(parseTriangleIndex(bytes(text), bytes(text) + text.size()), 0xFFFFFFFFu) << text;
+    }
+}
+
+TEST(ThreeMFNumbers, objectIdsAreWholeDecimalTexts) {
+    for (const char* text : {"0", "+7", "-0", "-000", "0004294967295"})
+        EXPECT_TRUE(parseWholeUInt32(text)) << text;
+    EXPECT_EQ(parseWholeUInt32("+7"), 7u);
+    EXPECT_EQ(parseWholeUInt32("0004294967295"), 4294967295u);
+    for (const char* text :
+         {"4294967296", "-1", " 7", "7 ", "", "+", "-", "+-1", "1e3", "99999999999999999999"}) {
+        EXPECT_EQ(parseWholeUInt32(text), std::nullopt) << text;
+    }
+}
+
+// Sets the first installed locale whose decimal separator is a comma, for one test.
+class DecimalCommaLocale : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved_ = setlocale(LC_ALL, nullptr);
+        for (const char* name : {"de_DE.UTF-8", "fr_FR.UTF-8", "ru_RU.UTF-8", "nl_NL.UTF-8",
+                                 "es_ES.UTF-8", "it_IT.UTF-8"}) {
+            if (setlocale(LC_ALL, name) && std::strcmp(localeconv()->decimal_point, ",") == 0)
+                return;
+        }
+        setlocale(LC_ALL, saved_.c_str());
+        GTEST_SKIP()
+            << "no locale with a decimal comma is installed (tools/dev test makes de_DE.UTF-8)";
+    }
+    void TearDown() override { setlocale(LC_ALL, saved_.c_str()); }
+    std::string saved_;
+};
+
+TEST_F(DecimalCommaLocale, numbersKeepTheDecimalPoint) {
+    EXPECT_EQ(std::strtof("1.5", nullptr), 1.0f);  // the locale is in force
+    const std::string xml =
+        R"(<object id="1"><mesh><vertex x="1.5" y="-2.25e1" z="0x1.8p1"/><vertex x="1,5"/>)"
+        R"(<triangle v1="0" v2="1" v3="1"/></mesh></object>)"
+        R"(<item objectid="1" transform="0.5 0 0 0 0.5 0 0 0 0.5 1.25 2.5 3.75"/>)";
+    Fast3MFParser::ParseResult r = Fast3MFParser::parse(ByteSpan(bytes(xml), xml.size()));
+    float p[4];
+    std::memcpy(p, r.meshes.at(1).at(0).positionData.data(), sizeof p);
+    EXPECT_EQ(std::vector<float>(p, p + 4), (std::vector<float>{1.5f, -22.5f, 3.0f, 1.0f}));
+    EXPECT_EQ(r.buildItems.at(0).transform,
+              (ThreeMFTransform{0.5f, 0, 0, 0, 0.5f, 0, 0, 0, 0.5f, 1.25f, 2.5f, 3.75f}));
+}
+
+}  // namespace
+}  // namespace kelvo

@@ -1,0 +1,235 @@
+// The ZIP reader on packages built field by field: where the end record is found, how the
+// directory walk ends, the order of an extraction's checks, the DEFLATE capacity, and which
+// entry is the root model part.
+#include <gtest/gtest.h>
+
+#include "extensions/Shared/ZIPReader.h"
+#include "platform/Compression/RawDeflate.h"
+#include "tests/support/ZIPWriter.h"
+
+namespace kelvo {
+
+inline void PrintTo(const ZIPReader::ZIPError& e, std::ostream* os) {
+    *os << e.what();
+}
+
+namespace {
+
+using ZIPError = ZIPReader::ZIPError;
+using test::Bytes;
+using test::ZIPTestPackage;
+namespace field = test::zipField;
+
+template <class F>
+ZIPError thrown(F&& operation) {
+    try {
+        operation();
+    } catch (const ZIPError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no ZIPError";
+    return ZIPError::entryNotFound("(none thrown)");
+}
+
+std::vector<std::string> names(const Bytes& package) {
+    std::vector<std::string> out;
+    for (const CentralEntry& e : ZIPReader::readCentralDirectory(package))
+        out.push_back(e.name);
+    return out;
+}
+
+const std::vector<test::ZIPTestEntry> threeParts = {
+    {"[Content_Types].xml", test::bytesOf("<Types/>")},
+    {"3D/3dmodel.model", test::bytesOf("<model>root</model>")},
+    {"Metadata/thumbnail.png", test::bytesOf("png"), 0},
+};
+const std::vector<std::string> threeNames = {"[Content_Types].xml", "3D/3dmodel.model",
+                                             "Metadata/thumbnail.png"};
+
+TEST(ZIPReader, endRecordIsTheLastSignatureWithinTheLargestCommentOfAPackageOfMoreThan22Bytes) {
+    Bytes bare = test::writeZIP({}).bytes;
+    EXPECT_EQ(thrown([&] { ZIPReader::readCentralDirectory(bare); }), ZIPError::invalidArchive());
+    bare.insert(bare.begin(), 0);
+    EXPECT_TRUE(names(bare).empty());
+    EXPECT_EQ(names(test::writeZIP(threeParts, Bytes(65535, 'c')).bytes), threeNames);
+    Bytes tooFar = test::writeZIP(threeParts, Bytes(65535, 'c')).bytes;
+    tooFar.push_back('x');
+    EXPECT_EQ(thrown([&] { ZIPReader::readCentralDirectory(tooFar); }), ZIPError::invalidArchive());
+    // A comment holding an end record that declares no entries: the later one counts.
+    Bytes fake = test::writeZIP({}).bytes;
+    fake.push_back(0);
+    EXPECT_TRUE(names(test::writeZIP(threeParts, fake).bytes).empty());
+}
+
+// One field of a package overwritten: in the end record, or in the second entry's records.
+struct Poke {
+    enum Record { end, central, local } record;
+    size_t field;
+    int width;
+    std::uint32_t value;
+};
+ZIPTestPackage threePartsWith(std::initializer_list<Poke> pokes) {
+    ZIPTestPackage p = test::writeZIP(threeParts);
+    for (const Poke& k : pokes) {
+        size_t at = k.field + (k.record == Poke::end       ? p.endRecord
+                               : k.record == Poke::central ? p.centralRecords[1]
+                                                           : p.localHeaders[1]);
+        if (k.width == 1) p.bytes.at(at) = static_cast<std::uint8_t>(k.value);
+        if (k.width == 2) test::poke16(p.bytes, at, static_cast<std::uint16_t>(k.value));
+        if (k.width == 4) test::poke32(p.bytes, at, k.value);
+    }
+    return p;
+}
+
+TEST(ZIPReader, directoryWalkKeepsWhatItReadBeforeItEnds) {
+    const struct {
+        const char* what;
+        Poke poke;
+        size_t entries;
+    } rows[] = {
+        {"no entries declared", {Poke::end, field::endEntryCount, 2, 0}, 0},
+        {"more declared than written", {Poke::end, field::endEntryCount, 2, 9}, 3},
+        {"one declared", {Poke::end, field::endEntryCount, 2, 1}, 1},
+        {"second signature broken", {Poke::central, 0, 1, 'X'}, 1},
+        {"second name past the end", {Poke::central, field::centralNameLength, 2, 0xFFFF}, 1},
+        {"third record past the end", {Poke::central, field::centralCommentLength, 2, 0xFFFF}, 2},
+        {"ZIP64 directory offset", {Poke::end, field::endDirectoryOffset, 4, 0xFFFFFFFF}, 0},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(names(threePartsWith({row.poke}).bytes),
+                  std::vector<std::string>(threeNames.begin(), threeNames.begin() + row.entries))
+            << row.what;
+    }
+}
+
+TEST(ZIPReader, extractionChecksBoundsBeforeTheMethod) {
+    const struct {
+        const char* what;
+        std::initializer_list<Poke> pokes;
+        ZIPError expected;
+    } rows[] = {
+        {"local header past the end",
+         {{Poke::central, field::centralLocalHeaderOffset, 4, 0xFFFFFFFF}},
+         ZIPError::invalidArchive()},
+        {"local signature wrong", {{Poke::local, 3, 1, 9}}, ZIPError::invalidArchive()},
+        {"data past the end",
+         {{Poke::central, field::centralCompressedSize, 4, 0xFFFFFFF0}},
+         ZIPError::invalidArchive()},
+        {"local name past the end",
+         {{Poke::local, field::localNameLength, 2, 0xFFFF}},
+         ZIPError::invalidArchive()},
+        {"method 12",
+         {{Poke::central, field::centralMethod, 2, 12}},
+         ZIPError::unsupportedCompression(12)},
+        {"method 12, data past the end",
+         {{Poke::central, field::centralMethod, 2, 12},
+          {Poke::central, field::centralCompressedSize, 4, 0xFFFFFFF0}},
+         ZIPError::invalidArchive()},
+        {"block of the reserved type",
+         {{Poke::local, 30 + 16, 1, 7}},
+         ZIPError::decompressionFailed()},
+        {"stream cut short",
+         {{Poke::central, field::centralCompressedSize, 4, 3}},
+         ZIPError::decompressionFailed()},
+    };
+    for (const auto& row : rows) {
+        ZIPTestPackage p = threePartsWith(row.pokes);
+        std::vector<CentralEntry> entries = ZIPReader::readCentralDirectory(p.bytes);
+        ASSERT_EQ(entries.size(), 3u) << row.what;
+        EXPECT_EQ(thrown([&] { ZIPReader::extractEntry(entries[1], p.bytes); }), row.expected)
+            << row.what;
+    }
+}
+
+TEST(ZIPReader, entriesAreReadFromTheCentralFieldsOnly) {
+    std::vector<test::ZIPTestEntry> entries = {{"stored", test::bytesOf("as is"), 0},
+                                               {"3D/\xff.model", {}, 0},  // not UTF-8: no name
+                                               {"streamed", test::bytesOf(std::string(5000, 'z'))}};
+    entries[0].centralExtra = Bytes(7, 'e');
+    entries[0].comment = test::bytesOf("skipped");
+    entries[2].dataDescriptor = true;  // local sizes are 0
+    entries[2].localExtra = Bytes(9, 'x');
+    ZIPTestPackage p = test::writeZIP(entries);
+    test::poke16(p.bytes, p.localHeaders[2] + field::localMethod, 0);  // never read
+    test::poke32(p.bytes, p.centralRecords[1] + field::centralUncompressedSize, 0xFFFFFFFF);
+    std::vector<CentralEntry> read = ZIPReader::readCentralDirectory(p.bytes);
+    ASSERT_EQ(read.size(), 3u);
+    EXPECT_EQ(read[1],
+              (CentralEntry{"", 0, 0, 0xFFFFFFFFll, static_cast<std::int64_t>(p.localHeaders[1])}));
+    read[0].uncompressedSize = 999;  // a stored entry is not compared with it
+    for (size_t k = 0; k < 3; ++k) {
+        ByteBuffer bytes = ZIPReader::extractEntry(read[k], p.bytes);
+        EXPECT_EQ(Bytes(bytes.begin(), bytes.end()), entries[k].content) << k;
+    }
+}
+
+TEST(ZIPReader, inflateCapacityFollowsTheDeclaredSizeWithinWhatTheStreamCanFill) {
+    Bytes text = test::bytesOf("the quick brown fox");
+    EXPECT_EQ(ZIPReader::inflateData(test::rawDeflate(text), 1).size(),
+              text.size());  // 4 x compressed suffices
+    Bytes content(100000, 'a');
+    const Bytes compressed = test::rawDeflate(content);
+    const auto c = static_cast<std::int64_t>(compressed.size());
+    EXPECT_EQ(static_cast<std::int64_t>(ZIPReader::inflateData(compressed, 10).size()),
+              4 * c);  // cut, no error
+    EXPECT_EQ(ZIPReader::inflateData(compressed, 100000).size(), 100000u);
+    EXPECT_EQ(ZIPReader::inflateData(compressed, 0xFFFFFFFFll).size(), 100000u);
+    CentralEntry forged{"m", 8, c, 0xFFFFFFFFll, 0};
+    EXPECT_EQ(ZIPReader::extractionCapacity(forged), 1032 * c + 1024);
+    EXPECT_EQ(thrown([&] { ZIPReader::inflateData(test::rawDeflate(Bytes{}), 0); }),
+              ZIPError::decompressionFailed());
+    // The clamp is safe: the densest stream zlib can make of 20 MB stays inside the bound.
+    Bytes zeros(20 << 20, 0);
+    const Bytes dense = test::rawDeflate(zeros, 9);
+    EXPECT_GT(zeros.size() / dense.size(), 1000u);
+    EXPECT_EQ(ZIPReader::inflateData(dense, 0xFFFFFFFFll).size(), zeros.size());
+    EXPECT_LE(zeros.size(), rawDeflateOutputBound(dense.size()));
+}
+
+TEST(ZIPReader, rootModelPartIsChosenByNameThenBySuffix) {
+    auto archiveOf = [](const std::vector<std::string>& partNames) {
+        std::vector<test::ZIPTestEntry> entries;
+        for (const std::string& n : partNames)
+            entries.emplace_back(n, test::bytesOf(n));
+        Bytes bytes = test::writeZIP(entries).bytes;
+        ZIPReader::Archive a{ByteBuffer(bytes.begin(), bytes.end()), {}};
+        if (!partNames.empty()) a.entries = ZIPReader::readCentralDirectory(a.data);
+        return a;
+    };
+    auto chosen = [](const ZIPReader::Archive& a) {
+        ByteBuffer b = ZIPReader::extractModelFile(a);
+        return std::string(b.begin(), b.end());
+    };
+    EXPECT_EQ(chosen(archiveOf({"3D/other.model", "3D/3dmodel.model"})), "3D/3dmodel.model");
+    EXPECT_EQ(chosen(archiveOf({"a.txt", "3D/3DModel.model"})), "3D/3DModel.model");
+    EXPECT_EQ(chosen(archiveOf({"Metadata/thumb.MODEL", "3D/3DModel.model"})),
+              "Metadata/thumb.MODEL");
+    for (const auto& parts :
+         {std::vector<std::string>{}, {"3D/3dmodel.custom", "model", "3D/3dmodel.model.rels"}}) {
+        EXPECT_EQ(thrown([&] { ZIPReader::extractModelFile(archiveOf(parts)); }),
+                  ZIPError::entryNotFound("3D/3dmodel.model"));
+    }
+    // The chosen entry's failure is final: the suffix candidate is not tried.
+    ZIPReader::Archive a = archiveOf({"3D/3dmodel.model", "3D/good.model"});
+    a.entries[0].compressionMethod = 14;
+    EXPECT_EQ(thrown([&] { ZIPReader::extractModelFile(a); }),
+              ZIPError::unsupportedCompression(14));
+}
+
+TEST(ZIPReader, errorsReachHostsAsPlatformErrorsOfTheirDeliverable) {
+    const std::pair<ZIPError, const char*> rows[] = {
+        {ZIPError::entryNotFound("3D/3dmodel.model"), "entryNotFound(\"3D/3dmodel.model\")"},
+        {ZIPError::unsupportedCompression(12), "unsupportedCompression(12)"},
+        {ZIPError::invalidArchive(), "invalidArchive"},
+        {ZIPError::decompressionFailed(), "decompressionFailed"},
+    };
+    for (long code = 0; code < 4; ++code) {
+        const auto& [error, what] = rows[code];
+        EXPECT_STREQ(error.what(), what);
+        EXPECT_EQ(platformError(error, "KelvoThumbnail"),
+                  Error("KelvoThumbnail.ZIPReader.ZIPError", code));
+    }
+}
+
+}  // namespace
+}  // namespace kelvo
