@@ -19,7 +19,13 @@ ThumbnailReply makeReply(std::shared_ptr<const SceneLoader> loader, std::shared_
     reply.drawingBlock = [loader = std::move(loader), scene = std::move(scene), maximumSize,
                           pixelSize]() -> bool {
         // The watermark is measured on the pixel size, so it looks the same at every scale.
-        std::optional<RGBAImage> image = loader->renderToImage(*scene, pixelSize);
+        std::optional<RGBAImage> image;
+        try {
+            image = loader->renderToImage(*scene, pixelSize);
+        } catch (...) {
+            // A render that fails (out of memory, say) is a render with no image: the host
+            // has its reply already and learns of the failure from the result alone.
+        }
         if (!image) return false;
         GraphicsContext* context = GraphicsContext::current();
         if (!context) return false;
