@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -41,9 +42,34 @@ int writeAll(int fd, ByteSpan bytes) {
     return 0;
 }
 
+// Writes into `path` itself when it is an empty regular file; false when it is not (or
+// cannot be opened), and the caller goes the way of the temporary file.
+bool writeIntoEmptyFile(const std::filesystem::path& path, ByteSpan bytes) {
+    // O_NONBLOCK: opening a FIFO for writing would wait for a reader.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return false;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != 0) {
+        ::close(fd);
+        return false;
+    }
+    int failure = writeAll(fd, bytes);
+    // close() may report a write error of its own.
+    if (::close(fd) != 0 && failure == 0) failure = errno;
+    if (failure != 0) {
+        // Back to empty: the file must not keep half a PNG. Should that fail too, the write
+        // error is still the one to report.
+        const int ignored = ::truncate(path.c_str(), 0);
+        (void)ignored;
+        throw posixError(failure, path);
+    }
+    return true;
+}
+
 }  // namespace
 
 void writeFileAtomically(const std::filesystem::path& path, ByteSpan bytes) {
+    if (writeIntoEmptyFile(path, bytes)) return;
     const std::filesystem::path directory =
         path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
     std::filesystem::path temporary;
