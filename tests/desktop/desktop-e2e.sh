@@ -56,7 +56,7 @@ session_env() {
     export XDG_DATA_DIRS="$1/share:/usr/share" PATH="$1/bin:$PATH"
     export GSETTINGS_BACKEND=memory GIO_USE_VFS=local
     # LeakSanitizer needs ptrace, which the sandbox forbids; leaks are the unit tests' job.
-    export ASAN_OPTIONS="detect_leaks=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+    export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 }
 
 content_type() { gio info -a standard::content-type "$1" 2>/dev/null | sed -n 's/^ *standard::content-type: //p'; }
