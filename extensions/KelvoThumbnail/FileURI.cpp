@@ -33,8 +33,9 @@ std::optional<std::filesystem::path> localPathFromArgument(std::string_view inpu
         const size_t slash = rest.find('/');
         if (slash == std::string_view::npos) return std::nullopt;
         const std::string_view host = rest.substr(0, slash);
-        if (!host.empty() && !startsWithIgnoringCase(host, "localhost")) return std::nullopt;
-        if (host.size() != 0 && host.size() != 9) return std::nullopt;
+        const bool local =
+            host.empty() || (host.size() == 9 && startsWithIgnoringCase(host, "localhost"));
+        if (!local) return std::nullopt;
         rest.remove_prefix(slash);
     }
     if (rest.empty() || rest[0] != '/') return std::nullopt;

@@ -43,6 +43,7 @@ bool limitMemory(std::uint64_t bytes) {
     struct rlimit limit {};
     if (::getrlimit(RLIMIT_DATA, &limit) != 0) return false;
     // Never raise a limit someone else set lower.
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur <= bytes) return true;
     if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < bytes) bytes = limit.rlim_max;
     limit.rlim_cur = static_cast<rlim_t>(bytes);
     return ::setrlimit(RLIMIT_DATA, &limit) == 0;

@@ -12,9 +12,9 @@ namespace kelvo {
 // Caps the memory the process can write to (heap, anonymous mappings, thread stacks; not
 // code or read-only mappings) at `bytes`, through RLIMIT_DATA: unlike RLIMIT_AS it does not
 // count address space that the allocator merely reserves, so the budget means what it says.
-// Allocations beyond it fail, which C++ code sees as std::bad_alloc. False when the limit
-// could not be set, and always in builds with AddressSanitizer, whose shadow memory alone
-// exceeds any budget.
+// Allocations beyond it fail, which C++ code sees as std::bad_alloc. A lower limit that is
+// already in force stays. False when the limit could not be set, and always in builds with
+// AddressSanitizer, whose shadow memory alone exceeds any budget.
 bool limitMemory(std::uint64_t bytes);
 
 // From now on, after `seconds` of wall-clock time (> 0) the process writes `message` to
