@@ -60,6 +60,18 @@ void GraphicsContext::drawImage(const RGBAImage& image, Rect rect) {
     const int x1 = std::min(bitmap_.width, static_cast<int>(std::ceil(right - 0.5)));
     const int y0 = std::max(0, static_cast<int>(std::ceil(top - 0.5)));
     const int y1 = std::min(bitmap_.height, static_cast<int>(std::ceil(bottom - 0.5)));
+    // The usual case: an image of exactly the context's pixels onto a context nothing was
+    // drawn on yet. Source-over onto transparent pixels is a copy, so copy whole rows.
+    if (blank_ && left == x0 && top == y0 && right - left == image.width &&
+        bottom - top == image.height && x1 - x0 == image.width && y1 - y0 == image.height) {
+        for (int y = 0; y < image.height; ++y) {
+            std::copy_n(image.pixel(0, y), static_cast<size_t>(image.width) * 4,
+                        bitmap_.pixel(x0, y0 + y));
+        }
+        blank_ = false;
+        return;
+    }
+    blank_ = false;
     const double sx = image.width / (right - left);
     const double sy = image.height / (bottom - top);
     for (int y = y0; y < y1; ++y) {

@@ -49,6 +49,7 @@ private:
     Size size_;
     double scale_;
     RGBAImage bitmap_;
+    bool blank_ = true;  // nothing drawn yet: every pixel is transparent
 };
 
 // Makes a context current on this thread for the lifetime of the object, then restores the
