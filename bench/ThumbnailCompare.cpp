@@ -165,7 +165,11 @@ int main(int argc, char** argv) {
         const double ratio = f.medianMs / k.medianMs;
         std::string name = fs::relative(input, input.parent_path().parent_path()).string();
         if (name.size() > 40) name = "..." + name.substr(name.size() - 37);
-        std::printf("%-40s %10.1f %12.1f %10.1f %10.1f %7.1fx\n", name.c_str(),
+        // Padded by characters, not bytes, so UTF-8 names keep the columns straight.
+        const auto characters =
+            std::count_if(name.begin(), name.end(), [](char c) { return (c & 0xC0) != 0x80; });
+        name.append(static_cast<size_t>(std::max<long>(0, 40 - characters)), ' ');
+        std::printf("%s %10.1f %12.1f %10.1f %10.1f %7.1fx\n", name.c_str(),
                     fs::file_size(input) / 1024.0, k.medianMs, k.peakKiB / 1024.0, f.medianMs,
                     ratio);
         if (fs::file_size(input) < (1u << 20) && !std::isnan(k.medianMs)) {
