@@ -29,9 +29,9 @@ public:
     bool waitFor(std::chrono::nanoseconds timeout);
 
 private:
-    // A mutex and a condition variable rather than std::counting_semaphore: the timed wait of
-    // libstdc++ 12's semaphore can miss a wake-up and sleep on, which would turn a finished
-    // request into a time-out.
+    // A mutex and a condition variable rather than std::counting_semaphore: libstdc++ 12's
+    // semaphore can miss a wake-up and sleep on (GCC bug 104928, fixed in 13), which would
+    // turn a finished request into a hang.
     std::mutex mutex_;
     std::condition_variable available_;
     long value_;

@@ -27,6 +27,7 @@ corpus=${KELVO_CORPUS_DIR:-$source/../shared/corpus}
 skip() { echo "SKIPPED: $*"; exit 77; }
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 failures=0
+[ -d "$corpus/stl" ] || skip "no corpus of model files at $corpus"
 
 work=$(mktemp -d /tmp/kelvo-e2e.XXXXXX)
 prefix=""
