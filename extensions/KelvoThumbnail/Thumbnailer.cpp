@@ -2,8 +2,11 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <exception>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "extensions/KelvoThumbnail/AtomicFile.h"
 #include "extensions/KelvoThumbnail/FileURI.h"
