@@ -3,6 +3,7 @@
 // and material textures are held in it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 

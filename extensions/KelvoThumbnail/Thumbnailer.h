@@ -1,0 +1,49 @@
+// kelvo-thumbnailer's work: one ThumbnailProvider request, drawn into a bitmap context and
+// written as a PNG, with the limits a thumbnailer must set on itself.
+//
+// The executable only parses its command line, calls applyProcessLimits() and
+// makeThumbnail(), and turns the outcome into a message and an exit status.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/Foundation/Error.h"
+
+namespace kelvo {
+
+struct ThumbnailerOptions {
+    std::string input;             // a path or a file: URI, as given
+    std::filesystem::path output;  // where the PNG goes
+    int size = 256;                // the longest edge in points; the thumbnail is square
+    double scale = 1;              // pixels per point
+    double timeLimitSeconds = 20;  // 0: none
+    std::uint64_t memoryBudgetBytes = std::uint64_t{2048} << 20;  // 0: none
+    std::int64_t triangleBudget = 2'000'000;                      // 0: none (SceneBudget.h)
+};
+
+// The thumbnailer's own failures, in the domain "KelvoThumbnail".
+inline constexpr std::string_view thumbnailerErrorDomain = "KelvoThumbnail";
+enum ThumbnailerErrorCode : long {
+    nothingToDraw = 1,      // the file loaded but holds no triangle
+    renderFailed = 2,       // the drawing block drew nothing
+    timeLimitExceeded = 3,  // the wall-clock limit ran out
+    notALocalFile = 4,      // INPUT is a URI that does not name a local file
+};
+
+// The pixel size of each side of the thumbnail: floor(size x scale), never more than asked.
+int thumbnailPixelSize(int size, double scale);
+
+// Sets the memory budget and arms the wall-clock limit of `options`. On expiry the process
+// prints "PROGRAM: INPUT: KelvoThumbnail 3: ..." and exits with status 1. Once per process.
+void applyProcessLimits(const ThumbnailerOptions& options, std::string_view program);
+
+// Loads options.input, draws the thumbnail and writes it to options.output atomically.
+// Nothing on success; otherwise the error, and nothing was written at options.output.
+// Failures of allocation under a memory budget say that the budget was exceeded.
+std::optional<Error> makeThumbnail(const ThumbnailerOptions& options);
+
+}  // namespace kelvo

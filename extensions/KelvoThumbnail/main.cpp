@@ -1,0 +1,166 @@
+// kelvo-thumbnailer: the freedesktop thumbnailer command. A thin shell: the command line,
+// messages and exit statuses; the work is makeThumbnail().
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "extensions/KelvoThumbnail/Thumbnailer.h"
+
+namespace {
+
+constexpr const char* program = "kelvo-thumbnailer";
+
+constexpr const char* usage =
+    "Usage: kelvo-thumbnailer [OPTION]... -s SIZE INPUT OUTPUT\n"
+    "Render a thumbnail of the 3D model file INPUT and write it to OUTPUT as a PNG.\n"
+    "\n"
+    "INPUT is a path or a file:// URI (percent-escapes are decoded). The loader is\n"
+    "chosen by INPUT's extension. The PNG has an alpha channel and is square: SIZE x\n"
+    "SCALE pixels on each side, rounded down, never larger than asked. File managers\n"
+    "run this command through share/thumbnailers/kelvo.thumbnailer as\n"
+    "'kelvo-thumbnailer -s %s %i %o'.\n"
+    "\n"
+    "OUTPUT is written atomically: the image goes to a hidden temporary file in\n"
+    "OUTPUT's directory and is renamed to OUTPUT when complete. On failure nothing\n"
+    "is written at OUTPUT.\n"
+    "\n"
+    "Options:\n"
+    "  -s, --size SIZE          the thumbnail's longest edge in points (1 to 4096)\n"
+    "      --scale S            pixels per point (default 1); SIZE x S is at most 4096\n"
+    "      --time-limit SECS    give up after SECS seconds of wall-clock time\n"
+    "                           (default 20; 0 means no limit)\n"
+    "      --memory-limit MIB   fail cleanly instead of taking more than MIB mebibytes\n"
+    "                           of memory (default 2048; 0 means no limit)\n"
+    "      --max-triangles N    draw at most N triangles (default 2000000; 0 means\n"
+    "                           no limit); larger models are thinned evenly, and\n"
+    "                           their smallest parts left out, rather than refused\n"
+    "  -h, --help               show this help and exit\n"
+    "      --version            show the version and exit\n"
+    "\n"
+    "Nothing is read from the home directory, /etc or a display, so the command\n"
+    "works inside the sandbox GNOME runs thumbnailers in.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the thumbnail was written to OUTPUT\n"
+    "  1  no thumbnail could be made; standard error says why in one line:\n"
+    "       kelvo-thumbnailer: INPUT: DOMAIN CODE: MESSAGE\n"
+    "     DOMAIN is SceneLoader (the file was refused by its loader), POSIX (the\n"
+    "     operating system's error; CODE is errno), KelvoThumbnail (1 no triangles\n"
+    "     to draw, 2 rendering failed, 3 time limit exceeded, 4 not a local file\n"
+    "     URI) or the domain of the library that failed\n"
+    "  2  the command line was wrong\n";
+
+int usageError(const std::string& message) {
+    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", program,
+                 message.c_str(), program);
+    return 2;
+}
+
+// A whole decimal number in [low, high], or nothing.
+bool parseNumber(std::string_view text, double low, double high, double& value) {
+    if (text.empty()) return false;
+    const std::string copy(text);
+    char* end = nullptr;
+    errno = 0;
+    const double parsed = std::strtod(copy.c_str(), &end);
+    if (errno != 0 || end != copy.c_str() + copy.size() || !std::isfinite(parsed)) return false;
+    if (parsed < low || parsed > high) return false;
+    value = parsed;
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    kelvo::ThumbnailerOptions options;
+    bool haveSize = false;
+    std::string positional[2];
+    int positionalCount = 0;
+    bool optionsEnded = false;
+
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            if (positionalCount == 2) return usageError("too many arguments");
+            positional[positionalCount++] = std::string(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == "-h" || arg == "--help") {
+            std::fputs(usage, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("%s %s\n", program, KELVO_VERSION);
+            return 0;
+        }
+        // Options with a value: "--name VALUE" or "--name=VALUE" ("-s VALUE" for the size).
+        std::string_view name = arg, value;
+        bool inlineValue = false;
+        if (const size_t eq = arg.find('=');
+            arg.substr(0, 2) == "--" && eq != std::string_view::npos) {
+            name = arg.substr(0, eq);
+            value = arg.substr(eq + 1);
+            inlineValue = true;
+        }
+        if (name != "-s" && name != "--size" && name != "--scale" && name != "--time-limit" &&
+            name != "--memory-limit" && name != "--max-triangles") {
+            return usageError("unknown option '" + std::string(arg) + "'");
+        }
+        if (!inlineValue) {
+            if (i + 1 >= argc)
+                return usageError("option '" + std::string(name) + "' needs a value");
+            value = argv[++i];
+        }
+        double number = 0;
+        if (name == "-s" || name == "--size") {
+            if (!parseNumber(value, 1, 4096, number) || number != std::floor(number)) {
+                return usageError("SIZE must be a whole number from 1 to 4096");
+            }
+            options.size = static_cast<int>(number);
+            haveSize = true;
+        } else if (name == "--scale") {
+            if (!parseNumber(value, 0, 64, number) || number <= 0) {
+                return usageError("--scale must be a number greater than 0");
+            }
+            options.scale = number;
+        } else if (name == "--time-limit") {
+            if (!parseNumber(value, 0, 86400, number)) {
+                return usageError("--time-limit must be a number of seconds from 0 to 86400");
+            }
+            options.timeLimitSeconds = number;
+        } else if (name == "--memory-limit") {
+            if (!parseNumber(value, 0, 1 << 30, number) || number != std::floor(number)) {
+                return usageError("--memory-limit must be a whole number of MiB");
+            }
+            options.memoryBudgetBytes = static_cast<std::uint64_t>(number) << 20;
+        } else {
+            if (!parseNumber(value, 0, 4e9, number) || number != std::floor(number)) {
+                return usageError("--max-triangles must be a whole number");
+            }
+            options.triangleBudget = static_cast<std::int64_t>(number);
+        }
+    }
+    if (!haveSize) return usageError("missing -s SIZE");
+    if (positionalCount < 2) return usageError("missing INPUT and OUTPUT");
+    const int pixels = kelvo::thumbnailPixelSize(options.size, options.scale);
+    if (pixels < 1 || pixels > 4096) {
+        return usageError("SIZE x SCALE must come to 1 to 4096 pixels");
+    }
+    options.input = positional[0];
+    options.output = positional[1];
+
+    kelvo::applyProcessLimits(options, program);
+    if (std::optional<kelvo::Error> error = kelvo::makeThumbnail(options)) {
+        std::fprintf(stderr, "%s: %s: %s %ld: %s\n", program, options.input.c_str(),
+                     error->domain().c_str(), error->code(), error->localizedDescription().c_str());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,27 @@
+#include "platform/Dispatch/DispatchSemaphore.h"
+
+namespace kelvo {
+
+void DispatchSemaphore::signal() {
+    // Notified under the lock: a waiter that wakes may destroy the semaphore at once, so it
+    // must not be touched after the lock is released.
+    std::lock_guard lock(mutex_);
+    ++value_;
+    available_.notify_one();
+}
+
+void DispatchSemaphore::wait() {
+    std::unique_lock lock(mutex_);
+    available_.wait(lock, [this] { return value_ > 0; });
+    --value_;
+}
+
+bool DispatchSemaphore::waitFor(std::chrono::nanoseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::unique_lock lock(mutex_);
+    if (!available_.wait_until(lock, deadline, [this] { return value_ > 0; })) return false;
+    --value_;
+    return true;
+}
+
+}  // namespace kelvo

@@ -1,0 +1,99 @@
+// The Dispatch layer: process-wide concurrent queues that run every item exactly once off
+// the caller's thread, several at once; a semaphore that times out; exit that never hangs.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "platform/Dispatch/DispatchQueue.h"
+#include "platform/Dispatch/DispatchSemaphore.h"
+
+namespace kelvo {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr QoSClass allClasses[] = {QoSClass::userInteractive, QoSClass::userInitiated,
+                                   QoSClass::defaultClass, QoSClass::utility, QoSClass::background};
+
+TEST(DispatchQueue, globalQueuesAreOnePerClassAndSizedToTheMachine) {
+    for (QoSClass qos : allClasses) {
+        DispatchQueue& queue = DispatchQueue::global(qos);
+        EXPECT_EQ(&queue, &DispatchQueue::global(qos));
+        EXPECT_EQ(queue.qos(), qos);
+        EXPECT_EQ(queue.width(), std::max(1u, std::thread::hardware_concurrency()));
+    }
+    EXPECT_NE(&DispatchQueue::global(QoSClass::utility),
+              &DispatchQueue::global(QoSClass::background));
+}
+
+TEST(DispatchQueue, runsEveryItemExactlyOnceOffTheCallingThread) {
+    constexpr int perClass = 200;
+    std::atomic<int> runs{0}, onCaller{0};
+    DispatchSemaphore done;
+    const auto caller = std::this_thread::get_id();
+    for (QoSClass qos : allClasses) {
+        for (int i = 0; i < perClass; ++i) {
+            DispatchQueue::global(qos).async([&] {
+                if (std::this_thread::get_id() == caller) ++onCaller;
+                ++runs;
+                done.signal();
+            });
+        }
+    }
+    for (int i = 0; i < perClass * 5; ++i)
+        ASSERT_TRUE(done.waitFor(30s));
+    EXPECT_FALSE(done.waitFor(10ms));
+    EXPECT_EQ(runs, perClass * 5);
+    EXPECT_EQ(onCaller, 0);
+}
+
+TEST(DispatchQueue, runsItemsAtTheSameTime) {
+    DispatchQueue& queue = DispatchQueue::global(QoSClass::userInitiated);
+    if (queue.width() < 2) GTEST_SKIP() << "one hardware thread";
+    // Each item waits for the other: they finish only if both run at once.
+    DispatchSemaphore first, second, done;
+    queue.async([&] {
+        first.signal();
+        if (second.waitFor(10s)) done.signal();
+    });
+    queue.async([&] {
+        second.signal();
+        if (first.waitFor(10s)) done.signal();
+    });
+    EXPECT_TRUE(done.waitFor(20s));
+    EXPECT_TRUE(done.waitFor(20s));
+}
+
+TEST(DispatchSemaphore, countsSignalsAndTimesOut) {
+    DispatchSemaphore twice(2);
+    EXPECT_TRUE(twice.waitFor(0ms));
+    EXPECT_TRUE(twice.waitFor(0ms));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(twice.waitFor(30ms));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 30ms);
+
+    DispatchSemaphore later;
+    std::thread signaller([&] {
+        std::this_thread::sleep_for(10ms);
+        later.signal();
+    });
+    later.wait();
+    signaller.join();
+}
+
+TEST(DispatchQueueDeathTest, exitWithWorkRunningAndQueuedDoesNotHang) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            DispatchQueue& queue = DispatchQueue::global(QoSClass::background);
+            for (int i = 0; i < 1000; ++i) {
+                queue.async([] { std::this_thread::sleep_for(5ms); });
+            }
+            std::exit(3);
+        },
+        ::testing::ExitedWithCode(3), "");
+}
+
+}  // namespace
+}  // namespace kelvo

@@ -1,0 +1,62 @@
+// What a host hands on for each kind of failure, and how INPUT arguments name files.
+#include <gtest/gtest.h>
+
+#include <new>
+#include <stdexcept>
+#include <system_error>
+
+#include "extensions/KelvoThumbnail/FileURI.h"
+#include "extensions/KelvoThumbnail/HostError.h"
+
+namespace kelvo {
+namespace {
+
+template <class E>
+Error converted(E thrown) {
+    return hostError(std::make_exception_ptr(thrown));
+}
+
+TEST(HostError, convertsEachKindOfFailure) {
+    const Error original("SceneLoader", -3, {{"NSLocalizedDescription", "m"}, {"extra", "x"}});
+    EXPECT_EQ(converted(original), original);
+    EXPECT_EQ(converted(std::bad_alloc()), makeError("POSIX", ENOMEM, "Cannot allocate memory"));
+    Error io = converted(std::system_error(ENOENT, std::generic_category(), "open"));
+    EXPECT_EQ(io.domain(), "POSIX");
+    EXPECT_EQ(io.code(), ENOENT);
+    EXPECT_EQ(converted(std::runtime_error("odd")), makeError("Kelvo", -1, "odd"));
+    EXPECT_EQ(converted(42), makeError("Kelvo", -1, "Unknown error"));
+}
+
+TEST(FileURI, pathsAndLocalFileURIs) {
+    struct {
+        const char* input;
+        const char* path;  // null: refused
+    } cases[] = {
+        {"/m/cube.stl", "/m/cube.stl"},
+        {"relative/file:x.stl", "relative/file:x.stl"},
+        {"smb://host/share.stl", "smb://host/share.stl"},  // not a file URI: a path
+        {"file:///m/a%20b%C3%A9.stl", "/m/a b\xC3\xA9.stl"},
+        {"FILE://localhost/m/x.stl", "/m/x.stl"},
+        {"file:/m/x.stl", "/m/x.stl"},
+        {"file:///m/x%23.stl?q#f", "/m/x#.stl"},
+        {"file://server/m/x.stl", nullptr},
+        {"file://localhostx/m/x.stl", nullptr},
+        {"file:///m/x%2", nullptr},
+        {"file:///m/x%zz.stl", nullptr},
+        {"file:///m/x%00.stl", nullptr},
+        {"file:relative.stl", nullptr},
+        {"file://", nullptr},
+    };
+    for (const auto& c : cases) {
+        std::optional<std::filesystem::path> path = localPathFromArgument(c.input);
+        if (c.path) {
+            ASSERT_TRUE(path) << c.input;
+            EXPECT_EQ(path->string(), c.path) << c.input;
+        } else {
+            EXPECT_FALSE(path) << c.input;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kelvo
