@@ -5,6 +5,8 @@
 #include <string>
 #include <system_error>
 
+#include "extensions/Shared/ZIPReader.h"
+
 namespace kelvo {
 
 Error hostError(std::exception_ptr thrown) {
@@ -12,6 +14,8 @@ Error hostError(std::exception_ptr thrown) {
         std::rethrow_exception(thrown);
     } catch (const Error& error) {
         return error;
+    } catch (const ZIPReader::ZIPError& error) {
+        return platformError(error, thumbnailModuleName);
     } catch (const std::bad_alloc&) {
         return makeError(std::string(posixErrorDomain), ENOMEM, "Cannot allocate memory");
     } catch (const std::system_error& error) {

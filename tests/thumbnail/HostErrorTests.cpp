@@ -7,6 +7,7 @@
 
 #include "extensions/KelvoThumbnail/FileURI.h"
 #include "extensions/KelvoThumbnail/HostError.h"
+#include "extensions/Shared/ZIPReader.h"
 
 namespace kelvo {
 namespace {
@@ -25,6 +26,12 @@ TEST(HostError, convertsEachKindOfFailure) {
     EXPECT_EQ(io.code(), ENOENT);
     EXPECT_EQ(converted(std::runtime_error("odd")), makeError("Kelvo", -1, "odd"));
     EXPECT_EQ(converted(42), makeError("Kelvo", -1, "Unknown error"));
+    // The ZIP reader's own error reaches the host under this deliverable's name, with its
+    // case as the code and no user info.
+    Error zip = converted(ZIPReader::ZIPError::unsupportedCompression(12));
+    EXPECT_EQ(zip.domain(), "KelvoThumbnail.ZIPReader.ZIPError");
+    EXPECT_EQ(zip.code(), 1);
+    EXPECT_TRUE(zip.userInfo().empty());
 }
 
 TEST(FileURI, pathsAndLocalFileURIs) {
