@@ -56,15 +56,15 @@ GtkWidget* buildWatermarkOverlay(const std::optional<std::filesystem::path>& ico
 
     if (icon) {
         if (GdkTexture* texture = gdk_texture_new_from_filename(icon->c_str(), nullptr)) {
-            GtkWidget* picture = gtk_picture_new_for_paintable(GDK_PAINTABLE(texture));
+            // An image at a fixed pixel size measures exactly that, and draws the picture
+            // scaled proportionally up or down into it (a GtkPicture would ask for the
+            // texture's own size and stretch the container).
+            GtkWidget* image = gtk_image_new_from_paintable(GDK_PAINTABLE(texture));
             g_object_unref(texture);
-            gtk_picture_set_content_fit(GTK_PICTURE(picture), GTK_CONTENT_FIT_CONTAIN);
-            gtk_picture_set_can_shrink(GTK_PICTURE(picture), TRUE);
             const Frame& f = layout.icon;
-            gtk_widget_set_size_request(picture, static_cast<int>(f.width),
-                                        static_cast<int>(f.height));
-            gtk_widget_set_name(picture, "kelvo-watermark-icon");
-            gtk_fixed_put(GTK_FIXED(container), picture, f.x, c.height - f.y - f.height);
+            gtk_image_set_pixel_size(GTK_IMAGE(image), static_cast<int>(f.width));
+            gtk_widget_set_name(image, "kelvo-watermark-icon");
+            gtk_fixed_put(GTK_FIXED(container), image, f.x, c.height - f.y - f.height);
         }
     }
 

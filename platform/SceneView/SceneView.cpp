@@ -160,7 +160,8 @@ void SceneView::fail(const std::string& message) {
 void SceneView::onRealize(GtkGLArea* area, SceneView* self) {
     gtk_gl_area_make_current(area);
     if (GError* error = gtk_gl_area_get_error(area)) {
-        self->fail(std::string("OpenGL is not available: ") + error->message);
+        self->fail(std::string("OpenGL 3.3 or later is needed, and this display offers none (") +
+                   error->message + ")");
         return;
     }
     GdkGLContext* context = gtk_gl_area_get_context(area);
