@@ -47,7 +47,6 @@ void showFailure(PreviewWindow& preview, const std::string& heading, const std::
     gtk_label_set_wrap(GTK_LABEL(title), TRUE);
     GtkWidget* detail = gtk_label_new(message.c_str());
     gtk_label_set_wrap(GTK_LABEL(detail), TRUE);
-    gtk_label_set_selectable(GTK_LABEL(detail), TRUE);
     gtk_label_set_justify(GTK_LABEL(detail), GTK_JUSTIFY_CENTER);
     gtk_box_append(GTK_BOX(box), title);
     gtk_box_append(GTK_BOX(box), detail);
