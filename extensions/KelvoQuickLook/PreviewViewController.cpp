@@ -15,6 +15,17 @@ struct PreviewViewController::Preparation {
     guint source = 0;
 };
 
+namespace {
+
+// A later turn of the main loop at the default priority, ahead of GTK's layout and drawing:
+// a window that is being shown draws its first frame with the model already in it, instead
+// of an empty frame first and the model a frame later.
+guint scheduleTurn(GSourceFunc turn, gpointer data) {
+    return g_idle_add_full(G_PRIORITY_DEFAULT, turn, data, nullptr);
+}
+
+}  // namespace
+
 PreviewViewController::PreviewViewController() : PreviewViewController(ResourceBundle::main()) {}
 
 PreviewViewController::PreviewViewController(ResourceBundle resources)
@@ -55,7 +66,7 @@ void PreviewViewController::preparePreviewOfFile(const std::filesystem::path& at
     preparation->controller = this;
     preparation->file = at;
     preparation->completion = std::move(completion);
-    preparation->source = g_idle_add(loadTurn, preparation.get());
+    preparation->source = scheduleTurn(loadTurn, preparation.get());
     pending_.push_back(std::move(preparation));
 }
 
@@ -76,7 +87,7 @@ gboolean PreviewViewController::loadTurn(gpointer data) {
         self->finish(preparation, previewError(std::current_exception()));
         return G_SOURCE_REMOVE;
     }
-    preparation->source = g_idle_add(showTurn, preparation);
+    preparation->source = scheduleTurn(showTurn, preparation);
     return G_SOURCE_REMOVE;
 }
 

@@ -6,7 +6,8 @@
 // lighting off, 4x multisampling, transparent background) and, after a successful
 // preparation, the brand overlay in its top-left corner (WatermarkOverlay.h).
 //
-// preparePreviewOfFile returns at once. Two later turns of the GLib main loop do the work:
+// preparePreviewOfFile returns at once. Two later turns of the GLib main loop, at the
+// default priority (ahead of GTK's drawing), do the work:
 //   1. load the file and stage it (a camera framing it and the light rig);
 //   2. show it: set the scene, look from the first direct child of the root node that
 //      carries a camera, add the overlay; then call the completion with no error.

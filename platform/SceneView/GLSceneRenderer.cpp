@@ -13,8 +13,9 @@ namespace kelvo {
 
 struct GLSceneRenderer::GPUGeometry {
     struct Range {
-        std::int64_t first = 0;  // in indices
-        std::int64_t count = 0;
+        std::int64_t first = 0;  // in indices, or in vertices when sequential
+        std::int64_t count = 0;  // indices or vertices, three per triangle
+        bool sequential = false;
         SurfaceMaterial material;
     };
     unsigned vertexArray = 0;
@@ -126,7 +127,7 @@ GLSceneRenderer::GPUGeometry* GLSceneRenderer::upload(const Geometry& geometry) 
     std::int64_t indexCount = 0;
     for (const auto& e : prepared.elements)
         indexCount += static_cast<std::int64_t>(e.indices.size());
-    if (indexCount > 0) {
+    if (prepared.triangleCount() > 0) {
         glGenVertexArrays(1, &gpu->vertexArray);
         glBindVertexArray(gpu->vertexArray);
         auto bind = [&](unsigned location, const VertexAttribute& attribute) {
@@ -141,21 +142,27 @@ GLSceneRenderer::GPUGeometry* GLSceneRenderer::upload(const Geometry& geometry) 
         if (prepared.normal.present()) bind(normalAttribute, prepared.normal);
         if (prepared.color.present()) bind(colorAttribute, prepared.color);
 
-        glGenBuffers(1, &gpu->indexBuffer);
-        glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, gpu->indexBuffer);
-        glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(indexCount * 4), nullptr,
-                     GL_STATIC_DRAW);
+        if (indexCount > 0) {
+            glGenBuffers(1, &gpu->indexBuffer);
+            glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, gpu->indexBuffer);
+            glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(indexCount * 4), nullptr,
+                         GL_STATIC_DRAW);
+        }
         std::int64_t first = 0;
         for (const auto& e : prepared.elements) {
-            if (e.indices.empty()) continue;
-            glBufferSubData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLintptr>(first * 4),
-                            static_cast<GLsizeiptr>(e.indices.size() * 4), e.indices.data());
+            if (e.triangleCount == 0) continue;
             const Material* material =
                 e.materialIndex >= 0
                     ? geometry.materials[static_cast<size_t>(e.materialIndex)].get()
                     : nullptr;
-            gpu->ranges.push_back(
-                {first, static_cast<std::int64_t>(e.indices.size()), surfaceMaterial(material)});
+            if (e.sequential) {
+                gpu->ranges.push_back({0, e.triangleCount * 3, true, surfaceMaterial(material)});
+                continue;
+            }
+            glBufferSubData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLintptr>(first * 4),
+                            static_cast<GLsizeiptr>(e.indices.size() * 4), e.indices.data());
+            gpu->ranges.push_back({first, static_cast<std::int64_t>(e.indices.size()), false,
+                                   surfaceMaterial(material)});
             first += static_cast<std::int64_t>(e.indices.size());
         }
         glBindVertexArray(0);
@@ -263,14 +270,18 @@ void GLSceneRenderer::draw(const DrawItem& item, bool translucent, const FrameSe
         glUniform1f(uniforms_["uMetalness"], m.metalness);
         glUniform1f(uniforms_["uRoughness"], m.roughness);
         glUniform1i(uniforms_["uKind"], static_cast<int>(m.kind));
-        // glDrawElements counts in a signed int; a bigger range goes in pieces of whole
-        // triangles.
+        // GL counts in a signed int; a bigger range goes in pieces of whole triangles.
         constexpr std::int64_t piece = (INT_MAX / 3) * 3;
         for (std::int64_t done = 0; done < range.count; done += piece) {
             std::int64_t count = std::min(piece, range.count - done);
-            glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(count), GL_UNSIGNED_INT,
-                           reinterpret_cast<const void*>(
-                               static_cast<std::intptr_t>((range.first + done) * 4)));
+            if (range.sequential) {
+                glDrawArrays(GL_TRIANGLES, static_cast<GLint>(range.first + done),
+                             static_cast<GLsizei>(count));
+            } else {
+                glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(count), GL_UNSIGNED_INT,
+                               reinterpret_cast<const void*>(
+                                   static_cast<std::intptr_t>((range.first + done) * 4)));
+            }
         }
     }
 }

@@ -33,12 +33,23 @@ VertexAttribute describe(const GeometrySource* source, int minComponents) {
     return attribute;
 }
 
+// True when index i is i for every index, all within the vertices and finite: a read-only
+// pass that spares the copy for the commonest large input.
+bool isSequential(const GeometryElement& element, std::int64_t triangles, std::int64_t vertices,
+                  const std::vector<std::uint8_t>& finite) {
+    if (triangles * 3 > vertices) return false;
+    for (std::int64_t i = 0; i < triangles * 3; ++i) {
+        if (element.index(i) != i || !finite[static_cast<size_t>(i)]) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::int64_t PreparedGeometry::triangleCount() const {
     std::int64_t total = 0;
     for (const auto& e : elements)
-        total += static_cast<std::int64_t>(e.indices.size() / 3);
+        total += e.triangleCount;
     return total;
 }
 
@@ -68,14 +79,25 @@ PreparedGeometry prepareGeometry(const Geometry& geometry) {
             describe(source, 3);
     }
 
-    // One pass over the positions: which are finite, and their box.
+    // One pass over the positions: which are finite, and their box. Millions of vertices
+    // pass here before the first frame, so the box is kept in floats with plain compares
+    // (the values are finite by then) rather than through the double-precision box.
     std::vector<std::uint8_t> finite(static_cast<size_t>(count));
+    float lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
     for (std::int64_t i = 0; i < count; ++i) {
         float p[3];
         positions->readFloat3(i, p);
-        bool ok = std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
+        bool ok = std::isfinite(p[0]) & std::isfinite(p[1]) & std::isfinite(p[2]);
         finite[static_cast<size_t>(i)] = ok;
-        if (ok) prepared.bounds.add(Vec3{p[0], p[1], p[2]});
+        if (!ok) continue;
+        for (int k = 0; k < 3; ++k) {
+            lo[k] = p[k] < lo[k] ? p[k] : lo[k];
+            hi[k] = p[k] > hi[k] ? p[k] : hi[k];
+        }
+    }
+    if (lo[0] <= hi[0]) {
+        prepared.bounds.add(Vec3{lo[0], lo[1], lo[2]});
+        prepared.bounds.add(Vec3{hi[0], hi[1], hi[2]});
     }
 
     const std::int64_t materialCount = static_cast<std::int64_t>(geometry.materials.size());
@@ -86,6 +108,12 @@ PreparedGeometry prepareGeometry(const Geometry& geometry) {
         PreparedElement out;
         out.materialIndex =
             materialCount > 0 ? static_cast<int>(static_cast<std::int64_t>(e) % materialCount) : -1;
+        if (isSequential(element, triangles, count, finite)) {
+            out.sequential = true;
+            out.triangleCount = triangles;
+            prepared.elements.push_back(std::move(out));
+            continue;
+        }
         out.indices.resize(static_cast<size_t>(triangles) * 3);
         std::uint32_t* write = out.indices.data();
         for (std::int64_t t = 0; t < triangles; ++t) {
@@ -101,6 +129,7 @@ PreparedGeometry prepareGeometry(const Geometry& geometry) {
             write += 3;
         }
         out.indices.resize(static_cast<size_t>(write - out.indices.data()));
+        out.triangleCount = static_cast<std::int64_t>(out.indices.size() / 3);
         prepared.elements.push_back(std::move(out));
     }
     return prepared;

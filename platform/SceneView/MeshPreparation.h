@@ -33,9 +33,14 @@ struct VertexAttribute {
 
 // One element's triangles, every index below the geometry's vertex count.
 struct PreparedElement {
-    std::vector<std::uint32_t> indices;  // three per triangle
-    int materialIndex = -1;              // into Geometry::materials; -1 when there is none
-    std::int64_t skippedTriangles = 0;   // bad index or non-finite vertex
+    std::vector<std::uint32_t> indices;  // three per triangle; empty when sequential
+    // Triangles 0-1-2, 3-4-5, ... over the first vertices, every one kept (the layout of
+    // STL files, whose corners are not shared): drawn from the vertices directly, without
+    // an index list to copy, upload and fetch.
+    bool sequential = false;
+    std::int64_t triangleCount = 0;
+    int materialIndex = -1;             // into Geometry::materials; -1 when there is none
+    std::int64_t skippedTriangles = 0;  // bad index or non-finite vertex
 };
 
 struct PreparedGeometry {

@@ -193,15 +193,19 @@ void SceneView::onUnrealize(GtkGLArea* area, SceneView* self) {
 gboolean SceneView::onRender(GtkGLArea* area, GdkGLContext*, SceneView* self) {
     GLint target = 0;
     glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &target);
-    if (!self->ready_) {
-        glClearColor(0, 0, 0, 0);
-        glClear(GL_COLOR_BUFFER_BIT);
-        return TRUE;
-    }
-    if (!self->sceneUploaded_) {
+    if (self->ready_ && !self->sceneUploaded_) {
         self->renderer_.setScene(self->scene_);
         self->sceneUploaded_ = true;
         self->cameraNeedsReset_ = true;
+    }
+    // Without a scene there is nothing to multisample: clearing costs the least, which
+    // matters for a software renderer drawing a window that has only just appeared.
+    if (!self->ready_ || !self->scene_) {
+        const Color& bg = self->backgroundColor_;
+        glClearColor(static_cast<float>(bg.red * bg.alpha), static_cast<float>(bg.green * bg.alpha),
+                     static_cast<float>(bg.blue * bg.alpha), static_cast<float>(bg.alpha));
+        glClear(GL_COLOR_BUFFER_BIT);
+        return TRUE;
     }
     if (self->cameraNeedsReset_) self->applyCameraReset();
 
@@ -235,14 +239,13 @@ gboolean SceneView::onRender(GtkGLArea* area, GdkGLContext*, SceneView* self) {
     }
     self->renderer_.render(frame);
 
-    if (!self->scene_) return TRUE;
     ++self->frames_;
+    if (self->frameHandler_) self->frameHandler_(self->frames_);
     if (self->snapshotHandler_) {
         auto handler = std::move(self->snapshotHandler_);
         self->snapshotHandler_ = nullptr;
         handler(readFramebuffer(frame.targetFramebuffer, frame.width, frame.height));
     }
-    if (self->frameHandler_) self->frameHandler_(self->frames_);
     return TRUE;
 }
 

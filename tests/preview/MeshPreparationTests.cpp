@@ -125,6 +125,28 @@ TEST(MeshPreparation, attributesThatCannotBeReadForEveryVertexAreDropped) {
     EXPECT_FALSE(prepareGeometry(g).color.present());
 }
 
+TEST(MeshPreparation, unsharedCornersInOrderNeedNoIndexList) {
+    Geometry g;
+    g.sources.push_back(
+        GeometrySource::floatTriples(floats({0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 1, 0, 1, 0, 1, 1}),
+                                     GeometrySemantic::vertex, 6));
+    g.elements.push_back(GeometryElement::triangles(indices32({0, 1, 2, 3, 4, 5}), 2));
+    PreparedGeometry p = prepareGeometry(g);
+    ASSERT_EQ(p.elements.size(), 1u);
+    EXPECT_TRUE(p.elements[0].sequential);
+    EXPECT_TRUE(p.elements[0].indices.empty());
+    EXPECT_EQ(p.triangleCount(), 2);
+    // One index out of order, or one broken vertex, and the list is kept (and checked).
+    g.elements[0] = GeometryElement::triangles(indices32({0, 1, 2, 3, 5, 4}), 2);
+    EXPECT_FALSE(prepareGeometry(g).elements[0].sequential);
+    g.elements[0] = GeometryElement::triangles(indices32({0, 1, 2, 3, 4, 5}), 2);
+    float nan = std::numeric_limits<float>::quiet_NaN();
+    std::memcpy(const_cast<std::uint8_t*>(g.sources[0].data->data()) + 4 * 12, &nan, 4);
+    p = prepareGeometry(g);
+    EXPECT_FALSE(p.elements[0].sequential);
+    EXPECT_EQ(p.elements[0].indices, (std::vector<std::uint32_t>{0, 1, 2}));
+}
+
 TEST(MeshPreparation, withoutUsablePositionsNothingIsDrawn) {
     Geometry none;
     none.elements.push_back(GeometryElement::triangles(indices32({0, 1, 2}), 1));

@@ -9,8 +9,8 @@
 
 #include "platform/Foundation/FileReading.h"
 #include "platform/Imaging/PNG.h"
+#include "tests/support/DisplayTestMain.h"
 #include "tests/support/TestFiles.h"
-#include "tests/support/VirtualDisplay.h"
 
 namespace kelvo {
 namespace {

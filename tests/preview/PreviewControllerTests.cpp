@@ -9,8 +9,8 @@
 #include "extensions/KelvoQuickLook/PreviewViewController.h"
 #include "extensions/KelvoQuickLook/WatermarkOverlay.h"
 #include "platform/Imaging/PNG.h"
+#include "tests/support/DisplayTestMain.h"
 #include "tests/support/TestFiles.h"
-#include "tests/support/VirtualDisplay.h"
 
 namespace kelvo {
 namespace {
@@ -131,20 +131,21 @@ TEST_F(PreviewController, loadsInOneTurnAndShowsFromTheStagedCameraInALaterOne) 
     controller.loadView();
     Completions done;
     controller.preparePreviewOfFile(file, done.handler());
-    // Queued after the load turn, so it runs between the two turns.
+    // Queued after the load turn at the same priority, so it runs between the two turns.
     struct Between {
         PreviewViewController* controller;
         Completions* done;
         bool ran = false, sceneSet = true;
     } between{&controller, &done};
-    g_idle_add(
+    g_idle_add_full(
+        G_PRIORITY_DEFAULT,
         +[](gpointer data) -> gboolean {
             auto* b = static_cast<Between*>(data);
             b->ran = true;
             b->sceneSet = b->controller->sceneView()->scene() != nullptr || b->done->calls > 0;
             return G_SOURCE_REMOVE;
         },
-        &between);
+        &between, nullptr);
     ASSERT_TRUE(spinUntil([&] { return done.calls > 0; }));
     EXPECT_TRUE(between.ran);
     EXPECT_FALSE(between.sceneSet) << "loading and showing happen in separate turns";

@@ -1,14 +1,11 @@
 // Test-only: a private X server (Xvfb, with Mesa's software OpenGL) for tests that need a
 // real display, child processes to run on it, and screenshots of it.
 //
-// A test program that needs the display uses runOnVirtualDisplay() as its main(): it starts
-// Xvfb on a free display number (other programs may be running theirs), points DISPLAY and
-// GTK at it, runs the tests and stops the server. Without Xvfb the program exits with
-// skippedExitCode, which CTest reports as skipped.
+// Xvfb takes a free display number (other programs may be running theirs). Test programs
+// use DisplayTestMain.h as their main(); the benchmarks use this header alone.
 #pragma once
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -30,8 +27,6 @@
 extern char** environ;
 
 namespace kelvo::test {
-
-inline constexpr int skippedExitCode = 77;
 
 // The environment of this process with `changes` applied; an empty value removes a variable.
 inline std::vector<std::string> environmentWith(const std::map<std::string, std::string>& changes) {
@@ -187,24 +182,6 @@ inline void useDisplay(const std::string& display) {
     ::setenv("GSETTINGS_BACKEND", "memory", 1);
     ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent-kelvo-test-bus", 1);
     ::setenv("NO_AT_BRIDGE", "1", 1);
-}
-
-// main() of a test program that needs a display. `beforeTests` runs once the display is
-// up (to initialise GTK, say) and returns false when the tests cannot run.
-template <class Setup>
-int runOnVirtualDisplay(int argc, char** argv, Setup beforeTests) {
-    ::testing::InitGoogleTest(&argc, argv);
-    // Listing the tests (CTest does, to discover them) needs no display.
-    if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
-    VirtualDisplay display;
-    if (!display.start()) {
-        std::printf(
-            "Xvfb is not installed or does not start: skipping (tools/dev test installs it)\n");
-        return skippedExitCode;
-    }
-    useDisplay(display.name());
-    if (!beforeTests()) return 1;
-    return RUN_ALL_TESTS();
 }
 
 // A screenshot of the whole screen of `display`, taken with xwd and decoded here (ZPixmap,
