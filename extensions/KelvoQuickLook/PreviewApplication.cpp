@@ -109,8 +109,20 @@ void onPrepared(PreviewWindow& preview, const std::optional<Error>& error) {
     if (application.options.timings) {
         view->setFrameHandler([&preview](int frame) {
             if (frame != 1) return;
-            std::fprintf(stderr, "kelvo-preview: %s: first frame at %.1f ms\n",
-                         preview.file.c_str(), millisecondsSince(preview.application->start));
+            // OpenGL draws asynchronously (a software renderer especially): the frame is
+            // on screen once GTK has composited the window, at the end of this paint.
+            GdkFrameClock* clock = gtk_widget_get_frame_clock(preview.window);
+            if (!clock) return;
+            // Disconnected in its own first run, within this same frame, while the window
+            // still exists.
+            g_signal_connect(clock, "after-paint", G_CALLBACK(+[](GdkFrameClock* c, gpointer data) {
+                                 auto* p = static_cast<PreviewWindow*>(data);
+                                 std::fprintf(stderr, "kelvo-preview: %s: first frame at %.1f ms\n",
+                                              p->file.c_str(),
+                                              millisecondsSince(p->application->start));
+                                 g_signal_handlers_disconnect_by_data(c, data);
+                             }),
+                             &preview);
         });
     }
     if (const auto& screenshot = application.options.screenshot) {
