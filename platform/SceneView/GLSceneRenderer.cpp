@@ -28,6 +28,7 @@ struct GLSceneRenderer::DrawItem {
     const GPUGeometry* geometry = nullptr;
     float model[16];
     float normalMatrix[9];
+    bool mirrored = false;  // the world transform turns the handedness around
 };
 
 namespace {
@@ -46,18 +47,6 @@ unsigned compile(GLenum type, const char* source, std::string& error) {
         return 0;
     }
     return shader;
-}
-
-GLenum glType(AttributeType type) {
-    switch (type) {
-        case AttributeType::float32:
-            return GL_FLOAT;
-        case AttributeType::unorm8:
-            return GL_UNSIGNED_BYTE;
-        case AttributeType::unorm16:
-            return GL_UNSIGNED_SHORT;
-    }
-    return GL_FLOAT;
 }
 
 void toFloats(const Mat4& m, float out[16]) {
@@ -96,9 +85,10 @@ std::string GLSceneRenderer::initialize() {
         program_ = 0;
         return std::string("the shader program does not link: ") + log;
     }
-    for (const char* name : {"uModel", "uNormalMatrix", "uViewProjection", "uBaseColor",
-                             "uMetalness", "uRoughness", "uKind", "uEye", "uLightCount",
-                             "uLightKind", "uLightVector", "uLightColor", "uAmbient"}) {
+    for (const char* name :
+         {"uModel", "uNormalMatrix", "uViewProjection", "uBaseColor", "uMetalness", "uRoughness",
+          "uKind", "uEye", "uLightCount", "uLightKind", "uLightVector", "uLightSpotDirection",
+          "uLightRadiance", "uAmbient"}) {
         uniforms_[name] = glGetUniformLocation(program_, name);
     }
     return {};
@@ -133,8 +123,7 @@ GLSceneRenderer::GPUGeometry* GLSceneRenderer::upload(const Geometry& geometry) 
         auto bind = [&](unsigned location, const VertexAttribute& attribute) {
             glBindBuffer(GL_ARRAY_BUFFER, bufferFor(attribute.buffer));
             glVertexAttribPointer(
-                location, attribute.components, glType(attribute.type),
-                attribute.type != AttributeType::float32, static_cast<GLsizei>(attribute.stride),
+                location, 3, GL_FLOAT, GL_FALSE, static_cast<GLsizei>(attribute.stride),
                 reinterpret_cast<const void*>(static_cast<std::intptr_t>(attribute.offset)));
             glEnableVertexAttribArray(location);
         };
@@ -179,6 +168,11 @@ void GLSceneRenderer::addNode(const Node& node, const Mat4& world) {
             DrawItem item;
             item.geometry = gpu;
             toFloats(world, item.model);
+            double determinant =
+                world.m[0][0] * (world.m[1][1] * world.m[2][2] - world.m[1][2] * world.m[2][1]) -
+                world.m[0][1] * (world.m[1][0] * world.m[2][2] - world.m[1][2] * world.m[2][0]) +
+                world.m[0][2] * (world.m[1][0] * world.m[2][1] - world.m[1][1] * world.m[2][0]);
+            item.mirrored = determinant < 0;
             // Normals go through the inverse transpose of the linear part, so non-uniform
             // scale keeps them perpendicular to their surface.
             Mat4 inverse = affineInverse(world);
@@ -245,28 +239,25 @@ void GLSceneRenderer::ensureFramebuffer(int width, int height, int samples) {
     framebufferSamples_ = samples;
 }
 
-void GLSceneRenderer::draw(const DrawItem& item, bool translucent, const FrameSettings&) {
+void GLSceneRenderer::draw(const DrawItem& item) {
     const GPUGeometry& g = *item.geometry;
-    bool bound = false;
+    glBindVertexArray(g.vertexArray);
+    glUniformMatrix4fv(uniforms_["uModel"], 1, GL_FALSE, item.model);
+    glUniformMatrix3fv(uniforms_["uNormalMatrix"], 1, GL_FALSE, item.normalMatrix);
+    // Attributes the geometry lacks read these constants instead.
+    glVertexAttrib3f(normalAttribute, 0, 0, 0);
+    glVertexAttrib3f(colorAttribute, 1, 1, 1);
+    // A mirroring placement turns counter-clockwise into clockwise on screen; its outside
+    // stays its outside.
+    glFrontFace(item.mirrored ? GL_CW : GL_CCW);
     for (const auto& range : g.ranges) {
         const SurfaceMaterial& m = range.material;
-        if ((m.baseColor[3] < 1) != translucent || m.baseColor[3] <= 0) continue;
-        if (!bound) {
-            glBindVertexArray(g.vertexArray);
-            glUniformMatrix4fv(uniforms_["uModel"], 1, GL_FALSE, item.model);
-            glUniformMatrix3fv(uniforms_["uNormalMatrix"], 1, GL_FALSE, item.normalMatrix);
-            // Attributes the geometry lacks read these constants instead.
-            glVertexAttrib3f(normalAttribute, 0, 0, 0);
-            glVertexAttrib4f(colorAttribute, 1, 1, 1, 1);
-            bound = true;
-        }
         if (m.doubleSided) {
             glDisable(GL_CULL_FACE);
         } else {
             glEnable(GL_CULL_FACE);
         }
-        glUniform4f(uniforms_["uBaseColor"], m.baseColor[0], m.baseColor[1], m.baseColor[2],
-                    m.baseColor[3]);
+        glUniform3f(uniforms_["uBaseColor"], m.baseColor[0], m.baseColor[1], m.baseColor[2]);
         glUniform1f(uniforms_["uMetalness"], m.metalness);
         glUniform1f(uniforms_["uRoughness"], m.roughness);
         glUniform1i(uniforms_["uKind"], static_cast<int>(m.kind));
@@ -316,35 +307,30 @@ void GLSceneRenderer::render(const FrameSettings& settings) {
     const SceneLighting& lighting = settings.lighting ? *settings.lighting : lighting_;
     int count = static_cast<int>(std::min<size_t>(lighting.lights.size(), maxLights));
     int kinds[maxLights] = {};
-    float vectors[maxLights * 3] = {}, colors[maxLights * 3] = {};
+    float vectors[maxLights * 3] = {}, spots[maxLights * 3] = {}, radiances[maxLights * 3] = {};
     for (int i = 0; i < count; ++i) {
         const SceneLight& light = lighting.lights[static_cast<size_t>(i)];
         kinds[i] = static_cast<int>(light.kind);
         vectors[i * 3] = static_cast<float>(light.vector.x);
         vectors[i * 3 + 1] = static_cast<float>(light.vector.y);
         vectors[i * 3 + 2] = static_cast<float>(light.vector.z);
+        spots[i * 3] = static_cast<float>(light.spotDirection.x);
+        spots[i * 3 + 1] = static_cast<float>(light.spotDirection.y);
+        spots[i * 3 + 2] = static_cast<float>(light.spotDirection.z);
         for (int k = 0; k < 3; ++k)
-            colors[i * 3 + k] = light.color[static_cast<size_t>(k)];
+            radiances[i * 3 + k] = light.radiance[static_cast<size_t>(k)];
     }
     glUniform1i(uniforms_["uLightCount"], count);
     glUniform1iv(uniforms_["uLightKind"], maxLights, kinds);
     glUniform3fv(uniforms_["uLightVector"], maxLights, vectors);
-    glUniform3fv(uniforms_["uLightColor"], maxLights, colors);
+    glUniform3fv(uniforms_["uLightSpotDirection"], maxLights, spots);
+    glUniform3fv(uniforms_["uLightRadiance"], maxLights, radiances);
     glUniform3f(uniforms_["uAmbient"], lighting.ambient[0], lighting.ambient[1],
                 lighting.ambient[2]);
 
     glDisable(GL_BLEND);
     for (const auto& item : items_)
-        draw(item, false, settings);
-    // Translucent surfaces over the opaque ones, testing depth but not writing it, so they
-    // never hide each other.
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
-    glDepthMask(GL_FALSE);
-    for (const auto& item : items_)
-        draw(item, true, settings);
-    glDepthMask(GL_TRUE);
-    glDisable(GL_BLEND);
+        draw(item);
     glBindVertexArray(0);
     glUseProgram(0);
 

@@ -73,7 +73,7 @@ private:
     GPUGeometry* upload(const Geometry& geometry);
     void addNode(const Node& node, const Mat4& world);
     void ensureFramebuffer(int width, int height, int samples);
-    void draw(const DrawItem& item, bool translucent, const FrameSettings& settings);
+    void draw(const DrawItem& item);
 
     unsigned program_ = 0;
     std::map<std::string, int> uniforms_;

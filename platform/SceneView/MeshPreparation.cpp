@@ -7,27 +7,14 @@ namespace kelvo {
 namespace {
 
 // The layout of `source` as the GPU reads it, or an absent attribute when it cannot.
-VertexAttribute describe(const GeometrySource* source, int minComponents) {
+VertexAttribute describe(const GeometrySource* source) {
     VertexAttribute attribute;
-    if (!source || !source->data) return attribute;
-    if (source->componentsPerVector < minComponents || source->componentsPerVector > 4) {
-        return attribute;
-    }
-    if (source->floatComponents && source->bytesPerComponent == 4) {
-        attribute.type = AttributeType::float32;
-    } else if (!source->floatComponents && source->bytesPerComponent == 1) {
-        attribute.type = AttributeType::unorm8;
-    } else if (!source->floatComponents && source->bytesPerComponent == 2) {
-        attribute.type = AttributeType::unorm16;
-    } else {
-        return attribute;
-    }
+    if (!source || !source->data || !source->hasFloat3Layout()) return attribute;
     // GL takes strides up to 2048 bytes (the least every implementation supports). A stride
     // of 0 means one vector repeated to the scene graph but a packed array to GL, which would
     // read past the buffer, so it is refused.
     if (source->dataStride <= 0 || source->dataStride > 2048) return attribute;
     attribute.buffer = source->data;
-    attribute.components = static_cast<int>(source->componentsPerVector);
     attribute.offset = source->dataOffset;
     attribute.stride = source->dataStride;
     return attribute;
@@ -65,7 +52,7 @@ PreparedGeometry prepareGeometry(const Geometry& geometry) {
     const GeometrySource* positions = geometry.source(GeometrySemantic::vertex);
     // Positions are read on the CPU too (finiteness, bounds), so only float triples serve.
     if (!positions || !positions->hasFloat3Layout()) return prepared;
-    prepared.position = describe(positions, 3);
+    prepared.position = describe(positions);
     if (!prepared.position.present()) return prepared;
     std::int64_t count = positions->usableVectorCount();
     // Indices are 32-bit; a vertex past that could never be reached.
@@ -76,7 +63,7 @@ PreparedGeometry prepareGeometry(const Geometry& geometry) {
         const GeometrySource* source = geometry.source(semantic);
         if (!source || source->usableVectorCount() < count) continue;
         (semantic == GeometrySemantic::normal ? prepared.normal : prepared.color) =
-            describe(source, 3);
+            describe(source);
     }
 
     // One pass over the positions: which are finite, and their box. Millions of vertices
@@ -87,7 +74,7 @@ PreparedGeometry prepareGeometry(const Geometry& geometry) {
     for (std::int64_t i = 0; i < count; ++i) {
         float p[3];
         positions->readFloat3(i, p);
-        bool ok = std::isfinite(p[0]) & std::isfinite(p[1]) & std::isfinite(p[2]);
+        bool ok = std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
         finite[static_cast<size_t>(i)] = ok;
         if (!ok) continue;
         for (int k = 0; k < 3; ++k) {

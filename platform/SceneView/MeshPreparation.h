@@ -18,13 +18,10 @@
 
 namespace kelvo {
 
-enum class AttributeType { float32, unorm8, unorm16 };
-
-// One vertex attribute as the GPU fetches it from a buffer. Absent when `buffer` is null.
+// One vertex attribute as the GPU fetches it from a buffer: the first three float
+// components of each vector. Absent when `buffer` is null.
 struct VertexAttribute {
     std::shared_ptr<const ByteBuffer> buffer;
-    AttributeType type = AttributeType::float32;
-    int components = 3;
     std::int64_t offset = 0;
     std::int64_t stride = 12;
 
@@ -56,10 +53,11 @@ struct PreparedGeometry {
 };
 
 // The drawable form of `geometry`. The vertex count is the number of positions that lie
-// wholly inside their buffer; a normal or colour attribute that does not cover that many
-// vertices, or whose layout the GPU cannot read, is dropped (the renderer then uses face
-// normals or white). Elements that are not triangle lists are skipped. Element i uses
-// material i modulo the number of materials, as the scene graph defines.
+// wholly inside their buffer. Positions, normals and colours are read as float triples
+// (4-byte floats, three or more per vector), as the CPU renderer reads them; a normal or
+// colour source of another layout, or that does not cover every vertex, is dropped (the
+// renderer then uses face normals or white). Elements that are not triangle lists are skipped.
+// Element i uses material i modulo the number of materials, as the scene graph defines.
 PreparedGeometry prepareGeometry(const Geometry& geometry);
 
 }  // namespace kelvo

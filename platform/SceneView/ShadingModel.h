@@ -1,44 +1,40 @@
-// How the interactive view lights a surface. The GPU shader (GLShaders.cpp) implements exactly
-// this; shadeSurface() below is the same model in C++, the reference the GPU is tested against.
+// How the interactive view lights a surface: the shading model of the CPU renderer
+// (platform/Renderer/Shading.h), so that a preview and a thumbnail of one model look alike.
+// The GPU program (GLShaders.cpp) computes exactly this; shadeSurface() below is the same
+// model in C++, the reference the GPU is tested against.
 //
-// Colours. Material and vertex colours are sRGB-encoded values in 0..1, as files and the
-// scene graph give them; they are decoded to linear light before shading, and the shaded
-// result is clamped to 0..1 and encoded to sRGB again. Alpha is straight and never encoded.
+// Colours. Every colour of the scene graph (material diffuse, vertex colours, light colours,
+// the background) is sRGB-encoded. Shading works on linear values: material and light
+// colours are linearised once, vertex colours per vertex before they are interpolated. The
+// lit result passes through a tone map (linear up to 0.8, then a smooth shoulder towards 1)
+// and is encoded to sRGB. Unlit (constant) surfaces are not tone-mapped. Surfaces are opaque:
+// material and vertex alpha are not used, a pixel's alpha is its coverage.
 //
-// Lights (collectLights). Every node with a light contributes, wherever it sits in the tree:
+// Lights (collectLights). Every node with a light contributes, wherever it sits in the tree,
+// with radiance = linearised colour * intensity / 1000 (intensity 1000 lights a white diffuse
+// surface facing it to linear 1):
 //   - directional: parallel light travelling along the node's world -Z axis;
-//   - omni and spot: a point light at the node's world position, without falloff (spots are
-//     lit like omnis: no cone);
-//   - ambient: added into one ambient term, lighting every surface from all sides.
-// A light's strength is its colour (linear) times intensity / 1000: intensity 1000 is the
-// unit, at which a white diffuse surface facing the light head-on shows full white. At most
-// maxLights directional and point lights are used, in scene order; the rest are ignored.
+//   - omni: a point light at the node's world position, without falloff;
+//   - spot: the same, fading out within 22.5 degrees of its -Z axis (smoothstep);
+//   - ambient: summed into one term that lights every surface from all sides.
+// The GPU program takes at most maxLights directional, omni and spot lights, in scene order.
 //
-// Materials (surfaceMaterial). base colour = diffuse colour (an image or no colour counts as
-// white) times the vertex colour when the geometry has one; metalness m (default 0) and
-// roughness r (default 0.5, clamped to 0.03..1) from numbers or from a colour's red
-// component. The lighting model name picks the formula:
-//   physicallyBased  metallic-roughness, below;
-//   constant         the base colour unlit;
-//   anything else    (blinn, phong, lambert, unknown) diffuse only: base colour times
-//                    (sum of NdotL * light + ambient).
+// Materials (surfaceMaterial): base colour = diffuse colour (a number is a grey level; an
+// image or nothing counts as white) times the vertex colour when the geometry has one;
+// metalness (default 0) and roughness (default 0.5) from numbers or a colour's red, in 0..1.
+// The lighting model name picks the formula: physicallyBased is the metallic-roughness model
+// as glTF defines it (Lambert diffuse of base * (1 - metalness) * (1 - F), GGX specular with
+// F0 = mix(0.04, base, metalness), height-correlated Smith visibility, Schlick Fresnel,
+// roughness at least 0.045; ambient light adds ambient * (diffuse colour + the analytic
+// split-sum estimate of specular reflection of a white surrounding)); constant is the base
+// colour unlit; anything else (lambert, blinn, phong, unknown) is Lambert diffuse only. The
+// 1/pi of the BRDFs is folded into the light units.
 //
-// Physically based, per light with direction L towards the light, N the unit normal turned
-// towards the viewer, V the unit vector towards the viewer, H = normalize(L + V):
-//   diffuseColor = base * (1 - m);  F0 = mix(0.04, base, m)
-//   a = r * r;  D = a^2 / (pi * (NdotH^2 * (a^2 - 1) + 1)^2)
-//   k = (r + 1)^2 / 8;  G = G1(NdotL) * G1(NdotV), G1(x) = x / (x * (1 - k) + k)
-//   F = F0 + (1 - F0) * (1 - VdotH)^5
-//   radiance += (diffuseColor + pi * D * G * F / (4 * NdotL * NdotV + 1e-4)) * NdotL * light
-// then radiance += ambient * (diffuseColor + F0). All dot products are clamped at 0.
-//
-// Normals: the geometry's normal (transformed by the inverse transpose of the node's world
-// matrix), or, where the geometry carries none or the normal has no length, the triangle's
-// face normal. Back faces are culled unless the material is double-sided; a double-sided
-// back face is lit with its normal turned round. The normal is interpolated per pixel.
-//
-// Coverage and alpha: surfaces are drawn with depth testing; opaque surfaces (alpha 1) first,
-// then translucent ones blended over them without depth writes, in scene order.
+// Normals: the geometry's normals (through the inverse transpose of the node's world
+// matrix), interpolated and made unit per pixel; where there are none, or they have no
+// length, the triangle's face normal. Counter-clockwise as seen is the front (a mirroring
+// node keeps its outside out); back faces are culled unless the material is double-sided,
+// whose back faces are lit with the normal turned towards the viewer.
 #pragma once
 
 #include <array>
@@ -51,27 +47,29 @@ namespace kelvo {
 
 inline constexpr int maxLights = 8;
 
-enum class ShadingKind : int { physicallyBased = 0, diffuse = 1, constant = 2 };
+enum class ShadingKind : int { physicallyBased = 0, lambert = 1, constant = 2 };
 
 // A material reduced to the numbers the shader takes.
 struct SurfaceMaterial {
-    std::array<float, 4> baseColor{1, 1, 1, 1};  // linear RGB, straight alpha
+    std::array<float, 3> baseColor{1, 1, 1};  // linear
     float metalness = 0;
     float roughness = 0.5f;
-    ShadingKind kind = ShadingKind::diffuse;
+    ShadingKind kind = ShadingKind::lambert;
     bool doubleSided = false;
 };
 
-// Null stands for a geometry without materials and gets the scene graph's default material.
+// Null stands for a geometry without materials: white and Lambertian.
 SurfaceMaterial surfaceMaterial(const Material* material);
 
-enum class SceneLightKind : int { directional = 0, point = 1 };
+enum class SceneLightKind : int { directional = 0, point = 1, spot = 2 };
 
 struct SceneLight {
     SceneLightKind kind = SceneLightKind::directional;
-    // Directional: the unit direction the light travels, world space. Point: its world position.
+    // Directional: the unit direction the light travels, world space. Point and spot: the
+    // light's world position.
     Vec3 vector;
-    std::array<float, 3> color{};  // linear, already scaled by intensity / 1000
+    Vec3 spotDirection;  // spot: the unit direction it points in, world space
+    std::array<float, 3> radiance{};
 };
 
 struct SceneLighting {
@@ -83,27 +81,28 @@ struct SceneLighting {
 };
 
 // Every light of the scene, in depth-first order, placed by its node's world transform.
-// Lights whose placement is not finite are left out.
+// Lights whose placement or strength is not finite are left out.
 SceneLighting collectLights(const Scene& scene);
 
 // The light the view adds when default lighting is on and the scene has none: a unit
 // directional light shining along the viewer's line of sight.
 SceneLight headlight(Vec3 viewDirection);
 
-float decodeSRGB(float encoded);
-float encodeSRGB(float linear);
+// The sRGB transfer functions, on values clamped to 0..1.
+float srgbToLinear(float encoded);
+float linearToSrgb(float linear);
 
-// One surface point: world position, unit normal already facing the viewer, the viewer's
-// world position and the vertex colour (sRGB-encoded, straight alpha; white when none).
+// One surface point: world position, unit normal already turned to the viewer's side, the
+// viewer's world position and the interpolated vertex colour (linear; white when none).
 struct SurfacePoint {
     Vec3 position;
     Vec3 normal;
     Vec3 eye;
-    std::array<float, 4> vertexColor{1, 1, 1, 1};
+    std::array<float, 3> vertexColor{1, 1, 1};
 };
 
-// The sRGB-encoded, straight-alpha colour the model gives this point.
-std::array<float, 4> shadeSurface(const SurfaceMaterial& material, const SceneLighting& lighting,
+// The sRGB-encoded colour the model gives this point, each channel in 0..1.
+std::array<float, 3> shadeSurface(const SurfaceMaterial& material, const SceneLighting& lighting,
                                   const SurfacePoint& point);
 
 }  // namespace kelvo

@@ -56,16 +56,6 @@ TEST(MeshPreparation, trianglesWithANonFiniteVertexAreLeftOutAndOutOfTheBox) {
     }
 }
 
-TEST(MeshPreparation, aDeclaredCountBeyondTheBufferIsClamped) {
-    Geometry g = square();
-    g.sources[0].vectorCount = 1000;  // the buffer holds 4
-    ByteBuffer idx = indices32({0, 1, 2, 0, 2, 3});
-    g.elements.push_back(GeometryElement::triangles(std::move(idx), 50));  // holds 2
-    PreparedGeometry p = prepareGeometry(g);
-    EXPECT_EQ(p.vertexCount, 4);
-    EXPECT_EQ(p.triangleCount(), 2);
-}
-
 TEST(MeshPreparation, narrowIndicesAreWidenedAndMaterialsRepeat) {
     Geometry g = square();
     GeometryElement shorts;
@@ -96,33 +86,31 @@ TEST(MeshPreparation, narrowIndicesAreWidenedAndMaterialsRepeat) {
 TEST(MeshPreparation, attributesThatCannotBeReadForEveryVertexAreDropped) {
     Geometry g = square();
     g.elements.push_back(GeometryElement::triangles(indices32({0, 1, 2}), 1));
-    // Three normals for four vertices: dropped. Colours packed in bytes: kept, normalised.
+    // Three normals for four vertices: dropped. Four-component float colours: their first
+    // three components are read.
     g.sources.push_back(GeometrySource::floatTriples(floats({0, 0, 1, 0, 0, 1, 0, 0, 1}),
                                                      GeometrySemantic::normal, 4));
-    GeometrySource colors;
-    colors.data = std::make_shared<const ByteBuffer>(ByteBuffer(16, 255));
-    colors.semantic = GeometrySemantic::color;
-    colors.vectorCount = 4;
-    colors.floatComponents = false;
+    GeometrySource colors =
+        GeometrySource::floatTriples(ByteBuffer(64, 0), GeometrySemantic::color, 4);
     colors.componentsPerVector = 4;
-    colors.bytesPerComponent = 1;
-    colors.dataStride = 4;
+    colors.dataStride = 16;
     g.sources.push_back(colors);
     PreparedGeometry p = prepareGeometry(g);
     EXPECT_FALSE(p.normal.present());
     ASSERT_TRUE(p.color.present());
-    EXPECT_EQ(p.color.type, AttributeType::unorm8);
-    EXPECT_EQ(p.color.components, 4);
+    EXPECT_EQ(p.color.stride, 16);
 
     // A stride of 0 would be read as packed by the GPU, past the end of a one-vector buffer.
     g.sources[2].dataStride = 0;
-    g.sources[2].data = std::make_shared<const ByteBuffer>(ByteBuffer(4, 255));
+    g.sources[2].data = std::make_shared<const ByteBuffer>(ByteBuffer(16, 0));
     EXPECT_FALSE(prepareGeometry(g).color.present());
-    // Eight-byte floats cannot be fetched as they are.
-    g.sources[2] = colors;
-    g.sources[2].floatComponents = true;
-    g.sources[2].bytesPerComponent = 8;
-    EXPECT_FALSE(prepareGeometry(g).color.present());
+    // Colours in bytes or in doubles are not read, as the CPU renderer does not read them.
+    for (std::int64_t bytes : {1, 8}) {
+        g.sources[2] = colors;
+        g.sources[2].floatComponents = bytes == 8;
+        g.sources[2].bytesPerComponent = bytes;
+        EXPECT_FALSE(prepareGeometry(g).color.present()) << bytes;
+    }
 }
 
 TEST(MeshPreparation, unsharedCornersInOrderNeedNoIndexList) {

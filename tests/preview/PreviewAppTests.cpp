@@ -251,11 +251,7 @@ TEST(PreviewApp, commandLine) {
     EXPECT_EQ(help.out.rfind("Usage: kelvo-preview [OPTION]... FILE...", 0), 0u);
     EXPECT_NE(help.out.find("Escape, Space, Ctrl+W"), std::string::npos);
     EXPECT_EQ(run({}).status, 2);
-    EXPECT_EQ(run({"--frobnicate", "a.stl"}).status, 2);
     EXPECT_EQ(run({"--screenshot=x.png", "a.stl", "b.stl"}).status, 2);
-    EXPECT_EQ(run({"--screenshot=", "a.stl"}).status, 2);
-    Outcome version = run({"--version"});
-    EXPECT_EQ(version.out, std::string("kelvo-preview ") + KELVO_VERSION + "\n");
 }
 
 }  // namespace

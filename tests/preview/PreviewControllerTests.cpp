@@ -111,20 +111,6 @@ TEST_F(PreviewController, unsupportedFileCompletesWithTheMinusThreeErrorAndShows
     EXPECT_EQ(done.calls, 1);
 }
 
-TEST_F(PreviewController, theViewIsSetUpForCameraControlWithoutDefaultLighting) {
-    PreviewViewController controller{ResourceBundle{}};
-    EXPECT_EQ(controller.sceneView(), nullptr);
-    EXPECT_EQ(controller.view(), nullptr);
-    controller.loadView();
-    SceneView* view = controller.sceneView();
-    ASSERT_NE(view, nullptr);
-    EXPECT_TRUE(view->allowsCameraControl());
-    EXPECT_FALSE(view->autoenablesDefaultLighting());
-    EXPECT_EQ(view->antialiasingMode(), AntialiasingMode::multisampling4X);
-    EXPECT_EQ(view->backgroundColor(), Color::clear());
-    EXPECT_EQ(gtk_overlay_get_child(GTK_OVERLAY(controller.view())), view->widget());
-}
-
 TEST_F(PreviewController, loadsInOneTurnAndShowsFromTheStagedCameraInALaterOne) {
     std::filesystem::path file = writeTetrahedron(dir_);
     PreviewViewController controller{ResourceBundle{}};

@@ -1,6 +1,7 @@
 // The shading model's reference: the numbers the GPU program is held to.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -20,89 +21,106 @@ SurfacePoint facing(Vec3 normal) {
 SceneLighting oneLight(Vec3 travelling, float strength) {
     SceneLighting lighting;
     lighting.lights.push_back(
-        {SceneLightKind::directional, normalize(travelling), {strength, strength, strength}});
+        {SceneLightKind::directional, normalize(travelling), {}, {strength, strength, strength}});
     return lighting;
 }
 
-TEST(ShadingModel, intensityThousandLightsAWhiteDiffuseSurfaceFullWhite) {
-    Material white;  // blinn: diffuse only
-    auto c = shadeSurface(surfaceMaterial(&white), oneLight({0, 0, -1}, 1.0f), facing({0, 0, 1}));
-    EXPECT_NEAR(c[0], 1.0f, 1e-5);
-    EXPECT_NEAR(c[3], 1.0f, 1e-6);
-    // 400 of 1000 gives 0.4 in linear light, encoded to sRGB.
-    c = shadeSurface(surfaceMaterial(&white), oneLight({0, 0, -1}, 0.4f), facing({0, 0, 1}));
-    EXPECT_NEAR(c[1], encodeSRGB(0.4f), 1e-5);
-    // Grazing and back-lit surfaces get nothing from the light.
-    c = shadeSurface(surfaceMaterial(&white), oneLight({0, 0, 1}, 1.0f), facing({0, 0, 1}));
-    EXPECT_EQ(c[2], 0.0f);
+float toneMapped(float v) {
+    return v <= 0.8f ? v : 0.8f + 0.2f * (1 - std::exp(-(v - 0.8f) / 0.2f));
 }
 
-TEST(ShadingModel, coloursAreDecodedFromSRGBAndEncodedBack) {
-    EXPECT_NEAR(decodeSRGB(0.7f), 0.4479f, 1e-4);
-    for (float v : {0.0f, 0.002f, 0.04f, 0.5f, 1.0f})
-        EXPECT_NEAR(encodeSRGB(decodeSRGB(v)), v, 1e-5);
-    Material grey;
-    grey.lightingModelName = LightingModel::constant;
-    grey.diffuse = Color{0.7, 0.2, 0.1, 0.5};
-    SceneLighting none;
-    auto c = shadeSurface(surfaceMaterial(&grey), none, facing({0, 1, 0}));
+TEST(ShadingModel, lightUnitsAndTheToneMapOnADiffuseSurface) {
+    Material white;  // blinn: Lambert diffuse only
+    SurfaceMaterial m = surfaceMaterial(&white);
+    // 400 of 1000 stays below the tone map's knee: linear 0.4, encoded.
+    auto c = shadeSurface(m, oneLight({0, 0, -1}, 0.4f), facing({0, 0, 1}));
+    EXPECT_NEAR(c[0], linearToSrgb(0.4f), 1e-5);
+    // 1000 head-on is linear 1, which the shoulder brings below white.
+    c = shadeSurface(m, oneLight({0, 0, -1}, 1.0f), facing({0, 0, 1}));
+    EXPECT_NEAR(c[1], linearToSrgb(toneMapped(1.0f)), 1e-5);
+    EXPECT_LT(c[1], 0.98f);
+    // Half a turn away from the light, and from behind, it gets nothing.
+    c = shadeSurface(m, oneLight({0, 0, 1}, 1.0f), facing({0, 0, 1}));
+    EXPECT_EQ(c[2], 0.0f);
+    // Unlit surfaces are not tone-mapped; vertex colours (linear) multiply the base colour.
+    Material flat;
+    flat.lightingModelName = LightingModel::constant;
+    flat.diffuse = Color{0.7, 0.2, 0.1, 0.5};
+    SurfacePoint tinted = facing({0, 1, 0});
+    tinted.vertexColor = {1.0f, 0.5f, 1.0f};
+    c = shadeSurface(surfaceMaterial(&flat), {}, tinted);
     EXPECT_NEAR(c[0], 0.7f, 1e-5);
-    EXPECT_NEAR(c[1], 0.2f, 1e-5);
-    EXPECT_NEAR(c[3], 0.5f, 1e-6);
+    EXPECT_NEAR(c[1], linearToSrgb(srgbToLinear(0.2f) * 0.5f), 1e-5);
 }
 
-TEST(ShadingModel, vertexColoursMultiplyTheBaseColour) {
-    Material white;
-    white.lightingModelName = LightingModel::constant;
-    SurfacePoint p = facing({0, 1, 0});
-    p.vertexColor = {1.0f, 0.5f, 0.0f, 1.0f};
-    auto c = shadeSurface(surfaceMaterial(&white), {}, p);
-    EXPECT_NEAR(c[0], 1.0f, 1e-5);
-    EXPECT_NEAR(c[1], 0.5f, 1e-5);
-    EXPECT_EQ(c[2], 0.0f);
-}
-
-TEST(ShadingModel, physicallyBasedDefaultMaterialUnderTheStagedRig) {
-    std::shared_ptr<Material> model = makeDefaultModelMaterial();
-    SurfaceMaterial m = surfaceMaterial(model.get());
+TEST(ShadingModel, physicallyBasedDefaultMaterial) {
+    SurfaceMaterial m = surfaceMaterial(makeDefaultModelMaterial().get());
     EXPECT_EQ(m.kind, ShadingKind::physicallyBased);
-    EXPECT_NEAR(m.baseColor[0], decodeSRGB(0.7f), 1e-6);
+    EXPECT_NEAR(m.baseColor[0], 0.4479f, 1e-4);  // sRGB 0.7, linear
     EXPECT_FLOAT_EQ(m.metalness, 0.1f);
     EXPECT_FLOAT_EQ(m.roughness, 0.6f);
-
-    // Ambient alone: (diffuse colour + F0) times the ambient strength.
+    // Ambient alone lights it more than its diffuse part would: the estimate of specular
+    // reflection from the surrounding adds to it.
     SceneLighting ambient;
     ambient.ambient = {0.3f, 0.3f, 0.3f};
-    float base = decodeSRGB(0.7f);
-    float expected = 0.3f * (base * 0.9f + (0.04f * 0.9f + base * 0.1f));
-    EXPECT_NEAR(shadeSurface(m, ambient, facing({0, 1, 0}))[0], encodeSRGB(expected), 1e-5);
-
-    // Head-on under the key light the surface is brighter than the diffuse term alone: the
-    // highlight adds to it.
-    SceneLighting key = oneLight({0, 0, -1}, 1.0f);
-    float lit = shadeSurface(m, key, facing({0, 0, 1}))[0];
-    EXPECT_GT(lit, encodeSRGB(base * 0.9f));
-    EXPECT_LE(lit, 1.0f);
+    float diffuseOnly = linearToSrgb(0.3f * m.baseColor[0] * 0.9f);
+    float lit = shadeSurface(m, ambient, facing({0, 1, 0}))[0];
+    EXPECT_GT(lit, diffuseOnly);
+    EXPECT_LT(lit, diffuseOnly + 0.05f);
+    // Seen at a grazing angle, Fresnel makes the highlight of a light behind the viewer's
+    // shoulder weaker than head-on lighting would, never negative.
+    SurfacePoint grazing = facing({0, 1, 0});
+    grazing.eye = {10, 0.2, 0};
+    float g = shadeSurface(m, oneLight({0, -1, 0}, 1.0f), grazing)[0];
+    EXPECT_GT(g, 0.0f);
+    EXPECT_LE(g, 1.0f);
 }
 
 TEST(ShadingModel, materialPropertiesFromNumbersColoursOrNothing) {
     Material m;
     m.lightingModelName = LightingModel::physicallyBased;
     m.metalness = Color{0.25, 0.9, 0.9, 1};  // a colour's red component
-    m.roughness = 0.0;                       // clamped to a samplable highlight
+    m.roughness = 7.0;                       // clamped to 1
+    m.diffuse = 0.5;                         // a grey level
     SurfaceMaterial s = surfaceMaterial(&m);
     EXPECT_FLOAT_EQ(s.metalness, 0.25f);
-    EXPECT_FLOAT_EQ(s.roughness, 0.03f);
+    EXPECT_FLOAT_EQ(s.roughness, 1.0f);
+    EXPECT_NEAR(s.baseColor[2], srgbToLinear(0.5f), 1e-6);
     m.metalness = MaterialContents{};
     m.roughness = std::numeric_limits<double>::quiet_NaN();
+    m.diffuse = Color{NAN, 0, 0, 1};
     s = surfaceMaterial(&m);
     EXPECT_FLOAT_EQ(s.metalness, 0.0f);
     EXPECT_FLOAT_EQ(s.roughness, 0.5f);
-    // No material at all: the scene graph's default, white and diffuse.
+    EXPECT_EQ(s.baseColor[0], 0.0f);  // a broken channel reads as 0, as on the CPU
+    // No material at all: white and Lambertian.
     s = surfaceMaterial(nullptr);
-    EXPECT_EQ(s.kind, ShadingKind::diffuse);
+    EXPECT_EQ(s.kind, ShadingKind::lambert);
     EXPECT_EQ(s.baseColor[0], 1.0f);
     EXPECT_FALSE(s.doubleSided);
+}
+
+TEST(ShadingModel, spotsLightOnlyWithinTheirCone) {
+    Scene scene;
+    auto spot = Node::make();
+    spot->light = std::make_shared<Light>();
+    spot->light->type = LightType::spot;
+    spot->light->color = Color{0.5, 0.5, 0.5, 1};  // sRGB: linear 0.214
+    spot->setPosition({0, 10, 0});
+    spot->lookAt({0, 0, 0});
+    scene.rootNode->addChildNode(spot);
+    SceneLighting lighting = collectLights(scene);
+    ASSERT_EQ(lighting.lights.size(), 1u);
+    EXPECT_EQ(lighting.lights[0].kind, SceneLightKind::spot);
+    EXPECT_NEAR(lighting.lights[0].radiance[0], srgbToLinear(0.5f), 1e-6);
+    EXPECT_NEAR(lighting.lights[0].spotDirection.y, -1, 1e-12);
+    Material white;
+    SurfacePoint below = facing({0, 1, 0});
+    EXPECT_NEAR(shadeSurface(surfaceMaterial(&white), lighting, below)[0],
+                linearToSrgb(srgbToLinear(0.5f)), 1e-5);
+    SurfacePoint aside = below;
+    aside.position = {10, 0, 0};  // 45 degrees off the axis
+    EXPECT_EQ(shadeSurface(surfaceMaterial(&white), lighting, aside)[0], 0.0f);
 }
 
 TEST(ShadingModel, collectsTheStagedRig) {
@@ -126,8 +144,8 @@ TEST(ShadingModel, collectsTheStagedRig) {
     EXPECT_NEAR(key.x, expectedKey.x, 1e-9);
     EXPECT_NEAR(key.y, expectedKey.y, 1e-9);
     EXPECT_NEAR(fill.x, normalize(Vec3{1.8, -0.9, -0.9}).x, 1e-9);
-    EXPECT_FLOAT_EQ(lighting.lights[0].color[0], 1.0f);
-    EXPECT_FLOAT_EQ(lighting.lights[1].color[1], 0.4f);
+    EXPECT_FLOAT_EQ(lighting.lights[0].radiance[0], 1.0f);
+    EXPECT_FLOAT_EQ(lighting.lights[1].radiance[1], 0.4f);
     EXPECT_FLOAT_EQ(lighting.ambient[2], 0.3f);
 }
 
