@@ -314,8 +314,10 @@ TEST_F(GLRenderer, agreesWithTheCPURasteriser) {
         }
     }
     ASSERT_GT(either, 0);
-    EXPECT_GT(static_cast<double>(both) / either, 0.97) << "silhouettes differ";
-    EXPECT_LT(colourError / (3.0 * both), 10.0) << "mean colour difference per channel, of 255";
+    // Measured when the two first met: 0.995 and 0.65. What differs is edge pixels: the
+    // sample patterns and the resolve (the CPU averages in linear light, the GPU in sRGB).
+    EXPECT_GT(static_cast<double>(both) / either, 0.98) << "silhouettes differ";
+    EXPECT_LT(colourError / (3.0 * both), 3.0) << "mean colour difference per channel, of 255";
 }
 
 }  // namespace
