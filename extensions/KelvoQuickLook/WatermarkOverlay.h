@@ -2,7 +2,7 @@
 // corner, as real widgets on top of the 3D view.
 //
 // Geometry in points, with the origin at the bottom-left and y growing upwards, as the
-// overlay is specified; GTK lays widgets out from the top-left, so the container is pinned
+// overlay is measured; GTK lays widgets out from the top-left, so the container is pinned
 // to the view's top edge with a margin, which keeps it there however the view is resized.
 //
 //   container  (0, H - 30, 200, 24) in the view

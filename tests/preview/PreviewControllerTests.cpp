@@ -63,7 +63,7 @@ int overlayCount(GtkWidget* view) {
 }
 
 // A widget's frame in its parent as laid out, in points with the origin at the bottom-left
-// as the overlay is specified.
+// as the overlay is measured.
 Frame frameIn(GtkWidget* widget, GtkWidget* parent) {
     graphene_rect_t r;
     EXPECT_TRUE(gtk_widget_compute_bounds(widget, parent, &r));
