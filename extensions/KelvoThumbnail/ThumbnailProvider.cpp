@@ -3,7 +3,7 @@
 #include <exception>
 #include <utility>
 
-#include "extensions/KelvoThumbnail/HostError.h"
+#include "extensions/Shared/HostError.h"
 #include "platform/Dispatch/DispatchQueue.h"
 #include "platform/Imaging/GraphicsContext.h"
 
@@ -58,7 +58,7 @@ void ThumbnailProvider::provideThumbnail(const ThumbnailRequest& request,
                 reply = makeReply(loader, std::move(scene), maximumSize, pixelSize);
             } catch (...) {
                 reply.reset();
-                error = hostError(std::current_exception());
+                error = hostError(std::current_exception(), thumbnailModuleName);
             }
             // Outside the try: a handler that threw must not be called a second time.
             handler(std::move(reply), std::move(error));

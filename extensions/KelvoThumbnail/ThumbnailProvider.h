@@ -23,12 +23,16 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string_view>
 
 #include "extensions/KelvoThumbnail/ThumbnailReply.h"
 #include "extensions/Shared/SceneLoader.h"
 #include "platform/Foundation/Error.h"
 
 namespace kelvo {
+
+// The name under which this deliverable qualifies the error types it hands on.
+inline constexpr std::string_view thumbnailModuleName = "KelvoThumbnail";
 
 class ThumbnailProvider {
 public:

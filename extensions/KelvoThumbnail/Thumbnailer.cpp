@@ -10,7 +10,7 @@
 
 #include "extensions/KelvoThumbnail/AtomicFile.h"
 #include "extensions/KelvoThumbnail/FileURI.h"
-#include "extensions/KelvoThumbnail/HostError.h"
+#include "extensions/Shared/HostError.h"
 #include "extensions/KelvoThumbnail/ProcessLimits.h"
 #include "extensions/KelvoThumbnail/SceneBudget.h"
 #include "extensions/KelvoThumbnail/ThumbnailProvider.h"
@@ -112,7 +112,7 @@ std::optional<Error> makeThumbnail(const ThumbnailerOptions& options) {
         error = produce(options);
     } catch (...) {
         // Drawing and writing run here, on the calling thread.
-        error = hostError(std::current_exception());
+        error = hostError(std::current_exception(), thumbnailModuleName);
     }
     if (error) return explainMemoryFailure(std::move(*error), options.memoryBudgetBytes);
     return std::nullopt;

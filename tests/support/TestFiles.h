@@ -22,7 +22,8 @@ using Bytes = std::vector<std::uint8_t>;
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kelvo-test-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "kelvo-test-XXXXXX").string();
         path_ = ::mkdtemp(pattern.data());
     }
     ~TempDir() {
@@ -34,7 +35,8 @@ public:
     std::filesystem::path write(const std::string& name, const Bytes& bytes) const {
         std::filesystem::path file = path_ / name;
         std::ofstream out(file, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
         return file;
     }
     std::filesystem::path write(const std::string& name, const std::string& text) const {
@@ -53,9 +55,9 @@ inline std::filesystem::path corpusDir() {
     return std::filesystem::is_directory(dir) ? dir : std::filesystem::path();
 }
 
-#define KELVO_REQUIRE_CORPUS()                                                   \
-    do {                                                                         \
-        if (::kelvo::test::corpusDir().empty()) GTEST_SKIP() << "no corpus";     \
+#define KELVO_REQUIRE_CORPUS()                                               \
+    do {                                                                     \
+        if (::kelvo::test::corpusDir().empty()) GTEST_SKIP() << "no corpus"; \
     } while (0)
 
 inline void appendUInt16(Bytes& b, std::uint16_t v) {
@@ -63,7 +65,8 @@ inline void appendUInt16(Bytes& b, std::uint16_t v) {
     b.push_back(static_cast<std::uint8_t>(v >> 8));
 }
 inline void appendUInt32(Bytes& b, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 inline void appendFloat(Bytes& b, float f) {
     std::uint32_t bits;
@@ -85,13 +88,17 @@ inline Bytes binarySTL(const std::vector<STLTriangle>& triangles, const std::str
     appendUInt32(b, declaredCount >= 0 ? static_cast<std::uint32_t>(declaredCount)
                                        : static_cast<std::uint32_t>(triangles.size()));
     for (const auto& t : triangles) {
-        for (float f : t.normal) appendFloat(b, f);
-        for (float f : t.v) appendFloat(b, f);
+        for (float f : t.normal)
+            appendFloat(b, f);
+        for (float f : t.v)
+            appendFloat(b, f);
         appendUInt16(b, 0);
     }
     return b;
 }
 
-inline ByteSpan span(const Bytes& b) { return ByteSpan(b.data(), b.size()); }
+inline ByteSpan span(const Bytes& b) {
+    return ByteSpan(b.data(), b.size());
+}
 
 }  // namespace kelvo::test

@@ -6,7 +6,7 @@
 #include <system_error>
 
 #include "extensions/KelvoThumbnail/FileURI.h"
-#include "extensions/KelvoThumbnail/HostError.h"
+#include "extensions/Shared/HostError.h"
 #include "extensions/Shared/ZIPReader.h"
 
 namespace kelvo {
@@ -14,7 +14,7 @@ namespace {
 
 template <class E>
 Error converted(E thrown) {
-    return hostError(std::make_exception_ptr(thrown));
+    return hostError(std::make_exception_ptr(thrown), "KelvoThumbnail");
 }
 
 TEST(HostError, convertsEachKindOfFailure) {
@@ -32,6 +32,10 @@ TEST(HostError, convertsEachKindOfFailure) {
     EXPECT_EQ(zip.domain(), "KelvoThumbnail.ZIPReader.ZIPError");
     EXPECT_EQ(zip.code(), 1);
     EXPECT_TRUE(zip.userInfo().empty());
+    Error previewZip = hostError(std::make_exception_ptr(ZIPReader::ZIPError::invalidArchive()),
+                                 "KelvoQuickLook");
+    EXPECT_EQ(previewZip.domain(), "KelvoQuickLook.ZIPReader.ZIPError");
+    EXPECT_EQ(previewZip.code(), 2);
 }
 
 TEST(FileURI, pathsAndLocalFileURIs) {

@@ -1,4 +1,4 @@
-#include "extensions/KelvoThumbnail/HostError.h"
+#include "extensions/Shared/HostError.h"
 
 #include <cerrno>
 #include <new>
@@ -9,13 +9,13 @@
 
 namespace kelvo {
 
-Error hostError(std::exception_ptr thrown) {
+Error hostError(std::exception_ptr thrown, std::string_view deliverable) {
     try {
         std::rethrow_exception(thrown);
     } catch (const Error& error) {
         return error;
     } catch (const ZIPReader::ZIPError& error) {
-        return platformError(error, thumbnailModuleName);
+        return platformError(error, deliverable);
     } catch (const std::bad_alloc&) {
         return makeError(std::string(posixErrorDomain), ENOMEM, "Cannot allocate memory");
     } catch (const std::system_error& error) {

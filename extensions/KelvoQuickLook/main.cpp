@@ -1,0 +1,90 @@
+// kelvo-preview: opens 3D model files in windows where the user turns them around with the
+// mouse. A thin shell: argument parsing and the exit status; PreviewApplication does the rest.
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "extensions/KelvoQuickLook/PreviewApplication.h"
+
+namespace {
+
+constexpr const char* usage =
+    "Usage: kelvo-preview [OPTION]... FILE...\n"
+    "Show 3D model files in windows, one window per file, and turn them around\n"
+    "with the mouse.\n"
+    "\n"
+    "Kelvo reads 3MF, STL, VOX, glTF and GLB, OBJ, PLY and FBX files; the file's\n"
+    "extension decides how it is read. Each model is framed by a camera that looks\n"
+    "down at it from the front right, lit by a key, a fill and an ambient light.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help             show this help and exit\n"
+    "      --version          show the version and exit\n"
+    "      --screenshot=PNG   draw the first FILE once, write that frame (the 3D view\n"
+    "                         alone, its background transparent) to the PNG file,\n"
+    "                         and exit; for scripts and tests\n"
+    "      --timings          print on standard error when each file was loaded and\n"
+    "                         when its first frame was drawn, in milliseconds since\n"
+    "                         the start\n"
+    "\n"
+    "In the window:\n"
+    "  drag                        orbit around the model\n"
+    "  Shift+drag, middle-drag,    pan\n"
+    "  two-finger touchpad scroll\n"
+    "  mouse wheel, pinch,         zoom\n"
+    "  Ctrl+touchpad scroll\n"
+    "  double-click, R             back to the starting view\n"
+    "  Escape, Space, Ctrl+W       close the window\n"
+    "\n"
+    "A file that cannot be shown gets a window with the reason, and the reason is\n"
+    "printed on standard error as\n"
+    "  kelvo-preview: FILE: DOMAIN CODE: MESSAGE\n"
+    "\n"
+    "Needs a graphical session (Wayland or X11) with OpenGL 3.3 or later.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  every file was shown (or the screenshot was written)\n"
+    "  1  a file could not be shown, the screenshot could not be written, or there\n"
+    "     is no display or no OpenGL 3.3\n"
+    "  2  the command line was wrong\n";
+
+int usageError(const std::string& message) {
+    std::fprintf(stderr, "kelvo-preview: %s\nTry 'kelvo-preview --help' for more information.\n",
+                 message.c_str());
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    kelvo::PreviewOptions options;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        if (!optionsEnded && (arg == "-h" || arg == "--help")) {
+            std::fputs(usage, stdout);
+            return 0;
+        }
+        if (!optionsEnded && arg == "--version") {
+            std::printf("kelvo-preview %s\n", KELVO_VERSION);
+            return 0;
+        }
+        if (!optionsEnded && arg == "--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && arg.starts_with("--screenshot=")) {
+            if (arg.size() == 13) return usageError("--screenshot needs a file name");
+            options.screenshot = std::string(arg.substr(13));
+        } else if (!optionsEnded && arg == "--timings") {
+            options.timings = true;
+        } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
+            return usageError("unknown option '" + std::string(arg) + "'");
+        } else {
+            options.files.emplace_back(std::string(arg));
+        }
+    }
+    if (options.files.empty()) return usageError("missing FILE");
+    if (options.screenshot && options.files.size() != 1) {
+        return usageError("--screenshot takes exactly one FILE");
+    }
+    return kelvo::runPreview(options);
+}
