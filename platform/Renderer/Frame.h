@@ -47,6 +47,8 @@ struct FrameCamera {
     int width = 0, height = 0;
     double focalX = 1, focalY = 1;  // pixels per unit of X / W and Y / W
     double centerX = 0, centerY = 0;
+    // Geometry nearer than zNear is clipped, beyond zFar (infinity when the range is fitted
+    // automatically) not drawn.
     double zNear = 1, zFar = 100;
     Mat4 view = Mat4::identity();  // world to view
 };
@@ -95,7 +97,7 @@ struct DrawCall {
     std::int64_t triangleCount = 0;
     std::uint32_t firstId = 0;  // triangle t has id firstId + t in the visibility buffer
 
-    // Model positions are taken relative to `origin` (a point of the geometry's box) before
+    // Model positions are taken relative to `origin` (one of the geometry's vertices) before
     // any transform, so that a model far from its own origin keeps float precision.
     Float3 origin;
     AffineMap toClip;        // (p - origin) to (X, Y, W)
@@ -103,8 +105,7 @@ struct DrawCall {
     AffineMap normalToView;  // inverse transpose of the model-to-view linear part
     bool mirrored = false;   // the model-to-view transform has a negative determinant
     bool cullBackFaces = true;
-    shading::Surface surface;     // base colour linear; vertex colours multiply it
-    Float3 minCorner, maxCorner;  // the geometry's box in its own space
+    shading::Surface surface;  // base colour linear; vertex colours multiply it
 
     std::uint32_t index(std::int64_t i) const {
         const std::uint8_t* p = indices + i * bytesPerIndex;
@@ -150,8 +151,9 @@ struct FramePlan {
 FramePlan planFrame(const Scene& scene, const Node& pointOfView, int width, int height);
 
 // Depth and triangle id of every sample of rows [rowBegin, rowEnd); sample q of pixel
-// (x, y) at index ((y - rowBegin) * width + x) * 4 + q. Depth is zNear / W, so larger is
-// nearer, and starts at zNear / zFar: anything beyond the far plane fails the test.
+// (x, y) at index ((y - rowBegin) * width + x) * 4 + q. Depth is 1 / W, so larger is
+// nearer, and starts at 1 / zFar: anything beyond the far plane fails the test. In float,
+// 1 / W keeps the same relative precision at every distance.
 struct VisibilityBuffer {
     int width = 0;
     int rowBegin = 0, rowEnd = 0;
@@ -165,7 +167,7 @@ struct VisibilityBuffer {
 // cannot take it.
 struct RasterVertex {
     std::int32_t x = 0, y = 0;  // 1/256 pixel
-    float depth = 0;            // zNear / W
+    float depth = 0;            // 1 / W
     std::uint32_t outside = 0;  // non-zero: behind the near plane, beyond the guard band or
                                 // not finite
 };

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <limits>
 #include <numbers>
-#include <unordered_map>
 
 #include "platform/Renderer/Frame.h"
 #include "platform/Renderer/Renderer.h"
@@ -63,44 +62,6 @@ shading::Surface surfaceOf(const Material* material) {
     return s;
 }
 
-// The box of a geometry's finite positions in its own space. Comparisons with a non-number
-// are false, so NaN never enters the box; only infinities need a second, careful pass.
-bool positionBox(const GeometrySource& positions, Float3& lo, Float3& hi) {
-    const std::int64_t count = positions.usableVectorCount();
-    const float inf = std::numeric_limits<float>::infinity();
-    float mn[3] = {inf, inf, inf}, mx[3] = {-inf, -inf, -inf};
-    const std::uint8_t* base = positions.data->data() + positions.dataOffset;
-    const std::int64_t stride = positions.dataStride;
-    for (std::int64_t i = 0; i < count; ++i) {
-        float p[3];
-        std::memcpy(p, base + i * stride, 12);
-        for (int k = 0; k < 3; ++k) {
-            mn[k] = p[k] < mn[k] ? p[k] : mn[k];
-            mx[k] = p[k] > mx[k] ? p[k] : mx[k];
-        }
-    }
-    bool finite = true;
-    for (int k = 0; k < 3; ++k)
-        finite = finite && std::isfinite(mn[k]) && std::isfinite(mx[k]);
-    if (!finite && mn[0] <= mx[0]) {
-        std::fill(mn, mn + 3, inf);
-        std::fill(mx, mx + 3, -inf);
-        for (std::int64_t i = 0; i < count; ++i) {
-            float p[3];
-            std::memcpy(p, base + i * stride, 12);
-            if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2])) continue;
-            for (int k = 0; k < 3; ++k) {
-                mn[k] = std::min(mn[k], p[k]);
-                mx[k] = std::max(mx[k], p[k]);
-            }
-        }
-    }
-    if (!(mn[0] <= mx[0])) return false;  // no finite vertex at all
-    lo = {mn[0], mn[1], mn[2]};
-    hi = {mx[0], mx[1], mx[2]};
-    return true;
-}
-
 bool toAffineMap(const Mat4& t, AffineMap& out) {
     for (int i = 0; i < 4; ++i) {
         for (int j = 0; j < 3; ++j) {
@@ -118,31 +79,31 @@ double determinant3(const Mat4& t) {
            m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
 }
 
-struct GeometryBox {
-    bool valid = false;
-    Float3 lo, hi;
-};
+TripleStream stream(const GeometrySource& source) {
+    std::int64_t count = source.usableVectorCount();  // 0 also without a buffer
+    if (count <= 0) return {};
+    return {source.data->data() + source.dataOffset, source.dataStride, count};
+}
 
 class Planner {
 public:
     Planner(FramePlan& plan) : plan_(plan) {}
 
     void addGeometry(const Geometry& geometry, const Mat4& world) {
-        const GeometrySource* positions = geometry.source(GeometrySemantic::vertex);
-        if (!positions || !positions->hasFloat3Layout()) return;
-        auto [it, fresh] = boxes_.try_emplace(&geometry);
-        if (fresh) it->second.valid = positionBox(*positions, it->second.lo, it->second.hi);
-        const GeometryBox& box = it->second;
-        if (!box.valid) return;
-
+        const GeometrySource* positionSource = geometry.source(GeometrySemantic::vertex);
+        if (!positionSource || !positionSource->hasFloat3Layout()) return;
+        TripleStream positions = stream(*positionSource);
+        if (positions.count == 0) return;
+        // Any vertex near the model serves as the origin for precision; the first one costs
+        // nothing to find.
+        Float3 origin = positions[0];
+        if (!finite3(origin)) origin = {};
         Mat4 modelView = world * plan_.camera.view;
         if (!isFinite(modelView)) return;
-        Float3 origin = box.lo * 0.5f + box.hi * 0.5f;  // halves first: no overflow
-        Vec3 originD{origin.x, origin.y, origin.z};
         // Taking positions relative to `origin` moves the translation to where it is
         // applied in double here, not per vertex in float.
         Mat4 toView = modelView;
-        Vec3 shifted = transformPoint(modelView, originD);
+        Vec3 shifted = transformPoint(modelView, Vec3{origin.x, origin.y, origin.z});
         toView.m[3][0] = shifted.x, toView.m[3][1] = shifted.y, toView.m[3][2] = shifted.z;
         const FrameCamera& cam = plan_.camera;
         Mat4 toClip = Mat4::identity();
@@ -158,18 +119,11 @@ public:
             for (int j = 0; j < 3; ++j)
                 normalMatrix.m[i][j] = inverse.m[j][i];
         }
-        auto stream = [](const GeometrySource& source) {
-            std::int64_t count = source.usableVectorCount();  // 0 also without a buffer
-            if (count <= 0) return TripleStream{};
-            return TripleStream{source.data->data() + source.dataOffset, source.dataStride, count};
-        };
         DrawCall draw;
         if (!toAffineMap(toView, draw.toView) || !toAffineMap(toClip, draw.toClip)) return;
         if (!toAffineMap(normalMatrix, draw.normalToView)) draw.normalToView = {};
-        draw.positions = stream(*positions);
+        draw.positions = positions;
         draw.origin = origin;
-        draw.minCorner = box.lo;
-        draw.maxCorner = box.hi;
         draw.mirrored = determinant3(modelView) < 0;
         if (const GeometrySource* n = geometry.source(GeometrySemantic::normal);
             n && n->hasFloat3Layout()) {
@@ -232,7 +186,6 @@ public:
 
 private:
     FramePlan& plan_;
-    std::unordered_map<const Geometry*, GeometryBox> boxes_;
     std::int64_t nextId_ = 0;
 };
 
@@ -260,33 +213,19 @@ bool setUpCamera(const Node& pointOfView, int width, int height, FrameCamera& ca
     return true;
 }
 
-// Near and far planes around every draw's box, seen from the camera. The box corners are
-// taken in double through the draw's own view matrix, so no vertex can fall outside.
+// The automatic depth range: nothing in front of the camera is clipped and nothing behind
+// it cut off. The near plane only has to keep the projection finite; a millionth of the
+// distance to the model does that without reading the model first, and depth as 1 / W keeps
+// full precision whatever the range.
 void fitDepthRange(FramePlan& plan) {
-    double nearest = std::numeric_limits<double>::infinity();
-    double farthest = -nearest;
+    double distance = 0;
     for (const DrawCall& draw : plan.draws) {
-        for (int corner = 0; corner < 8; ++corner) {
-            Float3 p{corner & 1 ? draw.maxCorner.x : draw.minCorner.x,
-                     corner & 2 ? draw.maxCorner.y : draw.minCorner.y,
-                     corner & 4 ? draw.maxCorner.z : draw.minCorner.z};
-            const float(*m)[4] = draw.toView.m;
-            double dx = double(p.x) - draw.origin.x, dy = double(p.y) - draw.origin.y,
-                   dz = double(p.z) - draw.origin.z;
-            double w = -(dx * m[0][2] + dy * m[1][2] + dz * m[2][2] + m[3][2]);
-            nearest = std::min(nearest, w);
-            farthest = std::max(farthest, w);
-        }
+        const float* t = draw.toView.m[3];  // where the draw's origin is seen
+        distance = std::max(
+            distance, std::sqrt(double(t[0]) * t[0] + double(t[1]) * t[1] + double(t[2]) * t[2]));
     }
-    if (!(farthest > 0) || !std::isfinite(farthest)) {
-        plan.draws.clear();  // everything is behind the camera
-        return;
-    }
-    double margin = (farthest - std::max(nearest, 0.0)) * 1e-3 + farthest * 1e-6;
-    plan.camera.zFar = farthest + margin;
-    // A camera inside the box still needs a positive near plane; 1e-5 of the far distance
-    // keeps float depth well resolved.
-    plan.camera.zNear = std::max(nearest - margin, plan.camera.zFar * 1e-5);
+    plan.camera.zNear = distance > 0 ? distance * 1e-6 : 1e-6;
+    plan.camera.zFar = std::numeric_limits<double>::infinity();
 }
 
 }  // namespace

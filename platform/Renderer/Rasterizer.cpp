@@ -166,7 +166,7 @@ void rasterizeOriented(const RasterVertex& a, const RasterVertex& b, const Raste
         }
         if (kFirst > kLast) continue;
         if (!depthReady) {
-            // Depth is affine in raster space (it is proportional to 1 / W).
+            // Depth, 1 / W, is affine in raster space.
             const double dx1 = double(b.x) - a.x, dy1 = double(b.y) - a.y;
             const double dx2 = double(c.x) - a.x, dy2 = double(c.y) - a.y;
             const double dz1 = double(b.depth) - a.depth, dz2 = double(c.depth) - a.depth;
@@ -240,7 +240,7 @@ public:
             if (sx >= -guardBand && sx <= right_ && sy >= -guardBand && sy <= bottom_) {
                 v.x = toFixed(sx);
                 v.y = toFixed(sy);
-                v.depth = zNear_ * inv;
+                v.depth = inv;
                 return v;
             }
         }
@@ -274,7 +274,7 @@ void rasterizeClipped(const DrawCall& draw, const FrameCamera& camera, const std
         double inv = 1.0 / polygon[k].w;
         v[k].x = toFixed(static_cast<float>(polygon[k].x * inv));
         v[k].y = toFixed(static_cast<float>(polygon[k].y * inv));
-        v[k].depth = static_cast<float>(camera.zNear * inv);
+        v[k].depth = static_cast<float>(inv);
     }
     // Facing from the clipped polygon: the part in front of the camera has the orientation
     // the whole triangle would have on screen.

@@ -44,7 +44,7 @@ std::optional<RGBAImage> renderSnapshot(const Scene& scene, const Node& pointOfV
         size_t(width) * render::samplesPerPixel * (sizeof(float) + sizeof(std::uint32_t));
     const int bandRows =
         static_cast<int>(std::clamp<size_t>(bandBudgetBytes / bytesPerRow, 1, height));
-    const float clearDepth = static_cast<float>(plan.camera.zNear / plan.camera.zFar);
+    const float clearDepth = static_cast<float>(1 / plan.camera.zFar);
     render::VisibilityBuffer buffer;
     buffer.width = width;
     std::vector<render::RasterVertex> scratch;
