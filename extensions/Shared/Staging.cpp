@@ -11,8 +11,8 @@ std::shared_ptr<Node> SceneLoader::setupCameraAndLighting(Scene& scene, Size /*s
     BoundingBox box = scene.rootNode->boundingBox();
     Vec3 center{(box.min.x + box.max.x) * 0.5, (box.min.y + box.max.y) * 0.5,
                 (box.min.z + box.max.z) * 0.5};
-    double maxDim = std::fmax(box.max.x - box.min.x,
-                              std::fmax(box.max.y - box.min.y, box.max.z - box.min.z));
+    double maxDim =
+        std::fmax(box.max.x - box.min.x, std::fmax(box.max.y - box.min.y, box.max.z - box.min.z));
 
     auto cameraNode = Node::make();
     cameraNode->camera = std::make_shared<Camera>();
