@@ -17,8 +17,11 @@ std::shared_ptr<Node> SceneLoader::setupCameraAndLighting(Scene& scene, Size /*s
     auto cameraNode = Node::make();
     cameraNode->camera = std::make_shared<Camera>();
     // Not greater than 0 covers an empty scene (an empty box gives -inf), a single point and
-    // a non-number.
-    if (!(maxDim > 0)) {
+    // a non-number. A box that overflows (finite vertices scaled past the largest double)
+    // would put the camera at infinity and render nothing; it gets the fallback too.
+    bool finiteBox = std::isfinite(maxDim) && std::isfinite(center.x) && std::isfinite(center.y) &&
+                     std::isfinite(center.z);
+    if (!(maxDim > 0) || !finiteBox) {
         cameraNode->setPosition({0, 0, 5});
         scene.rootNode->addChildNode(cameraNode);
         return cameraNode;

@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "platform/Imaging/RGBAImage.h"
@@ -179,6 +180,11 @@ void rasterizeDraw(const DrawCall& draw, const FrameCamera& camera, VisibilityBu
 
 // Shades the rows of `buffer` into `image`.
 void resolveBand(const FramePlan& plan, const VisibilityBuffer& buffer, RGBAImage& image);
+
+// renderSnapshot (Renderer.h) with sample buffers of about `bandBudget` bytes, at least one
+// row; exposed so that tests can cut small images into many bands.
+std::optional<RGBAImage> renderInBands(const Scene& scene, const Node& pointOfView, int width,
+                                       int height, size_t bandBudget);
 
 // Low level, exposed for tests: writes one triangle given in raster fixed point, with
 // depths, as triangle `id`, whatever its orientation (no culling).

@@ -30,32 +30,40 @@ void fillBackground(RGBAImage& image, const float background[4]) {
 
 }  // namespace
 
-std::optional<RGBAImage> renderSnapshot(const Scene& scene, const Node& pointOfView, int width,
-                                        int height) {
+namespace render {
+
+std::optional<RGBAImage> renderInBands(const Scene& scene, const Node& pointOfView, int width,
+                                       int height, size_t bandBudget) {
     if (width < 1 || height < 1 || width > maxRenderSide || height > maxRenderSide) {
         return std::nullopt;
     }
-    render::FramePlan plan = render::planFrame(scene, pointOfView, width, height);
+    FramePlan plan = planFrame(scene, pointOfView, width, height);
     RGBAImage image(width, height);
     fillBackground(image, plan.background);
     if (!plan.cameraCanSee || plan.draws.empty()) return image;
 
     const size_t bytesPerRow =
-        size_t(width) * render::samplesPerPixel * (sizeof(float) + sizeof(std::uint32_t));
-    const int bandRows =
-        static_cast<int>(std::clamp<size_t>(bandBudgetBytes / bytesPerRow, 1, height));
+        size_t(width) * samplesPerPixel * (sizeof(float) + sizeof(std::uint32_t));
+    const int bandRows = static_cast<int>(std::clamp<size_t>(bandBudget / bytesPerRow, 1, height));
     const float clearDepth = static_cast<float>(1 / plan.camera.zFar);
-    render::VisibilityBuffer buffer;
+    VisibilityBuffer buffer;
     buffer.width = width;
-    std::vector<render::RasterVertex> scratch;
+    std::vector<RasterVertex> scratch;
     for (int begin = 0; begin < height; begin += bandRows) {
         int end = std::min(height, begin + bandRows);
         buffer.reset(bandRows, begin, end, clearDepth);
-        for (const render::DrawCall& draw : plan.draws)
-            render::rasterizeDraw(draw, plan.camera, buffer, scratch);
-        render::resolveBand(plan, buffer, image);
+        for (const DrawCall& draw : plan.draws)
+            rasterizeDraw(draw, plan.camera, buffer, scratch);
+        resolveBand(plan, buffer, image);
     }
     return image;
+}
+
+}  // namespace render
+
+std::optional<RGBAImage> renderSnapshot(const Scene& scene, const Node& pointOfView, int width,
+                                        int height) {
+    return render::renderInBands(scene, pointOfView, width, height, bandBudgetBytes);
 }
 
 }  // namespace kelvo

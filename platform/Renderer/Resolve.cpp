@@ -70,8 +70,8 @@ public:
         rayY0_ = static_cast<float>(cam.centerY / cam.focalY);
     }
 
-    // The linear, tone-mapped colour of triangle `id` seen through raster point (sx, sy)
-    // (pixels).
+    // The linear, tone-mapped colour (unlit surfaces as they are) of triangle `id` seen
+    // through raster point (sx, sy) (pixels).
     Float3 shade(std::uint32_t id, float sx, float sy) {
         const TriangleSetup& tri = setup(id);
         const DrawCall& draw = *tri.draw;
@@ -110,8 +110,7 @@ public:
                 surface.baseColor *
                 (tri.colors[0] * bary[0] + tri.colors[1] * bary[1] + tri.colors[2] * bary[2]);
         }
-        if (surface.model == shading::SurfaceModel::constant)
-            return shading::toneMap(surface.baseColor);
+        if (surface.model == shading::SurfaceModel::constant) return surface.baseColor;
 
         const FrameLights& lights = plan_.lights;
         Float3 color = shading::shadeAmbient(surface, normal, toEye, lights.ambient);

@@ -25,7 +25,7 @@
 //                    of specular reflection of a uniform white surrounding).
 //   lambert, blinn,  Lambert diffuse only: the scene graph carries no specular colour for
 //   phong            them and the platform's default specular is black.
-//   constant         unlit: the base colour as it is.
+//   constant         unlit: the base colour as it is, not tone-mapped either.
 // The 1/pi of the BRDFs is folded into the light units above, so a BRDF here is pi times
 // the textbook one.
 //
