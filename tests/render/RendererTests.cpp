@@ -137,7 +137,8 @@ TEST(Renderer, vertexColoursTintTheDiffuseColour) {
     light->light = std::make_shared<Light>();
     light->light->type = LightType::ambient;
     scene.rootNode->addChildNode(light);
-    const std::uint8_t* p = renderSnapshot(scene, *camera, 16, 16)->pixel(8, 9);
+    auto image = renderSnapshot(scene, *camera, 16, 16);
+    const std::uint8_t* p = image->pixel(8, 9);
     EXPECT_GT(p[0], 100);
     EXPECT_EQ(p[1], 0);
     EXPECT_EQ(p[2], 0);
