@@ -104,6 +104,81 @@ inline bool findSamples(const RasterVertex& a, const RasterVertex& b, const Rast
     return box.rowFirst <= box.rowLast;
 }
 
+// Triangles whose box spans at most this many pixels each way take the small path. Within
+// such a box, coordinates relative to its corner stay below 2^12 and every edge value
+// fits in 32 bits.
+constexpr std::int32_t smallBoxPixels = 8;
+
+// The small path, for the many triangles of a dense mesh that touch a few pixels: per
+// pixel of the box, the four samples' edge values are the pixel's plus fixed offsets, all
+// in 32-bit integers.
+void rasterizeSmall(const RasterVertex& a, const RasterVertex& b, const RasterVertex& c,
+                    std::int64_t area, const SampleBox& box, std::uint32_t id,
+                    VisibilityBuffer& buffer) {
+    const std::int32_t pxFirst = std::max(box.minX >> subpixelBits, 0);
+    const std::int32_t pxLast = std::min(box.maxX >> subpixelBits, buffer.width - 1);
+    const std::int32_t pyFirst = std::max(box.minY >> subpixelBits, buffer.rowBegin);
+    const std::int32_t pyLast = std::min(box.maxY >> subpixelBits, buffer.rowEnd - 1);
+    const std::int32_t ox = pxFirst * subpixelScale, oy = pyFirst * subpixelScale;
+
+    const RasterVertex* corners[3][2] = {{&b, &c}, {&c, &a}, {&a, &b}};
+    std::int32_t stepX[3], stepY[3], rowStart[3], offset[3][samplesPerPixel];
+    for (int i = 0; i < 3; ++i) {
+        const Edge e(*corners[i][0], *corners[i][1]);
+        stepX[i] = static_cast<std::int32_t>(e.a * subpixelScale);
+        stepY[i] = static_cast<std::int32_t>(e.b * subpixelScale);
+        rowStart[i] = static_cast<std::int32_t>(e.at(ox, oy));
+        for (int q = 0; q < samplesPerPixel; ++q) {
+            offset[i][q] = static_cast<std::int32_t>(e.a * sampleX[q] + e.b * sampleY[q]);
+        }
+    }
+    bool depthReady = false;
+    float zOrigin = 0, dzdx = 0, dzdy = 0;
+    float* const depth = buffer.depth.data();
+    std::uint32_t* const ids = buffer.ids.data();
+    for (std::int32_t py = pyFirst; py <= pyLast; ++py) {
+        std::int32_t w[3] = {rowStart[0], rowStart[1], rowStart[2]};
+        for (std::int32_t px = pxFirst; px <= pxLast; ++px) {
+            int inside = 0;
+            for (int q = 0; q < samplesPerPixel; ++q) {
+                inside |=
+                    ((w[0] + offset[0][q]) | (w[1] + offset[1][q]) | (w[2] + offset[2][q])) >= 0
+                        ? 1 << q
+                        : 0;
+            }
+            if (inside) {
+                if (!depthReady) {
+                    const double dx1 = double(b.x) - a.x, dy1 = double(b.y) - a.y;
+                    const double dx2 = double(c.x) - a.x, dy2 = double(c.y) - a.y;
+                    const double dz1 = double(b.depth) - a.depth, dz2 = double(c.depth) - a.depth;
+                    const double zx = (dz1 * dy2 - dz2 * dy1) / double(area);
+                    const double zy = (dx1 * dz2 - dx2 * dz1) / double(area);
+                    zOrigin = static_cast<float>(a.depth + zx * (ox - a.x) + zy * (oy - a.y));
+                    dzdx = static_cast<float>(zx), dzdy = static_cast<float>(zy);
+                    depthReady = true;
+                }
+                const size_t pixel =
+                    (static_cast<size_t>(py - buffer.rowBegin) * buffer.width + px) *
+                    samplesPerPixel;
+                for (int q = 0; q < samplesPerPixel; ++q) {
+                    if (!(inside & (1 << q))) continue;
+                    float z = zOrigin +
+                              dzdx * static_cast<float>(px * subpixelScale + sampleX[q] - ox) +
+                              dzdy * static_cast<float>(py * subpixelScale + sampleY[q] - oy);
+                    if (z > depth[pixel + q]) {
+                        depth[pixel + q] = z;
+                        ids[pixel + q] = id;
+                    }
+                }
+            }
+            for (int i = 0; i < 3; ++i)
+                w[i] += stepX[i];
+        }
+        for (int i = 0; i < 3; ++i)
+            rowStart[i] += stepY[i];
+    }
+}
+
 // Draws a triangle whose signed area (raster space) is `area` > 0, that is, with b and c
 // in the order that makes the edge functions below positive inside.
 void rasterizeOriented(const RasterVertex& a, const RasterVertex& b, const RasterVertex& c,
@@ -202,8 +277,15 @@ inline void rasterizeEither(const RasterVertex& a, const RasterVertex& b, const 
                             std::int64_t area, std::uint32_t id, VisibilityBuffer& buffer) {
     SampleBox box;
     if (area == 0 || !findSamples(a, b, c, buffer, box)) return;
-    if (area > 0) rasterizeOriented(a, b, c, area, box, id, buffer);
-    if (area < 0) rasterizeOriented(a, c, b, -area, box, id, buffer);
+    // Below a pixel the row walk is cheaper: it sets up edges only for rows that hold a
+    // sample inside the box, and most such triangles have none.
+    const std::int32_t spanX = box.maxX - box.minX, spanY = box.maxY - box.minY;
+    const bool small = (spanX >= subpixelScale || spanY >= subpixelScale) &&
+                       spanX <= smallBoxPixels * subpixelScale &&
+                       spanY <= smallBoxPixels * subpixelScale;
+    auto draw = small ? rasterizeSmall : rasterizeOriented;
+    if (area > 0) draw(a, b, c, area, box, id, buffer);
+    if (area < 0) draw(a, c, b, -area, box, id, buffer);
 }
 
 }  // namespace
