@@ -131,6 +131,34 @@ public:
 
     static constexpr size_t cacheSize = 1024;  // about the distinct triangles of a row
 
+    // Neighbouring pixels of a dense mesh show triangles from all over its buffers, so
+    // setting one up waits on memory. Pixels ahead are announced in two steps: first their
+    // index triples are fetched, a few pixels later (when those have arrived) their
+    // vertices.
+    static constexpr int fetchIndicesAhead = 16, fetchVerticesAhead = 8;
+    void prefetchIndices(std::uint32_t id) {
+        if (id == lastIndicesFetched_ || id == noTriangle || cache_[id & (cacheSize - 1)].id == id)
+            return;
+        lastIndicesFetched_ = id;
+        const DrawCall& draw = findDraw(id);
+        __builtin_prefetch(draw.indices +
+                           static_cast<std::int64_t>(id - draw.firstId) * 3 * draw.bytesPerIndex);
+    }
+    void prefetchVertices(std::uint32_t id) {
+        if (id == lastVerticesFetched_ || id == noTriangle || cache_[id & (cacheSize - 1)].id == id)
+            return;
+        lastVerticesFetched_ = id;
+        const DrawCall& draw = findDraw(id);
+        std::int64_t t = static_cast<std::int64_t>(id - draw.firstId);
+        for (int k = 0; k < 3; ++k) {
+            std::int64_t i = draw.index(3 * t + k);
+            if (i < draw.positions.count)
+                __builtin_prefetch(draw.positions.bytes + i * draw.positions.stride);
+            if (i < draw.normals.count)
+                __builtin_prefetch(draw.normals.bytes + i * draw.normals.stride);
+        }
+    }
+
     const TriangleSetup& setup(std::uint32_t id) {
         TriangleSetup& tri = cache_[id & (cacheSize - 1)];
         if (tri.id == id) return tri;
@@ -190,6 +218,7 @@ private:
 
     const FramePlan& plan_;
     size_t lastDraw_ = 0;
+    std::uint32_t lastIndicesFetched_ = noTriangle, lastVerticesFetched_ = noTriangle;
     float rayX_, rayX0_, rayY_, rayY0_;  // view ray through raster point (sx, sy)
     std::vector<TriangleSetup> cache_ = std::vector<TriangleSetup>(cacheSize);
 };
@@ -233,12 +262,28 @@ bool shadeAlike(const ShadingKey& a, const ShadingKey& b) {
 void resolveBand(const FramePlan& plan, const VisibilityBuffer& buffer, RGBAImage& image) {
     Shader shader(plan);
     const float* bg = plan.background;
+    // Only a mesh denser than the pixels scatters its triangles enough for the prefetching
+    // to pay; on a coarse one it would only cost.
+    std::int64_t triangles = 0;
+    for (const DrawCall& draw : plan.draws)
+        triangles += draw.triangleCount;
+    const bool prefetching = triangles > std::int64_t{plan.camera.width} * plan.camera.height;
     for (int y = buffer.rowBegin; y < buffer.rowEnd; ++y) {
         const std::uint32_t* rowIds = buffer.ids.data() + static_cast<size_t>(y - buffer.rowBegin) *
                                                               buffer.width * samplesPerPixel;
         std::uint8_t* out = image.pixel(0, y);
         for (int x = 0; x < buffer.width; ++x, out += 4) {
             const std::uint32_t* ids = rowIds + static_cast<size_t>(x) * samplesPerPixel;
+            if (prefetching && x + Shader::fetchIndicesAhead < buffer.width) {
+                const std::uint32_t* ahead = ids + Shader::fetchIndicesAhead * samplesPerPixel;
+                for (int q = 0; q < samplesPerPixel; ++q)
+                    shader.prefetchIndices(ahead[q]);
+            }
+            if (prefetching && x + Shader::fetchVerticesAhead < buffer.width) {
+                const std::uint32_t* ahead = ids + Shader::fetchVerticesAhead * samplesPerPixel;
+                for (int q = 0; q < samplesPerPixel; ++q)
+                    shader.prefetchVertices(ahead[q]);
+            }
             if ((ids[0] & ids[1] & ids[2] & ids[3]) == noTriangle) continue;  // background
 
             // The distinct triangles among the samples, with the samples each covers.
