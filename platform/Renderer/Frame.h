@@ -2,10 +2,10 @@
 //
 // A frame runs in three steps, each in its own file:
 //   FramePlan.cpp   walks the scene once: camera, lights, and one draw per geometry element
-//                   with its matrices and material, in tree order;
-//   Rasterizer.cpp  per band of rows: transforms each draw's vertices once, sets up and
-//                   culls triangles, and writes depth and triangle id per sample (a
-//                   visibility buffer; nothing is shaded here);
+//                   with its matrices and material, in tree order; it never reads vertices;
+//   Rasterizer.cpp  per band of rows: projects each draw's vertices (once each when
+//                   triangles share them), sets up and culls triangles, and writes depth
+//                   and triangle id per sample (a visibility buffer; nothing is shaded);
 //   Resolve.cpp     shades each pixel once per distinct triangle among its samples and
 //                   writes the 8-bit result.
 // Shading after visibility keeps the cost of lighting proportional to pixels, not to

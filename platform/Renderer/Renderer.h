@@ -12,10 +12,11 @@
 // - Projection is perspective, Camera::fieldOfView degrees on the vertical axis, the
 //   horizontal extent following the image's aspect ratio (square pixels). Orthographic
 //   cameras are drawn in perspective for now.
-// - With Camera::automaticallyAdjustsZRange the near and far planes are fitted around the
-//   box of all drawn geometry on every frame (never clipping it while the camera is
-//   outside that box); otherwise zNear and zFar are used. Triangles crossing the near plane
-//   are clipped there; geometry beyond the far plane is not drawn.
+// - With Camera::automaticallyAdjustsZRange nothing in front of the camera is clipped: the
+//   far plane is at infinity and the near plane a millionth of the distance to the model
+//   (depth is stored as 1 / distance in float, precise at any range, so the planes need not
+//   hug the model). Otherwise Camera::zNear and zFar are used. Triangles crossing the near
+//   plane are clipped there; geometry beyond the far plane is not drawn.
 //
 // Raster conventions:
 // - Pixel (x, y) covers [x, x+1) x [y, y+1), rows top to bottom, its centre at +0.5.
@@ -25,8 +26,9 @@
 // - Vertices snap to 1/256 pixel. A sample is covered when it lies inside a triangle or on
 //   its top or left edge (top-left fill rule): triangles that share an edge never both
 //   cover a sample and leave no gap between them.
-// - Depth is tested per sample (nearest wins, the first drawn on a tie); shading is done
-//   once per pixel and covering triangle, at the centre of the samples it covers.
+// - Depth is tested per sample (nearest wins, the first drawn on a tie). Shading is done
+//   once per pixel and covering triangle, at the centre of the samples it covers; tiny
+//   neighbouring triangles of one smooth surface in a pixel share one shade.
 // - Output: 8-bit sRGB, straight (not premultiplied) alpha. A pixel's alpha is the share of
 //   its samples covered by geometry, plus the background's alpha on the rest; with no
 //   background (or a clear one) uncovered pixels are fully transparent.
@@ -47,7 +49,8 @@
 //
 // Limits: 1 to maxRenderSide pixels on each side. Memory beyond the image is bounded by
 // rendering in horizontal bands (about 64 MiB of sample buffers) plus 16 bytes per vertex
-// of the largest geometry. A frame draws at most 2^32 - 2 triangles.
+// of the largest geometry whose triangles share vertices. A frame draws at most 2^32 - 2
+// triangles.
 #pragma once
 
 #include <optional>
