@@ -23,8 +23,8 @@
 //                    metalness), height-correlated Smith visibility, Schlick Fresnel.
 //                    Ambient light adds ambient * (diffuse colour + an analytic estimate
 //                    of specular reflection of a uniform white surrounding).
-//   lambert, blinn,  Lambert diffuse only: the scene graph carries no specular colour for
-//   phong            them and the platform's default specular is black.
+//   lambert, blinn,  Lambert diffuse only: materials carry no specular colour, and without
+//   phong            one these models have no highlight.
 //   constant         unlit: the base colour as it is, not tone-mapped either.
 // The 1/pi of the BRDFs is folded into the light units above, so a BRDF here is pi times
 // the textbook one.
