@@ -2,7 +2,6 @@
 // in float, lights into view space, and fits the near and far planes.
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <numbers>
 

@@ -1,10 +1,12 @@
 // Visibility: the vertex step and the triangle step of the rasteriser.
 //
-// The vertex step maps every vertex of a draw once to raster fixed point. The triangle step
-// reads three of those, culls, and walks the triangle's rows of samples. At a million
-// triangles on a small image most triangles cover no sample at all, so everything before
-// the first edge function is kept to a few integer operations, and a triangle whose box
-// holds no sample row or no sample column leaves right there.
+// The vertex step maps vertices to raster fixed point: all of a draw's at once when its
+// triangles share them, otherwise each triangle's corners as they come. The triangle step
+// culls and then takes one of three paths by size: below a pixel, a walk over the few rows
+// of samples in its box; up to eight pixels, 32-bit edge values per pixel; larger, runs of
+// samples solved per row. At a million triangles on a small image most triangles cover no
+// sample at all, so everything before the first edge function is a few integer
+// operations, and a triangle whose box holds no sample row or column leaves right there.
 #include <algorithm>
 #include <cassert>
 #include <cmath>
