@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 
 #include "platform/Renderer/Frame.h"
 #include "platform/Renderer/Renderer.h"
@@ -230,6 +231,53 @@ TEST(Renderer, imagesDrawnInBandsMatchImagesDrawnWhole) {
         auto banded = render::renderInBands(cube.scene, *cube.camera, 64, 48, rows * 64 * 32);
         ASSERT_TRUE(banded);
         EXPECT_EQ(banded->pixels, whole->pixels) << rows;
+    }
+}
+
+}  // namespace
+}  // namespace kelvo
+
+namespace kelvo {
+namespace {
+
+// Any geometry and any camera give an image of the asked size: coordinates from tiny to
+// overflowing, non-numbers, indices past the end, cameras inside, behind and on the model.
+// Run under the sanitizers this is what catches overflow in the fixed-point arithmetic.
+TEST(Renderer, randomGeometryAndCamerasNeverBreakIt) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> unit(-1, 1);
+    const float scales[] = {1e-30f, 1e-3f, 1, 1e3f, 1e7f, 1e20f, 3e38f};
+    const float specials[] = {NAN, INFINITY, -INFINITY, 0, 1e-45f};
+    for (int round = 0; round < 300; ++round) {
+        std::vector<float> positions;
+        const float scale = scales[random() % 7];
+        for (int i = 0; i < 24 * 3; ++i) {
+            positions.push_back(random() % 50 == 0 ? specials[random() % 5] : unit(random) * scale);
+        }
+        std::vector<std::uint32_t> indices;
+        for (int i = 0; i < 40 * 3; ++i)
+            indices.push_back(random() % 30 == 0 ? 1000 + random() % 5 : random() % 24);
+        std::vector<float> normals(positions.size());
+        for (float& n : normals)
+            n = random() % 20 == 0 ? NAN : unit(random);
+        auto geometry = makeMesh(positions, indices, normals);
+        geometry->materials[0]->isDoubleSided = random() % 2;
+        Scene scene;
+        addGeometry(scene, geometry);
+        std::shared_ptr<Node> camera;
+        if (round % 2) {
+            camera = SceneLoader().setupCameraAndLighting(scene, {64, 64});
+        } else {
+            Vec3 eye{unit(random) * scale, unit(random) * scale, unit(random) * scale};
+            camera = addCamera(scene, eye, {unit(random) * scale, 0, 0}, 10 + random() % 150);
+            camera->camera->automaticallyAdjustsZRange = random() % 2;
+        }
+        const int width = 1 + static_cast<int>(random() % 64),
+                  height = 1 + static_cast<int>(random() % 64);
+        auto image = renderSnapshot(scene, *camera, width, height);
+        ASSERT_TRUE(image) << round;
+        EXPECT_EQ(image->width, width);
+        EXPECT_EQ(image->pixels.size(), size_t(width) * height * 4);
     }
 }
 
