@@ -10,8 +10,9 @@ namespace kelvo {
 std::shared_ptr<Scene> SceneLoader::loadModelIO(const std::filesystem::path& url) const {
     const std::string extension = pathExtension(url);
     if (!canImportFileExtension(extension)) {
-        throw sceneLoaderError(unsupportedFormat,
-                               std::string(SceneLoaderMessage::unsupportedFormatPrefix) + extension);
+        throw sceneLoaderError(
+            unsupportedFormat,
+            std::string(SceneLoaderMessage::unsupportedFormatPrefix) + extension);
     }
     ModelAsset asset = importModelAsset(url);
     loadTextures(asset);

@@ -1,15 +1,29 @@
-// Offscreen render to image. Until the rasteriser exists the frame is left transparent.
+// Offscreen render to image: stage the scene, render one frame, stamp the brand mark.
+#include <cmath>
+#include <new>
+
 #include "extensions/Shared/SceneLoader.h"
+#include "platform/Renderer/Renderer.h"
 
 namespace kelvo {
 
 std::optional<RGBAImage> SceneLoader::renderToImage(Scene& scene, Size size) const {
-    setupCameraAndLighting(scene, size);
-    if (!(size.width >= 1 && size.height >= 1 && size.width <= 16384 && size.height <= 16384)) {
+    std::shared_ptr<Node> camera = setupCameraAndLighting(scene, size);
+    // Sizes are pixels; a fractional one is rounded, anything not a number or outside
+    // 1..maxRenderSide gives no image rather than a huge allocation.
+    if (!(size.width >= 0.5 && size.height >= 0.5 && size.width < maxRenderSide + 0.5 &&
+          size.height < maxRenderSide + 0.5)) {
         return std::nullopt;
     }
-    RGBAImage frame(static_cast<int>(size.width), static_cast<int>(size.height));
-    return drawWatermark(frame, size);
+    try {
+        std::optional<RGBAImage> frame =
+            renderSnapshot(scene, *camera, static_cast<int>(std::lround(size.width)),
+                           static_cast<int>(std::lround(size.height)));
+        if (!frame) return std::nullopt;
+        return drawWatermark(*frame, size);
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
 }
 
 }  // namespace kelvo

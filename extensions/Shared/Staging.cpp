@@ -11,14 +11,17 @@ std::shared_ptr<Node> SceneLoader::setupCameraAndLighting(Scene& scene, Size /*s
     BoundingBox box = scene.rootNode->boundingBox();
     Vec3 center{(box.min.x + box.max.x) * 0.5, (box.min.y + box.max.y) * 0.5,
                 (box.min.z + box.max.z) * 0.5};
-    double maxDim = std::fmax(box.max.x - box.min.x,
-                              std::fmax(box.max.y - box.min.y, box.max.z - box.min.z));
+    double maxDim =
+        std::fmax(box.max.x - box.min.x, std::fmax(box.max.y - box.min.y, box.max.z - box.min.z));
 
     auto cameraNode = Node::make();
     cameraNode->camera = std::make_shared<Camera>();
     // Not greater than 0 covers an empty scene (an empty box gives -inf), a single point and
-    // a non-number.
-    if (!(maxDim > 0)) {
+    // a non-number. A box that overflows (finite vertices scaled past the largest double)
+    // would put the camera at infinity and render nothing; it gets the fallback too.
+    bool finiteBox = std::isfinite(maxDim) && std::isfinite(center.x) && std::isfinite(center.y) &&
+                     std::isfinite(center.z);
+    if (!(maxDim > 0) || !finiteBox) {
         cameraNode->setPosition({0, 0, 5});
         scene.rootNode->addChildNode(cameraNode);
         return cameraNode;

@@ -18,7 +18,9 @@ struct RGBAImage {
     // A fully transparent image of the given size.
     RGBAImage(int w, int h) : width(w), height(h), pixels(static_cast<size_t>(w) * h * 4, 0) {}
 
-    std::uint8_t* pixel(int x, int y) { return pixels.data() + (static_cast<size_t>(y) * width + x) * 4; }
+    std::uint8_t* pixel(int x, int y) {
+        return pixels.data() + (static_cast<size_t>(y) * width + x) * 4;
+    }
     const std::uint8_t* pixel(int x, int y) const {
         return pixels.data() + (static_cast<size_t>(y) * width + x) * 4;
     }

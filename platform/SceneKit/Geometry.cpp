@@ -1,5 +1,6 @@
 #include "platform/SceneKit/Geometry.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -7,10 +8,14 @@ namespace kelvo {
 
 const char* semanticName(GeometrySemantic semantic) {
     switch (semantic) {
-        case GeometrySemantic::vertex: return "vertex";
-        case GeometrySemantic::normal: return "normal";
-        case GeometrySemantic::color: return "color";
-        case GeometrySemantic::texcoord: return "texcoord";
+        case GeometrySemantic::vertex:
+            return "vertex";
+        case GeometrySemantic::normal:
+            return "normal";
+        case GeometrySemantic::color:
+            return "color";
+        case GeometrySemantic::texcoord:
+            return "texcoord";
     }
     return "vertex";
 }
@@ -89,14 +94,71 @@ bool finite3(const float v[3]) {
     return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]);
 }
 
-// True when every row of the linear part has at most one non-zero entry: then the box of
-// the transformed corners is the exact box of the transformed points.
+// True when every row of the linear part has at most one entry that matters: then the box
+// of the transformed corners is the box of the transformed points. An entry below 1e-12 of
+// its row's largest does not matter: a quarter turn computed as cos(pi/2) leaves 6e-17
+// where 0 is meant, and it moves a point by far less than a float's precision.
 bool mapsBoxesExactly(const Mat4& t) {
     for (int i = 0; i < 3; ++i) {
-        int nonZero = (t.m[i][0] != 0) + (t.m[i][1] != 0) + (t.m[i][2] != 0);
-        if (nonZero > 1) return false;
+        double largest =
+            std::fmax(std::fabs(t.m[i][0]), std::fmax(std::fabs(t.m[i][1]), std::fabs(t.m[i][2])));
+        int mattering = 0;
+        for (int j = 0; j < 3; ++j)
+            mattering += std::fabs(t.m[i][j]) > largest * 1e-12;
+        if (mattering > 1) return false;
     }
     return true;
+}
+
+// The box of the finite points of a float-triple source, as float (lo, hi); false when it
+// has none. A comparison with a non-number is false, so the fast pass (four vertices at a
+// time when they are packed, which compilers turn into vector min and max) already skips
+// NaN; only infinities need the careful second pass.
+bool floatBox(const GeometrySource& v, float lo[3], float hi[3]) {
+    const std::int64_t count = v.usableVectorCount();
+    const float inf = std::numeric_limits<float>::infinity();
+    float mn[12], mx[12];
+    std::fill(mn, mn + 12, inf);
+    std::fill(mx, mx + 12, -inf);
+    const std::uint8_t* base = v.data ? v.data->data() + v.dataOffset : nullptr;
+    std::int64_t i = 0;
+    if (v.dataStride == 12) {
+        for (; i + 4 <= count; i += 4) {
+            float c[12];
+            std::memcpy(c, base + i * 12, 48);
+            for (int k = 0; k < 12; ++k) {
+                mn[k] = c[k] < mn[k] ? c[k] : mn[k];
+                mx[k] = c[k] > mx[k] ? c[k] : mx[k];
+            }
+        }
+    }
+    for (; i < count; ++i) {
+        float c[3];
+        std::memcpy(c, base + i * v.dataStride, 12);
+        for (int k = 0; k < 3; ++k) {
+            mn[k] = c[k] < mn[k] ? c[k] : mn[k];
+            mx[k] = c[k] > mx[k] ? c[k] : mx[k];
+        }
+    }
+    // Lane k of the packed pass holds component k % 3.
+    for (int k = 0; k < 3; ++k) {
+        lo[k] = std::min({mn[k], mn[k + 3], mn[k + 6], mn[k + 9]});
+        hi[k] = std::max({mx[k], mx[k + 3], mx[k + 6], mx[k + 9]});
+    }
+    if (!(lo[0] <= hi[0])) return false;
+    if (finite3(lo) && finite3(hi)) return true;
+    std::fill(lo, lo + 3, inf);
+    std::fill(hi, hi + 3, -inf);
+    for (i = 0; i < count; ++i) {
+        float p[3];
+        v.readFloat3(i, p);
+        if (!finite3(p)) continue;
+        for (int k = 0; k < 3; ++k) {
+            lo[k] = std::min(lo[k], p[k]);
+            hi[k] = std::max(hi[k], p[k]);
+        }
+    }
+    return lo[0] <= hi[0];
 }
 
 }  // namespace
@@ -105,20 +167,8 @@ BoundingBox Geometry::boundingBox() const {
     BoundingBox box;
     const GeometrySource* v = source(GeometrySemantic::vertex);
     if (!v || !v->hasFloat3Layout()) return box;
-    std::int64_t count = v->usableVectorCount();
-    float lo[3] = {std::numeric_limits<float>::infinity(), std::numeric_limits<float>::infinity(),
-                   std::numeric_limits<float>::infinity()};
-    float hi[3] = {-lo[0], -lo[1], -lo[2]};
-    for (std::int64_t i = 0; i < count; ++i) {
-        float p[3];
-        v->readFloat3(i, p);
-        if (!finite3(p)) continue;
-        for (int k = 0; k < 3; ++k) {
-            lo[k] = p[k] < lo[k] ? p[k] : lo[k];
-            hi[k] = p[k] > hi[k] ? p[k] : hi[k];
-        }
-    }
-    if (lo[0] <= hi[0]) {
+    float lo[3], hi[3];
+    if (floatBox(*v, lo, hi)) {
         box.min = {lo[0], lo[1], lo[2]};
         box.max = {hi[0], hi[1], hi[2]};
     }
@@ -140,11 +190,22 @@ BoundingBox Geometry::boundingBox(const Mat4& transform) const {
     const GeometrySource* v = source(GeometrySemantic::vertex);
     if (!v || !v->hasFloat3Layout()) return result;
     std::int64_t count = v->usableVectorCount();
+    const double inf = std::numeric_limits<double>::infinity();
+    double lo[3] = {inf, inf, inf}, hi[3] = {-inf, -inf, -inf};
     for (std::int64_t i = 0; i < count; ++i) {
         float p[3];
         v->readFloat3(i, p);
         if (!finite3(p)) continue;
-        result.add(transformPoint(transform, Vec3{p[0], p[1], p[2]}));
+        Vec3 q = transformPoint(transform, Vec3{p[0], p[1], p[2]});
+        const double c[3] = {q.x, q.y, q.z};
+        for (int k = 0; k < 3; ++k) {
+            lo[k] = c[k] < lo[k] ? c[k] : lo[k];
+            hi[k] = c[k] > hi[k] ? c[k] : hi[k];
+        }
+    }
+    if (lo[0] <= hi[0]) {
+        result.add(Vec3{lo[0], lo[1], lo[2]});
+        result.add(Vec3{hi[0], hi[1], hi[2]});
     }
     return result;
 }

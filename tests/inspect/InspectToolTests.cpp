@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/Foundation/FileReading.h"
+#include "platform/Imaging/PNG.h"
 #include "tests/support/TestFiles.h"
 #include "tools/kelvo-inspect/SceneJSON.h"
 
@@ -25,7 +27,8 @@ ToolRun inspect(const std::string& args) {
     FILE* pipe = ::popen(command.c_str(), "r");
     char buffer[4096];
     size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        run.out.append(buffer, n);
     int status = ::pclose(pipe);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     std::ifstream err(errFile);
@@ -36,11 +39,14 @@ ToolRun inspect(const std::string& args) {
 TEST(InspectTool, printsTheSceneOfTheBundledExample) {
     ToolRun run = inspect(std::string("'") + KELVO_SOURCE_DIR + "/examples/torus-knot.stl'");
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find(R"("totals":{"nodes":2,"geometryNodes":1,"vertices":23040,"triangles":7680})"),
-              std::string::npos)
+    EXPECT_NE(
+        run.out.find(R"("totals":{"nodes":2,"geometryNodes":1,"vertices":23040,"triangles":7680})"),
+        std::string::npos)
         << run.out.substr(0, 300);
-    EXPECT_NE(run.out.find(R"("lightingModel":"physicallyBased","diffuse":[0.7,0.7,0.7,1],"metalness":0.1,"roughness":0.6)"),
-              std::string::npos);
+    EXPECT_NE(
+        run.out.find(
+            R"("lightingModel":"physicallyBased","diffuse":[0.7,0.7,0.7,1],"metalness":0.1,"roughness":0.6)"),
+        std::string::npos);
     EXPECT_NE(run.out.find(R"("sources":["vertex","normal"])"), std::string::npos);
 }
 
@@ -51,7 +57,8 @@ TEST(InspectTool, failuresPrintOneLineAndNothingOnStdout) {
     EXPECT_EQ(run.err, "kelvo-inspect: x.OBJ: SceneLoader -3: Unsupported format: OBJ\n");
     run = inspect("/nonexistent-kelvo/m.stl");
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "kelvo-inspect: /nonexistent-kelvo/m.stl: POSIX 2: No such file or directory\n");
+    EXPECT_EQ(run.err,
+              "kelvo-inspect: /nonexistent-kelvo/m.stl: POSIX 2: No such file or directory\n");
 }
 
 TEST(InspectTool, brokenPackagesPrintTheZIPReadersCaseAndPayload) {
@@ -75,8 +82,42 @@ TEST(InspectTool, commandLineHelpAndMistakes) {
     ToolRun help = inspect("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Usage: kelvo-inspect"), std::string::npos);
+    EXPECT_NE(help.out.find("--render OUT.png"), std::string::npos);
     EXPECT_EQ(inspect("").status, 2);
     EXPECT_EQ(inspect("--bogus x.stl").status, 2);
+}
+
+TEST(InspectTool, rendersAPNGOfTheRequestedSize) {
+    test::TempDir dir;
+    std::string out = (dir.path() / "knot.png").string();
+    ToolRun run = inspect(std::string("'") + KELVO_SOURCE_DIR +
+                          "/examples/torus-knot.stl' --render '" + out + "' --size 96 64");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "");
+    ByteBuffer bytes = readFileContents(out);
+    auto image = decodePNG(ByteSpan(bytes.data(), bytes.size()));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width, 96);
+    EXPECT_EQ(image->height, 64);
+    EXPECT_EQ(image->pixel(48, 32)[3], 255);
+    EXPECT_EQ(image->pixel(95, 63)[3], 0);
+}
+
+TEST(InspectTool, refusesSizesItCannotRender) {
+    std::string knot =
+        std::string("'") + KELVO_SOURCE_DIR + "/examples/torus-knot.stl' --render /tmp/unused.png";
+    ToolRun run = inspect(knot + " --size 8193 100");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("too large: at most 8192 pixels on a side"), std::string::npos)
+        << run.err;
+    for (const char* bad :
+         {" --size 0 10", " --size 12x 10", " --size 10", " --size -4 4", " --render"}) {
+        EXPECT_EQ(inspect(knot + bad).status, 2) << bad;
+    }
+    run = inspect(std::string("'") + KELVO_SOURCE_DIR +
+                  "/examples/torus-knot.stl' --render /nonexistent-kelvo/x.png");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("POSIX 2"), std::string::npos) << run.err;
 }
 
 TEST(SceneJSON, escapesTextAndWritesNonNumbersAsNull) {

@@ -1,5 +1,6 @@
 // kelvo-inspect: loads a model file the way the thumbnailer and the previewer do and prints
-// the scene it produced as JSON. A thin shell: argument parsing, output, exit codes.
+// the scene it produced as JSON, or renders it to a PNG the way the thumbnailer does. A thin
+// shell: argument parsing, output, exit codes.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,13 +11,16 @@
 #include "extensions/Shared/SceneLoader.h"
 #include "extensions/Shared/ZIPReader.h"
 #include "platform/Foundation/Error.h"
+#include "platform/Imaging/PNG.h"
+#include "platform/Renderer/Renderer.h"
 #include "tools/kelvo-inspect/SceneJSON.h"
 
 namespace {
 
 constexpr const char* usage =
     "Usage: kelvo-inspect [OPTION]... FILE\n"
-    "Load a 3D model file with Kelvo's loaders and print the scene as JSON.\n"
+    "Load a 3D model file with Kelvo's loaders and print the scene as JSON, or\n"
+    "render it to a PNG as the thumbnailer does.\n"
     "\n"
     "The loader is chosen by the file's extension: .stl (binary and ASCII),\n"
     ".3mf (ZIP packages of 3MF model parts) and .vox (voxel models); .glb,\n"
@@ -24,8 +28,12 @@ constexpr const char* usage =
     "available. Every other extension is refused.\n"
     "\n"
     "Options:\n"
-    "  -h, --help     show this help and exit\n"
-    "      --version  show the version and exit\n"
+    "      --render OUT.png  stage the scene, render it with the watermark and\n"
+    "                        write a PNG with alpha to OUT.png instead of the JSON\n"
+    "      --size W H        the size of the rendering in pixels, 1 to 8192 on\n"
+    "                        each side (default 256 256)\n"
+    "  -h, --help            show this help and exit\n"
+    "      --version         show the version and exit\n"
     "\n"
     "Output (one JSON object on standard output):\n"
     "  file         the FILE argument\n"
@@ -38,14 +46,18 @@ constexpr const char* usage =
     "               materials), camera, light and children\n"
     "\n"
     "Exit status:\n"
-    "  0  the scene was printed\n"
-    "  1  the file could not be loaded; standard output stays empty and standard\n"
-    "     error says why: kelvo-inspect: FILE: DOMAIN CODE: MESSAGE; a broken 3MF\n"
-    "     package gives the ZIP reader's error, for example\n"
+    "  0  the scene was printed or the PNG written\n"
+    "  1  the file could not be loaded, rendered or written; standard output stays\n"
+    "     empty and standard error says why: kelvo-inspect: FILE: DOMAIN CODE: MESSAGE; a\n"
+    "     broken 3MF package gives the ZIP reader's error, for example\n"
     "     kelvo-inspect: FILE: KelvoInspect.ZIPReader.ZIPError 2: invalidArchive\n"
     "  2  the command line was wrong\n";
 
-int fail(const std::string& file, const std::string& domain, long code, const std::string& message) {
+// The name this tool gives the error types of the library that it hands on.
+constexpr std::string_view deliverableName = "KelvoInspect";
+
+int fail(const std::string& file, const std::string& domain, long code,
+         const std::string& message) {
     std::fprintf(stderr, "kelvo-inspect: %s: %s %ld: %s\n", file.c_str(), domain.c_str(), code,
                  message.c_str());
     return 1;
@@ -57,14 +69,24 @@ int usageError(const char* message) {
     return 2;
 }
 
-// The name this tool goes by as a deliverable, in the domains of errors it hands on.
-constexpr std::string_view deliverableName = "KelvoInspect";
+// A whole decimal number from 1 to maxRenderSide, or 0 for anything else.
+long parseSide(std::string_view text) {
+    if (text.empty() || text.size() > 9) return 0;
+    long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return 0;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string file;
     bool haveFile = false;
+    std::string renderPath;
+    long width = 256, height = 256;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
@@ -75,6 +97,30 @@ int main(int argc, char** argv) {
         if (!optionsEnded && arg == "--version") {
             std::printf("kelvo-inspect %s\n", KELVO_VERSION);
             return 0;
+        }
+        if (!optionsEnded && arg == "--render") {
+            if (i + 1 >= argc) return usageError("--render needs an output file");
+            renderPath = argv[++i];
+            if (renderPath.empty()) return usageError("--render needs an output file");
+            continue;
+        }
+        if (!optionsEnded && arg == "--size") {
+            if (i + 2 >= argc) return usageError("--size needs a width and a height");
+            width = parseSide(argv[i + 1]);
+            height = parseSide(argv[i + 2]);
+            if (width == 0 || height == 0) {
+                return usageError(("size '" + std::string(argv[i + 1]) + " " + argv[i + 2] +
+                                   "' is not two whole numbers of pixels from 1 up")
+                                      .c_str());
+            }
+            if (width > kelvo::maxRenderSide || height > kelvo::maxRenderSide) {
+                return usageError(("size " + std::to_string(width) + " x " +
+                                   std::to_string(height) + " is too large: at most " +
+                                   std::to_string(kelvo::maxRenderSide) + " pixels on a side")
+                                      .c_str());
+            }
+            i += 2;
+            continue;
         }
         if (!optionsEnded && arg == "--") {
             optionsEnded = true;
@@ -92,6 +138,13 @@ int main(int argc, char** argv) {
     try {
         kelvo::SceneLoader loader;
         std::shared_ptr<kelvo::Scene> scene = loader.load(file);
+        if (!renderPath.empty()) {
+            std::optional<kelvo::RGBAImage> image = loader.renderToImage(
+                *scene, {static_cast<double>(width), static_cast<double>(height)});
+            if (!image) return fail(file, "Kelvo", -1, "the scene could not be rendered");
+            kelvo::writePNG(*image, renderPath);
+            return 0;
+        }
         std::string json = kelvo::sceneToJSON(*scene, file);
         std::fwrite(json.data(), 1, json.size(), stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;

@@ -1,0 +1,194 @@
+// Inside the renderer: the plan of one frame and the sample buffers it is drawn into.
+//
+// A frame runs in three steps, each in its own file:
+//   FramePlan.cpp   walks the scene once: camera, lights, and one draw per geometry element
+//                   with its matrices and material, in tree order; it never reads vertices;
+//   Rasterizer.cpp  per band of rows: projects each draw's vertices (once each when
+//                   triangles share them), sets up and culls triangles, and writes depth
+//                   and triangle id per sample (a visibility buffer; nothing is shaded);
+//   Resolve.cpp     shades each pixel once per distinct triangle among its samples and
+//                   writes the 8-bit result.
+// Shading after visibility keeps the cost of lighting proportional to pixels, not to
+// triangles, which is what makes million-triangle models cheap at thumbnail sizes.
+//
+// Spaces: a geometry's own space (model); world; view (camera at the origin looking along
+// -Z, +Y up, right-handed); clip (X, Y, W) with W the distance in front of the camera and
+// X / W, Y / W the raster position in pixels; raster in 1/256 pixel units (fixed point).
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "platform/Imaging/RGBAImage.h"
+#include "platform/Renderer/Shading.h"
+#include "platform/SceneKit/Node.h"
+
+namespace kelvo::render {
+
+using shading::Float3;
+
+inline constexpr int subpixelBits = 8;
+inline constexpr int subpixelScale = 1 << subpixelBits;
+inline constexpr int samplesPerPixel = 4;
+// Sample q of a pixel, in 1/256 pixel from the pixel's top-left corner. Sample q lies in
+// quarter row q, so a row of samples across the image is every pixel's sample q.
+inline constexpr int sampleX[samplesPerPixel] = {96, 224, 32, 160};
+inline constexpr int sampleY[samplesPerPixel] = {32, 96, 160, 224};
+
+// Vertices up to this many pixels outside the image take the fast path. With the image at
+// most 8192 pixels, raster coordinates stay within +-2^23 subpixels, edge functions within
+// 2^48: int64 holds them exactly.
+inline constexpr float guardBand = 8192;
+
+inline constexpr std::uint32_t noTriangle = 0xFFFFFFFF;
+
+struct FrameCamera {
+    int width = 0, height = 0;
+    double focalX = 1, focalY = 1;  // pixels per unit of X / W and Y / W
+    double centerX = 0, centerY = 0;
+    // Geometry nearer than zNear is clipped, beyond zFar (infinity when the range is fitted
+    // automatically) not drawn.
+    double zNear = 1, zFar = 100;
+    Mat4 view = Mat4::identity();  // world to view
+};
+
+// A 3x4 affine map in the row-vector convention, applied to (p - origin): rows 0..2 are the
+// linear part, row 3 the translation. Floats, because it runs once per vertex; rows padded
+// to four lanes so that the compiler maps a product to a few vector operations.
+struct AffineMap {
+    alignas(16) float m[4][4] = {};
+
+    Float3 apply(Float3 p) const {
+        float r[4];
+        for (int j = 0; j < 4; ++j)
+            r[j] = p.x * m[0][j] + p.y * m[1][j] + p.z * m[2][j] + m[3][j];
+        return {r[0], r[1], r[2]};
+    }
+    Float3 applyLinear(Float3 d) const {
+        float r[4];
+        for (int j = 0; j < 4; ++j)
+            r[j] = d.x * m[0][j] + d.y * m[1][j] + d.z * m[2][j];
+        return {r[0], r[1], r[2]};
+    }
+};
+
+// A float-triple source as raw bytes, for the inner loops.
+struct TripleStream {
+    const std::uint8_t* bytes = nullptr;  // the first vector
+    std::int64_t stride = 0;
+    std::int64_t count = 0;  // vectors the buffer really holds; 0 when absent
+
+    Float3 operator[](std::int64_t i) const {
+        float v[3];
+        std::memcpy(v, bytes + i * stride, 12);
+        return {v[0], v[1], v[2]};
+    }
+};
+
+// One geometry element of one node. The pointers borrow from the scene, which outlives the
+// frame. Counts are what the buffers really hold.
+struct DrawCall {
+    TripleStream positions;
+    TripleStream normals;  // count 0 when absent or unusable
+    TripleStream colors;
+    const std::uint8_t* indices = nullptr;
+    int bytesPerIndex = 4;  // 1, 2 or 4
+    std::int64_t triangleCount = 0;
+    std::uint32_t firstId = 0;  // triangle t has id firstId + t in the visibility buffer
+
+    // Model positions are taken relative to `origin` (one of the geometry's vertices) before
+    // any transform, so that a model far from its own origin keeps float precision.
+    Float3 origin;
+    AffineMap toClip;        // (p - origin) to (X, Y, W)
+    AffineMap toView;        // (p - origin) to view space
+    AffineMap normalToView;  // inverse transpose of the model-to-view linear part
+    bool mirrored = false;   // the model-to-view transform has a negative determinant
+    bool cullBackFaces = true;
+    shading::Surface surface;  // base colour linear; vertex colours multiply it
+
+    std::uint32_t index(std::int64_t i) const {
+        const std::uint8_t* p = indices + i * bytesPerIndex;
+        if (bytesPerIndex == 4) {
+            std::uint32_t v;
+            std::memcpy(&v, p, 4);
+            return v;
+        }
+        if (bytesPerIndex == 2) {
+            std::uint16_t v;
+            std::memcpy(&v, p, 2);
+            return v;
+        }
+        return p[0];
+    }
+};
+
+struct DirectionalLight {
+    Float3 towardLight;  // view space, unit
+    Float3 radiance;
+};
+struct PointLight {
+    Float3 position;  // view space
+    Float3 radiance;
+    bool isSpot = false;
+    Float3 spotDirection;  // view space, unit: where the spot shines
+};
+
+struct FrameLights {
+    std::vector<DirectionalLight> directional;
+    std::vector<PointLight> points;
+    Float3 ambient;
+};
+
+struct FramePlan {
+    FrameCamera camera;
+    bool cameraCanSee = false;
+    std::vector<DrawCall> draws;
+    FrameLights lights;
+    float background[4] = {0, 0, 0, 0};  // linear, premultiplied
+};
+
+FramePlan planFrame(const Scene& scene, const Node& pointOfView, int width, int height);
+
+// Depth and triangle id of every sample of rows [rowBegin, rowEnd); sample q of pixel
+// (x, y) at index ((y - rowBegin) * width + x) * 4 + q. Depth is 1 / W, so larger is
+// nearer, and starts at 1 / zFar: anything beyond the far plane fails the test. In float,
+// 1 / W keeps the same relative precision at every distance.
+struct VisibilityBuffer {
+    int width = 0;
+    int rowBegin = 0, rowEnd = 0;
+    std::vector<float> depth;
+    std::vector<std::uint32_t> ids;
+
+    void reset(int rows, int begin, int end, float clearDepth);
+};
+
+// Per-vertex result of the vertex step: raster position, depth and why the fast path
+// cannot take it.
+struct RasterVertex {
+    std::int32_t x = 0, y = 0;  // 1/256 pixel
+    float depth = 0;            // 1 / W
+    std::uint32_t outside = 0;  // non-zero: behind the near plane, beyond the guard band or
+                                // not finite
+};
+
+// Draws every triangle of `draw` into `buffer`. `scratch` is reused between calls so that
+// nothing is allocated per draw once it is large enough.
+void rasterizeDraw(const DrawCall& draw, const FrameCamera& camera, VisibilityBuffer& buffer,
+                   std::vector<RasterVertex>& scratch);
+
+// Shades the rows of `buffer` into `image`.
+void resolveBand(const FramePlan& plan, const VisibilityBuffer& buffer, RGBAImage& image);
+
+// renderSnapshot (Renderer.h) with sample buffers of about `bandBudget` bytes, at least one
+// row; exposed so that tests can cut small images into many bands.
+std::optional<RGBAImage> renderInBands(const Scene& scene, const Node& pointOfView, int width,
+                                       int height, size_t bandBudget);
+
+// Low level, exposed for tests: writes one triangle given in raster fixed point, with
+// depths, as triangle `id`, whatever its orientation (no culling).
+void rasterizeTriangle(const RasterVertex& a, const RasterVertex& b, const RasterVertex& c,
+                       std::uint32_t id, VisibilityBuffer& buffer);
+
+}  // namespace kelvo::render

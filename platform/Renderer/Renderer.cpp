@@ -1,0 +1,69 @@
+// One frame: plan, then for each band of rows draw visibility and shade it.
+#include "platform/Renderer/Renderer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/Renderer/Frame.h"
+
+namespace kelvo {
+
+namespace {
+
+// Sample buffers (depth and id, 4 samples) per band; a 1024 x 1024 frame fits in one band,
+// larger ones are drawn a band at a time, repeating the vertex work for each.
+constexpr size_t bandBudgetBytes = size_t{64} << 20;
+
+void fillBackground(RGBAImage& image, const float background[4]) {
+    std::uint8_t pixel[4] = {0, 0, 0, 0};
+    if (background[3] > 0) {
+        for (int k = 0; k < 3; ++k) {
+            float v = shading::linearToSrgb(background[k] / background[3]);
+            pixel[k] = static_cast<std::uint8_t>(std::lrint(v * 255));
+        }
+        pixel[3] = static_cast<std::uint8_t>(std::lrint(background[3] * 255));
+    }
+    if ((pixel[0] | pixel[1] | pixel[2] | pixel[3]) == 0) return;  // already transparent
+    for (size_t i = 0; i < image.pixels.size(); i += 4)
+        std::copy(pixel, pixel + 4, &image.pixels[i]);
+}
+
+}  // namespace
+
+namespace render {
+
+std::optional<RGBAImage> renderInBands(const Scene& scene, const Node& pointOfView, int width,
+                                       int height, size_t bandBudget) {
+    if (width < 1 || height < 1 || width > maxRenderSide || height > maxRenderSide) {
+        return std::nullopt;
+    }
+    FramePlan plan = planFrame(scene, pointOfView, width, height);
+    RGBAImage image(width, height);
+    fillBackground(image, plan.background);
+    if (!plan.cameraCanSee || plan.draws.empty()) return image;
+
+    const size_t bytesPerRow =
+        size_t(width) * samplesPerPixel * (sizeof(float) + sizeof(std::uint32_t));
+    const int bandRows = static_cast<int>(std::clamp<size_t>(bandBudget / bytesPerRow, 1, height));
+    const float clearDepth = static_cast<float>(1 / plan.camera.zFar);
+    VisibilityBuffer buffer;
+    buffer.width = width;
+    std::vector<RasterVertex> scratch;
+    for (int begin = 0; begin < height; begin += bandRows) {
+        int end = std::min(height, begin + bandRows);
+        buffer.reset(bandRows, begin, end, clearDepth);
+        for (const DrawCall& draw : plan.draws)
+            rasterizeDraw(draw, plan.camera, buffer, scratch);
+        resolveBand(plan, buffer, image);
+    }
+    return image;
+}
+
+}  // namespace render
+
+std::optional<RGBAImage> renderSnapshot(const Scene& scene, const Node& pointOfView, int width,
+                                        int height) {
+    return render::renderInBands(scene, pointOfView, width, height, bandBudgetBytes);
+}
+
+}  // namespace kelvo

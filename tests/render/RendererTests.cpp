@@ -1,0 +1,285 @@
+// The renderer as a whole: what is covered, culled and lit, and that bad geometry, bad
+// cameras and bad sizes give an image (or nothing) and never a crash.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "platform/Renderer/Frame.h"
+#include "platform/Renderer/Renderer.h"
+#include "tests/render/RenderFixtures.h"
+
+namespace kelvo {
+namespace {
+
+using test::addCamera;
+using test::addGeometry;
+using test::alphaAt;
+using test::makeCube;
+using test::makeMesh;
+
+double brightness(const RGBAImage& image, int x, int y) {
+    const std::uint8_t* p = image.pixel(x, y);
+    return (p[0] + p[1] + p[2]) / 3.0;
+}
+
+// A staged unit cube and its staged camera, as thumbnails are made.
+struct StagedCube {
+    Scene scene;
+    std::shared_ptr<Node> camera;
+    StagedCube() {
+        addGeometry(scene, makeCube());
+        camera = SceneLoader().setupCameraAndLighting(scene, {128, 128});
+    }
+};
+
+TEST(Renderer, uncoveredPixelsAreTransparentAndTheModelOpaque) {
+    StagedCube cube;
+    auto image = renderSnapshot(cube.scene, *cube.camera, 128, 96);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width, 128);
+    EXPECT_EQ(image->height, 96);
+    for (auto [x, y] : {std::pair{0, 0}, {127, 0}, {0, 95}, {127, 95}}) {
+        EXPECT_EQ(image->pixel(x, y)[0] | image->pixel(x, y)[1] | image->pixel(x, y)[2] |
+                      alphaAt(*image, x, y),
+                  0);
+    }
+    EXPECT_EQ(alphaAt(*image, 64, 48), 255);
+    // Edges are antialiased: some pixels are partly covered.
+    int partial = 0;
+    for (size_t i = 3; i < image->pixels.size(); i += 4)
+        partial += image->pixels[i] > 0 && image->pixels[i] < 255;
+    EXPECT_GT(partial, 20);
+}
+
+TEST(Renderer, greyModelReadsAsMidToLightGreyWithVisibleFaces) {
+    StagedCube cube;
+    auto image = renderSnapshot(cube.scene, *cube.camera, 256, 256);
+    ASSERT_TRUE(image);
+    // The staged camera sees the top, the front (+Z, lower left) and the right (+X).
+    double top = brightness(*image, 128, 60), front = brightness(*image, 100, 170),
+           right = brightness(*image, 190, 150);
+    for (double face : {top, front, right}) {
+        EXPECT_GT(face, 100);
+        EXPECT_LT(face, 235);
+    }
+    EXPECT_GT(std::fabs(top - front) + std::fabs(front - right) + std::fabs(top - right),
+              20);  // faces tell apart
+}
+
+TEST(Renderer, keyLitSideIsBrighterThanTheFillSide) {
+    StagedCube cube;
+    // The staged lights; cameras of our own looking at single faces from afar.
+    auto fromRight = addCamera(cube.scene, {6, 0, 0}, {0, 0, 0}, 20);
+    auto fromLeft = addCamera(cube.scene, {-6, 0, 0}, {0, 0, 0}, 20);
+    auto fromBelow = addCamera(cube.scene, {0, -6, 0.001}, {0, 0, 0}, 20);
+    double keySide = brightness(*renderSnapshot(cube.scene, *fromRight, 32, 32), 16, 16);
+    double fillSide = brightness(*renderSnapshot(cube.scene, *fromLeft, 32, 32), 16, 16);
+    double ambientOnly = brightness(*renderSnapshot(cube.scene, *fromBelow, 32, 32), 16, 16);
+    EXPECT_GT(keySide, fillSide + 10);
+    EXPECT_GT(fillSide, ambientOnly + 10);
+    EXPECT_GT(ambientOnly, 20);  // the ambient light still shows the underside
+}
+
+TEST(Renderer, backFacesAreCulledUnlessDoubleSidedAndMirroringKeepsTheOutsideOut) {
+    // A triangle in the plane z = 0, counter-clockwise seen from +Z.
+    auto triangle = [] { return makeMesh({-1, -1, 0, 1, -1, 0, 0, 1, 0}, {0, 1, 2}); };
+    auto covered = [](const std::shared_ptr<Geometry>& geometry, Vec3 eye, bool mirror = false) {
+        Scene scene;
+        auto node = addGeometry(scene, geometry);
+        if (mirror) {
+            Mat4 m = Mat4::identity();
+            m.m[0][0] = -1;
+            node->setTransform(m);
+        }
+        auto camera = addCamera(scene, eye, {0, 0, 0});
+        return test::coveredPixels(*renderSnapshot(scene, *camera, 32, 32));
+    };
+    EXPECT_GT(covered(triangle(), {0, 0, 5}), 50u);
+    EXPECT_EQ(covered(triangle(), {0, 0, -5}), 0u);
+    auto doubleSided = triangle();
+    doubleSided->materials[0]->isDoubleSided = true;
+    EXPECT_GT(covered(doubleSided, {0, 0, -5}), 50u);
+    // Mirrored in x, the triangle is clockwise on screen but its front still faces +Z.
+    EXPECT_GT(covered(triangle(), {0, 0, 5}, true), 50u);
+    EXPECT_EQ(covered(triangle(), {0, 0, -5}, true), 0u);
+}
+
+TEST(Renderer, nearerSurfaceHidesFartherWhateverTheOrder) {
+    // Two quads facing +Z, red at z = 1 (nearer) and blue at z = 0, both drawn unlit.
+    auto quad = [](float z, float r, float b) {
+        auto g = makeMesh({-1, -1, z, 1, -1, z, 1, 1, z, -1, 1, z}, {0, 1, 2, 0, 2, 3}, {},
+                          {r, 0, b, r, 0, b, r, 0, b, r, 0, b});
+        g->materials[0]->lightingModelName = LightingModel::constant;
+        g->materials[0]->diffuse = Color::white(1, 1);
+        return g;
+    };
+    for (bool nearFirst : {true, false}) {
+        Scene scene;
+        if (nearFirst) addGeometry(scene, quad(1, 1, 0));
+        addGeometry(scene, quad(0, 0, 1));
+        if (!nearFirst) addGeometry(scene, quad(1, 1, 0));
+        auto camera = addCamera(scene, {0, 0, 6}, {0, 0, 0});
+        auto image = renderSnapshot(scene, *camera, 32, 32);
+        const std::uint8_t* p = image->pixel(16, 16);
+        EXPECT_EQ(p[0], 255) << nearFirst;
+        EXPECT_EQ(p[2], 0) << nearFirst;
+    }
+}
+
+TEST(Renderer, vertexColoursTintTheDiffuseColour) {
+    Scene scene;
+    auto g = makeMesh({-1, -1, 0, 1, -1, 0, 0, 1, 0}, {0, 1, 2}, {}, {1, 0, 0, 1, 0, 0, 1, 0, 0});
+    g->materials[0]->lightingModelName = LightingModel::lambert;  // no white highlight
+    addGeometry(scene, g);
+    auto camera = addCamera(scene, {0, 0, 4}, {0, 0, 0});
+    auto light = Node::make();
+    light->light = std::make_shared<Light>();
+    light->light->type = LightType::ambient;
+    scene.rootNode->addChildNode(light);
+    auto image = renderSnapshot(scene, *camera, 16, 16);
+    const std::uint8_t* p = image->pixel(8, 9);
+    EXPECT_GT(p[0], 100);
+    EXPECT_EQ(p[1], 0);
+    EXPECT_EQ(p[2], 0);
+}
+
+TEST(Renderer, groundPlaneReachingBehindTheCameraIsClippedAtTheNearPlane) {
+    // A floor from 100 units behind the camera to 100 in front, seen level: it fills the
+    // lower half of the image up to the horizon and nothing above.
+    Scene scene;
+    auto floor =
+        makeMesh({-100, -1, 100, 100, -1, 100, 100, -1, -100, -100, -1, -100}, {0, 1, 2, 0, 2, 3});
+    floor->materials[0]->isDoubleSided = true;
+    addGeometry(scene, floor);
+    auto camera = addCamera(scene, {0, 0, 0}, {0, 0, -1}, 90);
+    auto image = renderSnapshot(scene, *camera, 64, 64);
+    ASSERT_TRUE(image);
+    for (int x = 0; x < 64; x += 7) {
+        EXPECT_EQ(alphaAt(*image, x, 20), 0) << x;
+        EXPECT_EQ(alphaAt(*image, x, 40), 255) << x;
+        EXPECT_EQ(alphaAt(*image, x, 63), 255) << x;
+    }
+}
+
+TEST(Renderer, badTrianglesAreSkippedAndTheRestDrawn) {
+    const float nan = std::numeric_limits<float>::quiet_NaN(),
+                inf = std::numeric_limits<float>::infinity();
+    // Triangle 0 is good, 1 has an index past the end, 2 a NaN corner, 3 an infinite one,
+    // 4 no area, 5 huge but finite coordinates.
+    std::vector<float> p = {-1, -1,  0, 1, -1,    0,     0, 1,      0,     nan, 0,
+                            0,  inf, 0, 0, 3e38f, 3e38f, 0, -3e38f, 3e38f, 0};
+    auto g = makeMesh(p, {0, 1, 2, 0, 1, 99, 0, 1, 3, 0, 1, 4, 0, 0, 1, 0, 5, 6});
+    Scene scene;
+    addGeometry(scene, g);
+    auto camera = addCamera(scene, {0, 0, 4}, {0, 0, 0});
+    auto image = renderSnapshot(scene, *camera, 32, 32);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(alphaAt(*image, 16, 17), 255);
+    EXPECT_EQ(alphaAt(*image, 1, 1), 0);  // the huge triangle is not smeared across the image
+
+    // Indices of 8 and 16 bits, and a buffer shorter than the declared counts.
+    for (std::int64_t bytesPerIndex : {1, 2}) {
+        std::vector<std::uint8_t> raw(6 * static_cast<size_t>(bytesPerIndex), 0);
+        const std::uint8_t order[3] = {0, 1, 2};
+        for (int i = 0; i < 3; ++i)
+            raw[i * bytesPerIndex] = order[i];
+        g->elements[0] = GeometryElement::triangles(test::bufferOf(raw), 1000);
+        g->elements[0].bytesPerIndex = bytesPerIndex;
+        EXPECT_EQ(alphaAt(*renderSnapshot(scene, *camera, 32, 32), 16, 17), 255) << bytesPerIndex;
+    }
+}
+
+TEST(Renderer, automaticDepthRangeDrawsModelsFarAndNearOfTheOrigin) {
+    for (double scale : {1e-4, 1.0, 1e6}) {
+        Scene scene;
+        addGeometry(scene, makeCube({3 * scale, -2 * scale, 5 * scale}, scale));
+        auto camera = SceneLoader().setupCameraAndLighting(scene, {32, 32});
+        auto image = renderSnapshot(scene, *camera, 32, 32);
+        EXPECT_EQ(alphaAt(*image, 16, 16), 255) << scale;
+        EXPECT_GT(brightness(*image, 16, 10), 60) << scale;
+    }
+}
+
+TEST(Renderer, sizesAndCamerasThatCannotWorkGiveNothingOrTheBackground) {
+    StagedCube cube;
+    EXPECT_FALSE(renderSnapshot(cube.scene, *cube.camera, 0, 0));
+    EXPECT_FALSE(renderSnapshot(cube.scene, *cube.camera, -5, 10));
+    EXPECT_FALSE(renderSnapshot(cube.scene, *cube.camera, maxRenderSide + 1, 1));
+    EXPECT_TRUE(renderSnapshot(cube.scene, *cube.camera, 1, 1));
+
+    cube.scene.background = Color{0, 0, 1, 1};
+    for (double fov : {0.0, 180.0, std::nan("")}) {
+        cube.camera->camera->fieldOfView = fov;
+        auto image = renderSnapshot(cube.scene, *cube.camera, 8, 8);
+        ASSERT_TRUE(image);
+        const std::uint8_t* p = image->pixel(4, 4);
+        EXPECT_EQ(p[2], 255);
+        EXPECT_EQ(p[3], 255);  // the background alone
+    }
+    cube.camera->camera->fieldOfView = 45;
+    cube.camera->setPosition({std::nan(""), 0, 0});
+    EXPECT_EQ(renderSnapshot(cube.scene, *cube.camera, 8, 8)->pixel(4, 4)[2], 255);
+}
+
+TEST(Renderer, imagesDrawnInBandsMatchImagesDrawnWhole) {
+    // Large images are drawn a band of rows at a time; here bands of 1 and 7 rows.
+    StagedCube cube;
+    auto whole = renderSnapshot(cube.scene, *cube.camera, 64, 48);
+    for (size_t rows : {1, 7}) {
+        auto banded = render::renderInBands(cube.scene, *cube.camera, 64, 48, rows * 64 * 32);
+        ASSERT_TRUE(banded);
+        EXPECT_EQ(banded->pixels, whole->pixels) << rows;
+    }
+}
+
+}  // namespace
+}  // namespace kelvo
+
+namespace kelvo {
+namespace {
+
+// Any geometry and any camera give an image of the asked size: coordinates from tiny to
+// overflowing, non-numbers, indices past the end, cameras inside, behind and on the model.
+// Run under the sanitizers this is what catches overflow in the fixed-point arithmetic.
+TEST(Renderer, randomGeometryAndCamerasNeverBreakIt) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> unit(-1, 1);
+    const float scales[] = {1e-30f, 1e-3f, 1, 1e3f, 1e7f, 1e20f, 3e38f};
+    const float specials[] = {NAN, INFINITY, -INFINITY, 0, 1e-45f};
+    for (int round = 0; round < 300; ++round) {
+        std::vector<float> positions;
+        const float scale = scales[random() % 7];
+        for (int i = 0; i < 24 * 3; ++i) {
+            positions.push_back(random() % 50 == 0 ? specials[random() % 5] : unit(random) * scale);
+        }
+        std::vector<std::uint32_t> indices;
+        for (int i = 0; i < 40 * 3; ++i)
+            indices.push_back(random() % 30 == 0 ? 1000 + random() % 5 : random() % 24);
+        std::vector<float> normals(positions.size());
+        for (float& n : normals)
+            n = random() % 20 == 0 ? NAN : unit(random);
+        auto geometry = makeMesh(positions, indices, normals);
+        geometry->materials[0]->isDoubleSided = random() % 2;
+        Scene scene;
+        addGeometry(scene, geometry);
+        std::shared_ptr<Node> camera;
+        if (round % 2) {
+            camera = SceneLoader().setupCameraAndLighting(scene, {64, 64});
+        } else {
+            Vec3 eye{unit(random) * scale, unit(random) * scale, unit(random) * scale};
+            camera = addCamera(scene, eye, {unit(random) * scale, 0, 0}, 10 + random() % 150);
+            camera->camera->automaticallyAdjustsZRange = random() % 2;
+        }
+        const int width = 1 + static_cast<int>(random() % 64),
+                  height = 1 + static_cast<int>(random() % 64);
+        auto image = renderSnapshot(scene, *camera, width, height);
+        ASSERT_TRUE(image) << round;
+        EXPECT_EQ(image->width, width);
+        EXPECT_EQ(image->pixels.size(), size_t(width) * height * 4);
+    }
+}
+
+}  // namespace
+}  // namespace kelvo
