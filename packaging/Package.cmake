@@ -14,8 +14,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "shared-mime-info")
+# The watermark's font is found by path under /usr/share/fonts (the thumbnail sandbox has no
+# fontconfig configuration); the libraries are found by dpkg-shlibdeps.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "shared-mime-info, fonts-roboto-unhinted")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Renders thumbnails of 3D model files for GNOME Files, Thunar and every file manager that runs freedesktop thumbnailers.")
+    "Thumbnails and an interactive preview of 3D model files (STL, 3MF, VOX) for GNOME Files, Thunar and every file manager that runs freedesktop thumbnailers.")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

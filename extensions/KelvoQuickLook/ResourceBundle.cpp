@@ -1,17 +1,15 @@
 #include "extensions/KelvoQuickLook/ResourceBundle.h"
 
+#include "platform/Foundation/Resources.h"
+
 #include <string>
 #include <system_error>
 
 namespace kelvo {
 
 ResourceBundle ResourceBundle::main() {
-    ResourceBundle bundle;
-    std::error_code error;
-    std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (!error) bundle.directories.push_back(executable.parent_path());
-    bundle.directories.push_back(std::filesystem::path(KELVO_INSTALL_DATADIR) / "kelvo");
-    return bundle;
+    // The same folders as every other resource lookup of the library.
+    return ResourceBundle{resourceDirectories()};
 }
 
 std::optional<std::filesystem::path> ResourceBundle::urlForResource(

@@ -1,5 +1,5 @@
-// Where the previewer finds its data files (the brand icon): beside its executable first,
-// so a build tree runs as it is, then in the installation's share/kelvo folder.
+// Where the previewer finds its data files (the brand icon): the library's resource folders
+// (platform/Foundation/Resources.h), or folders a test chooses.
 #pragma once
 
 #include <filesystem>
@@ -12,7 +12,7 @@ namespace kelvo {
 struct ResourceBundle {
     std::vector<std::filesystem::path> directories;
 
-    // The running executable's folder, then <prefix>/share/kelvo of the installation.
+    // The library's resource folders, in their order.
     static ResourceBundle main();
 
     // The first regular file NAME.EXTENSION in the directories, in order.

@@ -1,5 +1,7 @@
 #include "extensions/KelvoQuickLook/WatermarkOverlay.h"
 
+#include <string>
+
 namespace kelvo {
 
 namespace {
@@ -69,7 +71,7 @@ GtkWidget* buildWatermarkOverlay(const std::optional<std::filesystem::path>& ico
     }
 
     installStyle(gtk_widget_get_display(container));
-    GtkWidget* label = gtk_label_new(previewBrandText);
+    GtkWidget* label = gtk_label_new(std::string(brandText).c_str());
     gtk_widget_add_css_class(label, "kelvo-watermark-label");
     gtk_widget_set_name(label, "kelvo-watermark-label");
     int labelHeight = 0;

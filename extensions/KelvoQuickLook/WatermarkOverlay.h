@@ -14,13 +14,12 @@
 
 #include <gtk/gtk.h>
 
+#include "extensions/Shared/Brand.h"
+
 #include <filesystem>
 #include <optional>
 
 namespace kelvo {
-
-// The brand text: the maker's web address, the same as in the thumbnails' watermark.
-inline constexpr const char* previewBrandText = "kelvo.app";
 
 struct Frame {
     double x = 0, y = 0, width = 0, height = 0;

@@ -14,21 +14,25 @@ std::filesystem::path executableDirectory() {
     return error ? std::filesystem::path() : exe.parent_path();
 }
 
+std::vector<std::filesystem::path> resourceDirectories() {
+    std::vector<std::filesystem::path> directories;
+    std::filesystem::path exeDir = executableDirectory();
+    if (!exeDir.empty()) {
+        directories.push_back(exeDir);
+        directories.push_back(exeDir / ".." / "share" / "kelvo");
+    }
+    directories.push_back(std::filesystem::path(KELVO_INSTALL_DATADIR));
+    return directories;
+}
+
 std::optional<std::filesystem::path> findResource(std::string_view name) {
     if (name.empty() || name.find('/') != std::string_view::npos || name == "." || name == "..") {
         return std::nullopt;
     }
-    std::filesystem::path exeDir = executableDirectory();
-    std::filesystem::path candidates[3];
-    int count = 0;
-    if (!exeDir.empty()) {
-        candidates[count++] = exeDir / name;
-        candidates[count++] = exeDir / ".." / "share" / "kelvo" / name;
-    }
-    candidates[count++] = std::filesystem::path(KELVO_INSTALL_DATADIR) / name;
-    for (int i = 0; i < count; ++i) {
+    for (const std::filesystem::path& directory : resourceDirectories()) {
+        std::filesystem::path candidate = directory / name;
         std::error_code error;
-        if (std::filesystem::is_regular_file(candidates[i], error)) return candidates[i];
+        if (std::filesystem::is_regular_file(candidate, error)) return candidate;
     }
     return std::nullopt;
 }

@@ -12,11 +12,15 @@
 #include <filesystem>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace kelvo {
 
 // The directory of the running executable, or an empty path when /proc is not mounted.
 std::filesystem::path executableDirectory();
+
+// The folders searched, in order (the first two only when the executable is known).
+std::vector<std::filesystem::path> resourceDirectories();
 
 // The path of the first regular file called `name` in the places above. `name` is a plain
 // file name; one with a directory part is never found.

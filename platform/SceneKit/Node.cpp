@@ -75,7 +75,12 @@ void Node::lookAt(Vec3 target, Vec3 up) {
 }
 
 void Node::addChildNode(std::shared_ptr<Node> child) {
-    if (!child || child.get() == this) return;
+    if (!child) return;
+    // A node under itself or under one of its own descendants would make the tree a cycle:
+    // every walk over it would never end. Such a call is refused.
+    for (const Node* p = this; p; p = p->parent_) {
+        if (p == child.get()) return;
+    }
     child->removeFromParentNode();
     child->parent_ = this;
     children_.push_back(std::move(child));

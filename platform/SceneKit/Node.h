@@ -50,6 +50,7 @@ public:
 
     const std::vector<std::shared_ptr<Node>>& childNodes() const { return children_; }
     // Appends `child` as the last child, taking it from its previous parent if it had one.
+    // Adding a node under itself or under one of its descendants does nothing.
     void addChildNode(std::shared_ptr<Node> child);
     void removeFromParentNode();
     Node* parentNode() const { return parent_; }

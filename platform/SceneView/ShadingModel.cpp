@@ -3,42 +3,23 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/Renderer/Shading.h"
+
+// The formulas themselves live in the CPU renderer's shading header; this file only reduces
+// scene-graph materials and lights to the numbers they take, so the reference the GPU
+// program is tested against is the CPU renderer's own arithmetic.
 namespace kelvo {
 
 namespace {
 
-constexpr float pi = 3.14159265358979f;
-constexpr float minimumRoughness = 0.045f;
-constexpr float dielectricF0 = 0.04f;
-constexpr float toneKnee = 0.8f;
+using shading::clamp01;
+using shading::Float3;
 
-struct F3 {
-    float x = 0, y = 0, z = 0;
-    friend F3 operator+(F3 a, F3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-    friend F3 operator-(F3 a, F3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-    friend F3 operator*(F3 a, F3 b) { return {a.x * b.x, a.y * b.y, a.z * b.z}; }
-    friend F3 operator*(F3 a, float s) { return {a.x * s, a.y * s, a.z * s}; }
-};
-
-F3 f3(Vec3 v) {
+Float3 f3(Vec3 v) {
     return {static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z)};
 }
-F3 f3(const std::array<float, 3>& a) {
+Float3 f3(const std::array<float, 3>& a) {
     return {a[0], a[1], a[2]};
-}
-float dot(F3 a, F3 b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-F3 normalize(F3 a) {
-    float len2 = dot(a, a);
-    if (!(len2 > 1e-30f) || !std::isfinite(len2)) return {};
-    return a * (1.0f / std::sqrt(len2));
-}
-F3 mix(F3 a, F3 b, float t) {
-    return a * (1 - t) + b * t;
-}
-float clamp01(float v) {
-    return std::min(1.0f, std::max(0.0f, v));
 }
 
 float scalarContents(const MaterialContents& contents, float fallback) {
@@ -56,67 +37,14 @@ std::array<float, 3> linearColor(const Color& c) {
             srgbToLinear(static_cast<float>(c.blue))};
 }
 
-float toneMap(float v) {
-    if (!(v > toneKnee)) return std::max(v, 0.0f);
-    const float room = 1 - toneKnee;
-    return toneKnee + room * (1 - std::exp(-(v - toneKnee) / room));
-}
-
-F3 shadeDirect(const SurfaceMaterial& s, F3 base, F3 n, F3 v, F3 l, F3 radiance) {
-    float nDotL = dot(n, l);
-    if (!(nDotL > 0)) return {};
-    if (s.kind != ShadingKind::physicallyBased) return base * radiance * nDotL;
-    float nDotV = std::max(dot(n, v), 1e-4f);
-    F3 h = normalize(l + v);
-    float nDotH = std::max(dot(n, h), 0.0f);
-    float vDotH = std::max(dot(v, h), 0.0f);
-    float roughness = std::max(s.roughness, minimumRoughness);
-    float a = roughness * roughness, a2 = a * a;
-    float d = nDotH * nDotH * (a2 - 1) + 1;
-    float distribution = a2 / (pi * d * d);
-    float visibility = 0.5f / (nDotL * std::sqrt(nDotV * nDotV * (1 - a2) + a2) +
-                               nDotV * std::sqrt(nDotL * nDotL * (1 - a2) + a2));
-    F3 f0 = mix(F3{dielectricF0, dielectricF0, dielectricF0}, base, s.metalness);
-    float f1 = 1 - vDotH, f2 = f1 * f1, f5 = f2 * f2 * f1;
-    F3 fresnel = f0 + (F3{1, 1, 1} - f0) * f5;
-    F3 diffuse = (F3{1, 1, 1} - fresnel) * base * (1 - s.metalness);
-    F3 specular = fresnel * (distribution * visibility * pi);
-    return (diffuse + specular) * radiance * nDotL;
-}
-
-F3 shadeAmbient(const SurfaceMaterial& s, F3 base, F3 n, F3 v, F3 radiance) {
-    if (s.kind != ShadingKind::physicallyBased) return base * radiance;
-    float nDotV = std::max(dot(n, v), 1e-4f);
-    float roughness = std::max(s.roughness, minimumRoughness);
-    const float c0[4] = {-1, -0.0275f, -0.572f, 0.022f};
-    const float c1[4] = {1, 0.0425f, 1.04f, -0.04f};
-    float r[4];
-    for (int i = 0; i < 4; ++i)
-        r[i] = roughness * c0[i] + c1[i];
-    float a004 = std::min(r[0] * r[0], std::exp2(-9.28f * nDotV)) * r[0] + r[1];
-    float scale = a004 * -1.04f + r[2];
-    float bias = a004 * 1.04f + r[3];
-    F3 f0 = mix(F3{dielectricF0, dielectricF0, dielectricF0}, base, s.metalness);
-    F3 specular = f0 * scale + F3{bias, bias, bias};
-    return (base * (1 - s.metalness) + specular) * radiance;
-}
-
-float spotFactor(float cosAngle) {
-    const float cosOuter = 0.9238795f;  // cos(22.5 degrees)
-    float t = clamp01((cosAngle - cosOuter) / (1 - cosOuter));
-    return t * t * (3 - 2 * t);
-}
-
 }  // namespace
 
 float srgbToLinear(float c) {
-    c = clamp01(c);
-    return c <= 0.04045f ? c / 12.92f : std::pow((c + 0.055f) / 1.055f, 2.4f);
+    return shading::srgbToLinear(c);
 }
 
 float linearToSrgb(float c) {
-    c = clamp01(c);
-    return c <= 0.0031308f ? c * 12.92f : 1.055f * std::pow(c, 1 / 2.4f) - 0.055f;
+    return shading::linearToSrgb(c);
 }
 
 SurfaceMaterial surfaceMaterial(const Material* material) {
@@ -183,27 +111,35 @@ SceneLight headlight(Vec3 viewDirection) {
 
 std::array<float, 3> shadeSurface(const SurfaceMaterial& material, const SceneLighting& lighting,
                                   const SurfacePoint& point) {
-    F3 base = f3(material.baseColor) * f3(point.vertexColor);
-    F3 color = base;
+    shading::Surface surface;
+    surface.model = material.kind == ShadingKind::physicallyBased
+                        ? shading::SurfaceModel::physicallyBased
+                    : material.kind == ShadingKind::constant ? shading::SurfaceModel::constant
+                                                             : shading::SurfaceModel::lambert;
+    surface.baseColor = f3(material.baseColor) * f3(point.vertexColor);
+    surface.metalness = material.metalness;
+    surface.roughness = material.roughness;
+    Float3 color = surface.baseColor;
     if (material.kind != ShadingKind::constant) {
-        F3 n = f3(point.normal), position = f3(point.position);
-        F3 v = normalize(f3(point.eye) - position);
-        color = shadeAmbient(material, base, n, v, f3(lighting.ambient));
+        Float3 n = f3(point.normal), position = f3(point.position);
+        Float3 v = shading::normalize(f3(point.eye) - position);
+        color = shading::shadeAmbient(surface, n, v, f3(lighting.ambient));
         for (const SceneLight& light : lighting.lights) {
-            F3 radiance = f3(light.radiance);
-            F3 l;
+            Float3 radiance = f3(light.radiance);
+            Float3 l;
             if (light.kind == SceneLightKind::directional) {
                 l = f3(light.vector) * -1.0f;
             } else {
-                l = normalize(f3(light.vector) - position);
-                if (dot(l, l) == 0) continue;
+                l = shading::normalize(f3(light.vector) - position);
+                if (shading::dot(l, l) == 0) continue;
                 if (light.kind == SceneLightKind::spot) {
-                    radiance = radiance * spotFactor(dot(l * -1.0f, f3(light.spotDirection)));
+                    radiance = radiance * shading::spotFactor(
+                                              shading::dot(l * -1.0f, f3(light.spotDirection)));
                 }
             }
-            color = color + shadeDirect(material, base, n, v, l, radiance);
+            color = color + shading::shadeDirect(surface, n, v, l, radiance);
         }
-        color = {toneMap(color.x), toneMap(color.y), toneMap(color.z)};
+        color = shading::toneMap(color);
     }
     return {linearToSrgb(color.x), linearToSrgb(color.y), linearToSrgb(color.z)};
 }

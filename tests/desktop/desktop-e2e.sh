@@ -260,7 +260,7 @@ package)
     [ "$(basename "$deb")" = "kelvo_$(dpkg-deb -f "$deb" Version)_$(dpkg --print-architecture).deb" ] ||
         fail "package file name $(basename "$deb")"
     depends=$(dpkg-deb -f "$deb" Depends)
-    for d in shared-mime-info libc6 libpng16-16; do
+    for d in shared-mime-info fonts-roboto-unhinted libc6 libpng16-16; do
         grep -q "$d" <<<"$depends" || fail "Depends lacks $d: $depends"
     done
     dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '^\./usr/' && fail "files outside /usr"

@@ -153,7 +153,7 @@ TEST_F(PreviewController, loadsInOneTurnAndShowsFromTheStagedCameraInALaterOne) 
     ASSERT_NE(controller.watermarkOverlay(), nullptr);
     GtkWidget* label = watermarkLabelWidget(controller.watermarkOverlay());
     ASSERT_NE(label, nullptr);
-    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(label)), previewBrandText);
+    EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(label))), brandText);
 }
 
 TEST_F(PreviewController, overlayFramesStayPinnedToTheTopAt600And800PointsHigh) {

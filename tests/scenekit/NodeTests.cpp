@@ -87,6 +87,15 @@ TEST(Node, childrenAreOrderedAndReparented) {
     ASSERT_EQ(b->childNodes().size(), 2u);
     EXPECT_EQ(b->childNodes()[1], child);  // appended last
     EXPECT_EQ(child->parentNode(), b.get());
+
+    // No cycles: a node never goes under itself or its own descendants.
+    auto grandchild = Node::make();
+    child->addChildNode(grandchild);
+    grandchild->addChildNode(b);
+    child->addChildNode(child);
+    EXPECT_EQ(b->parentNode(), nullptr);
+    EXPECT_TRUE(grandchild->childNodes().empty());
+    EXPECT_EQ(child->childNodes().size(), 1u);
 }
 
 TEST(Node, enumerationVisitsDescendantsParentsFirst) {
