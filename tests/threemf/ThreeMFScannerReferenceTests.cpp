@@ -48,7 +48,7 @@ std::uint32_t ruleIndex(const std::string& tag, const char* name) {
 
 class RandomSpelling {
 public:
-    explicit RandomSpelling(unsigned seed) : random_(seed) {}
+    explicit RandomSpelling(unsigned start) : random_(start) {}
 
     std::string vertex() { return element("<vertex", {"x", "y", "z"}, true); }
     std::string triangle() { return element("<triangle", {"v1", "v2", "v3"}, false); }
