@@ -11,21 +11,18 @@ namespace kelvo::test {
 
 class OffscreenGL {
 public:
-    OffscreenGL(int width, int height) : width_(width), height_(height) {
+    OffscreenGL(int width, int height) {
         display_ =
             eglGetPlatformDisplayEXT(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
-        if (display_ == EGL_NO_DISPLAY || !eglInitialize(display_, nullptr, nullptr)) {
-            error_ = "no surfaceless EGL display";
-            return;
-        }
-        if (!eglBindAPI(EGL_OPENGL_API)) {
-            error_ = "no desktop OpenGL through EGL";
+        if (display_ == EGL_NO_DISPLAY || !eglInitialize(display_, nullptr, nullptr) ||
+            !eglBindAPI(EGL_OPENGL_API)) {
+            error_ = "no surfaceless EGL display with desktop OpenGL";
             return;
         }
         const EGLint attributes[] = {EGL_CONTEXT_MAJOR_VERSION,
                                      3,
                                      EGL_CONTEXT_MINOR_VERSION,
-                                     3,
+                                     3,  //
                                      EGL_CONTEXT_OPENGL_PROFILE_MASK,
                                      EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
                                      EGL_NONE};
@@ -42,18 +39,14 @@ public:
         glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
         glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, color_);
     }
+    // The display is not terminated: that would unload Mesa's driver, and the leak checker
+    // could then no longer name (and be told to ignore) what the driver keeps.
     ~OffscreenGL() {
-        if (framebuffer_) {
-            glDeleteFramebuffers(1, &framebuffer_);
-            glDeleteRenderbuffers(1, &color_);
-        }
+        if (framebuffer_) glDeleteFramebuffers(1, &framebuffer_), glDeleteRenderbuffers(1, &color_);
         if (context_ != EGL_NO_CONTEXT) {
             eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
             eglDestroyContext(display_, context_);
         }
-        // The display is not terminated: that would unload Mesa's driver, and the leak
-        // checker could then no longer name (and be told to ignore) what the driver keeps
-        // for the life of the process.
     }
     OffscreenGL(const OffscreenGL&) = delete;
     OffscreenGL& operator=(const OffscreenGL&) = delete;
@@ -61,11 +54,8 @@ public:
     bool ok() const { return error_.empty(); }
     const std::string& error() const { return error_; }
     unsigned framebuffer() const { return framebuffer_; }
-    int width() const { return width_; }
-    int height() const { return height_; }
 
 private:
-    int width_, height_;
     EGLDisplay display_ = EGL_NO_DISPLAY;
     EGLContext context_ = EGL_NO_CONTEXT;
     unsigned framebuffer_ = 0, color_ = 0;
