@@ -22,22 +22,18 @@ ByteBuffer bytesOf(const std::vector<T>& values) {
     return b;
 }
 
-// A square of side 20 in the plane z = 0, facing +Z (counter-clockwise seen from +Z) or -Z.
-std::shared_ptr<Geometry> square(bool facingPlusZ, bool withNormals,
-                                 std::shared_ptr<Material> material) {
+// A square of side 20 in the plane z = 0, facing +Z (counter-clockwise seen from +Z).
+std::shared_ptr<Geometry> square(bool withNormals, std::shared_ptr<Material> material) {
     auto g = std::make_shared<Geometry>();
     g->sources.push_back(GeometrySource::floatTriples(
         bytesOf<float>({-10, -10, 0, 10, -10, 0, 10, 10, 0, -10, 10, 0}), GeometrySemantic::vertex,
         4));
-    float z = facingPlusZ ? 1 : -1;
     if (withNormals) {
         g->sources.push_back(GeometrySource::floatTriples(
-            bytesOf<float>({0, 0, z, 0, 0, z, 0, 0, z, 0, 0, z}), GeometrySemantic::normal, 4));
+            bytesOf<float>({0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1}), GeometrySemantic::normal, 4));
     }
-    g->elements.push_back(GeometryElement::triangles(
-        bytesOf<std::uint32_t>(facingPlusZ ? std::vector<std::uint32_t>{0, 1, 2, 0, 2, 3}
-                                           : std::vector<std::uint32_t>{0, 2, 1, 0, 3, 2}),
-        2));
+    g->elements.push_back(
+        GeometryElement::triangles(bytesOf<std::uint32_t>({0, 1, 2, 0, 2, 3}), 2));
     g->materials = {material};
     return g;
 }
@@ -115,7 +111,7 @@ protected:
 TEST_F(GLRenderer, headOnSurfaceMatchesTheReferenceShadingWithOrWithoutNormals) {
     for (bool withNormals : {true, false}) {
         for (auto material : {makeDefaultModelMaterial(), std::make_shared<Material>()}) {
-            auto node = Node::withGeometry(square(true, withNormals, material));
+            auto node = Node::withGeometry(square(withNormals, material));
             SurfacePoint point;
             point.normal = {0, 0, 1};
             point.eye = {0, 0, 5};
@@ -132,7 +128,7 @@ TEST_F(GLRenderer, headOnSurfaceMatchesTheReferenceShadingWithOrWithoutNormals) 
 TEST_F(GLRenderer, vertexColoursTintTheSurface) {
     auto material = std::make_shared<Material>();
     material->lightingModelName = LightingModel::constant;
-    auto geometry = square(true, true, material);
+    auto geometry = square(true, material);
     geometry->sources.push_back(GeometrySource::floatTriples(
         bytesOf<float>({1, 0.5f, 0, 1, 0.5f, 0, 1, 0.5f, 0, 1, 0.5f, 0}), GeometrySemantic::color,
         4));
@@ -145,11 +141,15 @@ TEST_F(GLRenderer, vertexColoursTintTheSurface) {
 
 TEST_F(GLRenderer, backFacesAreCulledUnlessDoubleSidedAndThenLitLikeAFrontFace) {
     auto material = makeDefaultModelMaterial();
-    EXPECT_EQ(centreOf(Node::withGeometry(square(false, true, material)))[3], 0);
+    auto turned = [&] {
+        auto node = Node::withGeometry(square(true, material));
+        node->setEulerAngles({0, M_PI, 0});  // its back towards the camera
+        return node;
+    };
+    EXPECT_EQ(centreOf(turned())[3], 0);
     material->isDoubleSided = true;
-    std::vector<int> back = centreOf(Node::withGeometry(square(false, true, material)));
-    std::vector<int> front =
-        centreOf(Node::withGeometry(square(true, true, makeDefaultModelMaterial())));
+    std::vector<int> back = centreOf(turned());
+    std::vector<int> front = centreOf(Node::withGeometry(square(true, makeDefaultModelMaterial())));
     for (int k = 0; k < 4; ++k)
         EXPECT_NEAR(back[k], front[k], 1);
 }
@@ -157,7 +157,7 @@ TEST_F(GLRenderer, backFacesAreCulledUnlessDoubleSidedAndThenLitLikeAFrontFace) 
 TEST_F(GLRenderer, surfacesAreOpaqueAndAMirroredNodeKeepsItsOutsideOut) {
     auto material = makeDefaultModelMaterial();
     material->diffuse = Color{0.7, 0.7, 0.7, 0.2};  // alpha is not used, as on the CPU
-    auto node = Node::withGeometry(square(true, true, material));
+    auto node = Node::withGeometry(square(true, material));
     Mat4 mirror = Mat4::identity();
     mirror.m[0][0] = -1;
     node->setTransform(mirror);
@@ -167,7 +167,7 @@ TEST_F(GLRenderer, surfacesAreOpaqueAndAMirroredNodeKeepsItsOutsideOut) {
 }
 
 TEST_F(GLRenderer, multisamplingSoftensEdgesOnATransparentBackground) {
-    auto node = Node::withGeometry(square(true, true, makeDefaultModelMaterial()));
+    auto node = Node::withGeometry(square(true, makeDefaultModelMaterial()));
     node->setEulerAngles({0, 0, 0.5});  // edges across the pixel grid
     auto partial = [](const RGBAImage& image) {
         int n = 0;

@@ -52,13 +52,12 @@ int count(const RGBAImage& shot, int x0, int y0, int x1, int y1,
     }
     return n;
 }
-int difference(const std::uint8_t* a, const std::uint8_t* b) {
-    return std::abs(a[0] - b[0]) + std::abs(a[1] - b[1]) + std::abs(a[2] - b[2]);
-}
 // Pixels that stand out from the window's background.
 int unlikeBackground(const RGBAImage& shot, int x0, int y0, int x1, int y1) {
     const std::uint8_t* bg = shot.pixel(windowWidth - 5, windowHeight - 5);
-    return count(shot, x0, y0, x1, y1, [&](auto p) { return difference(p, bg) > 45; });
+    return count(shot, x0, y0, x1, y1, [&](auto p) {
+        return std::abs(p[0] - bg[0]) + std::abs(p[1] - bg[1]) + std::abs(p[2] - bg[2]) > 45;
+    });
 }
 // Near-white pixels: the brand label's text, or a message.
 int bright(const RGBAImage& shot, int x0, int y0, int x1, int y1) {

@@ -148,60 +148,39 @@ TEST_F(PreviewController, loadsInOneTurnAndShowsFromTheStagedCameraInALaterOne) 
     EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(label))), brandText);
 }
 
-TEST_F(PreviewController, overlayFramesStayPinnedToTheTopAt600And800PointsHigh) {
-    // A wide, short icon: scaled proportionally into its 20 x 20 frame.
-    RGBAImage icon(64, 32);
-    std::fill(icon.pixels.begin(), icon.pixels.end(), 200);
-    writePNG(icon, dir_.path() / "watermark-icon.png");
-    Completions done;
-    auto controller = shown(ResourceBundle{{dir_.path()}}, model, done);
-    ASSERT_FALSE(done.error);
-    GtkWidget* container = controller->watermarkOverlay();
-    ASSERT_NE(container, nullptr);
-    ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_height(container) == 24; }));
-    EXPECT_EQ(frameIn(container, controller->view()), (Frame{0, 570, 200, 24}));
-    GtkWidget* picture = watermarkIconWidget(container);
-    ASSERT_NE(picture, nullptr);
-    EXPECT_EQ(frameIn(picture, container), (Frame{8, 2, 20, 20}));
-    Frame label = frameIn(watermarkLabelWidget(container), container);
-    EXPECT_EQ(label.x, 30);
-    EXPECT_EQ(label.y, 3);
-
-    gtk_window_set_default_size(GTK_WINDOW(window_), 300, 800);
-    ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_height(controller->view()) == 800; }));
-    EXPECT_EQ(frameIn(container, controller->view()), (Frame{0, 770, 200, 24}));
-}
-
-TEST_F(PreviewController, withoutTheIconTheLabelStillStartsAtThirty) {
-    // No icon at all, and an icon file that is not an image.
-    test::TempDir broken;
+TEST_F(PreviewController, overlayFramesStayPinnedToTheTopWithOrWithoutTheIcon) {
+    // A wide, short icon (scaled proportionally into its 20 x 20 frame), no icon at all, and
+    // an icon file that is not an image.
+    test::TempDir icon, broken;
+    RGBAImage wide(64, 32);
+    std::fill(wide.pixels.begin(), wide.pixels.end(), 200);
+    writePNG(wide, icon.path() / "watermark-icon.png");
     broken.write("watermark-icon.png", std::string("not a picture"));
-    for (const auto& resources : {ResourceBundle{}, ResourceBundle{{broken.path()}}}) {
+    for (const auto& resources : {ResourceBundle{{icon.path()}}, ResourceBundle{{broken.path()}},
+                                  ResourceBundle{{dir_.path()}}}) {
         Completions done;
         auto controller = shown(resources, model, done);
         ASSERT_FALSE(done.error);
         GtkWidget* container = controller->watermarkOverlay();
         ASSERT_NE(container, nullptr);
-        EXPECT_EQ(watermarkIconWidget(container), nullptr);
         GtkWidget* label = watermarkLabelWidget(container);
-        ASSERT_NE(label, nullptr);
         ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_width(label) > 0; }));
+        EXPECT_EQ(frameIn(container, controller->view()), (Frame{0, 570, 200, 24}));
         EXPECT_EQ(frameIn(label, container).x, 30);
         EXPECT_EQ(frameIn(label, container).y, 3);
+        GtkWidget* picture = watermarkIconWidget(container);
+        EXPECT_EQ(picture != nullptr, resources.directories.front() == icon.path());
+        if (picture) {
+            EXPECT_EQ(frameIn(picture, container), (Frame{8, 2, 20, 20}));
+        }
+        gtk_window_set_default_size(GTK_WINDOW(window_), 300, 800);
+        ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_height(controller->view()) == 800; }));
+        EXPECT_EQ(frameIn(container, controller->view()), (Frame{0, 770, 200, 24}));
         closeWindow();
     }
 }
 
-TEST_F(PreviewController, aPreparationBeforeTheViewLoadsTheViewFirst) {
-    PreviewViewController controller{ResourceBundle{}};
-    Completions done;
-    controller.preparePreviewOfFile(model, done.handler());
-    EXPECT_NE(controller.view(), nullptr);
-    ASSERT_TRUE(done.wait());
-    EXPECT_FALSE(done.error);
-    EXPECT_NE(controller.sceneView()->scene(), nullptr);
-}
-
+// Prepared before its view was loaded: the controller loads it first.
 TEST_F(PreviewController, eachCompletionRunsOnceAndOnlyASuccessReplacesTheView) {
     PreviewViewController controller{ResourceBundle{}};
     Completions first, second, failing;
