@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "extensions/KelvoQuickLook/PreviewViewController.h"
@@ -112,23 +113,19 @@ TEST_F(PreviewController, loadsInOneTurnAndShowsFromTheStagedCameraInALaterOne) 
     controller.preparePreviewOfFile(model, done.handler());
     EXPECT_EQ(done.calls, 0) << "the service's call returns before the work is done";
     // Queued after the load turn at the same priority, so it runs between the two turns.
-    struct Between {
-        PreviewViewController* controller;
-        Completions* done;
-        bool ran = false, sceneSet = true;
-    } between{&controller, &done};
+    std::optional<bool> shownBetween;
+    std::function<void()> between = [&] {
+        shownBetween = controller.sceneView()->scene() != nullptr || done.calls > 0;
+    };
     g_idle_add_full(
         G_PRIORITY_DEFAULT,
-        +[](gpointer data) -> gboolean {
-            auto* b = static_cast<Between*>(data);
-            b->ran = true;
-            b->sceneSet = b->controller->sceneView()->scene() != nullptr || b->done->calls > 0;
+        +[](gpointer f) -> gboolean {
+            (*static_cast<std::function<void()>*>(f))();
             return G_SOURCE_REMOVE;
         },
         &between, nullptr);
     ASSERT_TRUE(done.wait());
-    EXPECT_TRUE(between.ran);
-    EXPECT_FALSE(between.sceneSet) << "loading and showing happen in separate turns";
+    EXPECT_EQ(shownBetween, false) << "loading and showing happen in separate turns";
     ASSERT_FALSE(done.error) << done.error->localizedDescription();
     const auto& scene = controller.sceneView()->scene();
     ASSERT_NE(scene, nullptr);
