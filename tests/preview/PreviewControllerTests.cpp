@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "extensions/KelvoQuickLook/PreviewViewController.h"
@@ -15,11 +16,12 @@
 namespace kelvo {
 namespace {
 
+const std::filesystem::path model = KELVO_SOURCE_DIR "/examples/torus-knot.stl";
+
 // Runs the main loop until `done` or five seconds have passed.
 template <class Done>
 bool spinUntil(Done done) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!done()) {
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5); !done();) {
         if (std::chrono::steady_clock::now() > end) return false;
         if (!g_main_context_iteration(nullptr, FALSE))
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -27,38 +29,26 @@ bool spinUntil(Done done) {
     return true;
 }
 
-// A small closed tetrahedron as a binary STL file.
-std::filesystem::path writeTetrahedron(const test::TempDir& dir) {
-    float a[3] = {0, 0, 0}, b[3] = {10, 0, 0}, c[3] = {0, 10, 0}, d[3] = {0, 0, 10};
-    auto tri = [](const float* p, const float* q, const float* r) {
-        test::STLTriangle t{};
-        std::memcpy(t.v, p, 12);
-        std::memcpy(t.v + 3, q, 12);
-        std::memcpy(t.v + 6, r, 12);
-        return t;
-    };
-    return dir.write("tetrahedron.stl",
-                     test::binarySTL({tri(a, c, b), tri(a, b, d), tri(a, d, c), tri(b, c, d)}));
+void drain() {
+    spinUntil([] { return !g_main_context_pending(nullptr); });
 }
 
 struct Completions {
     int calls = 0;
     std::optional<Error> error;
     PreviewViewController::CompletionHandler handler() {
-        return [this](std::optional<Error> e) {
-            ++calls;
-            error = std::move(e);
-        };
+        return [this](std::optional<Error> e) { ++calls, error = std::move(e); };
+    }
+    bool wait() {
+        return spinUntil([&] { return calls > 0; });
     }
 };
 
 // Everything GtkOverlay holds besides its main child.
 int overlayCount(GtkWidget* view) {
     int n = 0;
-    for (GtkWidget* child = gtk_widget_get_first_child(view); child;
-         child = gtk_widget_get_next_sibling(child)) {
-        n += child != gtk_overlay_get_child(GTK_OVERLAY(view));
-    }
+    for (GtkWidget* c = gtk_widget_get_first_child(view); c; c = gtk_widget_get_next_sibling(c))
+        n += c != gtk_overlay_get_child(GTK_OVERLAY(view));
     return n;
 }
 
@@ -68,84 +58,83 @@ Frame frameIn(GtkWidget* widget, GtkWidget* parent) {
     graphene_rect_t r;
     EXPECT_TRUE(gtk_widget_compute_bounds(widget, parent, &r));
     double parentHeight = gtk_widget_get_height(parent);
-    return Frame{r.origin.x, parentHeight - r.origin.y - r.size.height, r.size.width,
-                 r.size.height};
+    return {r.origin.x, parentHeight - r.origin.y - r.size.height, r.size.width, r.size.height};
 }
 
 class PreviewController : public ::testing::Test {
 protected:
     void TearDown() override {
-        if (window_) gtk_window_destroy(GTK_WINDOW(window_));
-        spinUntil([] { return !g_main_context_pending(nullptr); });
+        closeWindow();
+        drain();
     }
-    // Shows the controller's view in a window `height` points high and waits for its layout.
-    void show(PreviewViewController& controller, int height) {
+    // A controller over `resources`, its view shown 600 points high, that has prepared `file`.
+    std::unique_ptr<PreviewViewController> shown(ResourceBundle resources,
+                                                 const std::filesystem::path& file,
+                                                 Completions& done) {
+        auto controller = std::make_unique<PreviewViewController>(std::move(resources));
+        controller->loadView();
         window_ = gtk_window_new();
-        gtk_window_set_default_size(GTK_WINDOW(window_), 300, height);
-        gtk_window_set_child(GTK_WINDOW(window_), controller.view());
+        gtk_window_set_default_size(GTK_WINDOW(window_), 300, 600);
+        gtk_window_set_child(GTK_WINDOW(window_), controller->view());
         gtk_window_present(GTK_WINDOW(window_));
-        ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_height(controller.view()) == height; }));
+        EXPECT_TRUE(spinUntil([&] { return gtk_widget_get_height(controller->view()) == 600; }));
+        controller->preparePreviewOfFile(file, done.handler());
+        EXPECT_TRUE(done.wait());
+        return controller;
+    }
+    void closeWindow() {
+        if (window_) gtk_window_destroy(GTK_WINDOW(window_));
+        window_ = nullptr;
     }
     GtkWidget* window_ = nullptr;
     test::TempDir dir_;
 };
 
-TEST_F(PreviewController, unsupportedFileCompletesWithTheMinusThreeErrorAndShowsNothing) {
-    PreviewViewController controller{ResourceBundle{}};
-    controller.loadView();
-    show(controller, 600);
+TEST_F(PreviewController, unsupportedFileCompletesOnceWithTheMinusThreeErrorAndShowsNothing) {
     Completions done;
-    controller.preparePreviewOfFile(dir_.path() / "model.xyz", done.handler());
-    EXPECT_EQ(done.calls, 0) << "the service's call returns before the work is done";
-    ASSERT_TRUE(spinUntil([&] { return done.calls > 0; }));
+    auto controller = shown({}, dir_.path() / "model.xyz", done);
     ASSERT_TRUE(done.error);
     EXPECT_EQ(done.error->domain(), "SceneLoader");
     EXPECT_EQ(done.error->code(), -3);
     EXPECT_EQ(done.error->localizedDescription(), "Unsupported format: xyz");
-    EXPECT_EQ(controller.sceneView()->scene(), nullptr);
-    EXPECT_EQ(controller.sceneView()->pointOfView(), nullptr);
-    EXPECT_EQ(controller.watermarkOverlay(), nullptr);
-    EXPECT_EQ(overlayCount(controller.view()), 0);
-    EXPECT_EQ(controller.sceneView()->backgroundColor(), Color::clear());
-    spinUntil([] { return !g_main_context_pending(nullptr); });
+    EXPECT_EQ(controller->sceneView()->scene(), nullptr);
+    EXPECT_EQ(controller->sceneView()->pointOfView(), nullptr);
+    EXPECT_EQ(controller->watermarkOverlay(), nullptr);
+    EXPECT_EQ(overlayCount(controller->view()), 0);
+    EXPECT_EQ(controller->sceneView()->backgroundColor(), Color::clear());
+    drain();
     EXPECT_EQ(done.calls, 1);
 }
 
 TEST_F(PreviewController, loadsInOneTurnAndShowsFromTheStagedCameraInALaterOne) {
-    std::filesystem::path file = writeTetrahedron(dir_);
     PreviewViewController controller{ResourceBundle{}};
     controller.loadView();
     Completions done;
-    controller.preparePreviewOfFile(file, done.handler());
+    controller.preparePreviewOfFile(model, done.handler());
+    EXPECT_EQ(done.calls, 0) << "the service's call returns before the work is done";
     // Queued after the load turn at the same priority, so it runs between the two turns.
-    struct Between {
-        PreviewViewController* controller;
-        Completions* done;
-        bool ran = false, sceneSet = true;
-    } between{&controller, &done};
+    std::optional<bool> shownBetween;
+    std::function<void()> between = [&] {
+        shownBetween = controller.sceneView()->scene() != nullptr || done.calls > 0;
+    };
     g_idle_add_full(
         G_PRIORITY_DEFAULT,
-        +[](gpointer data) -> gboolean {
-            auto* b = static_cast<Between*>(data);
-            b->ran = true;
-            b->sceneSet = b->controller->sceneView()->scene() != nullptr || b->done->calls > 0;
+        +[](gpointer f) -> gboolean {
+            (*static_cast<std::function<void()>*>(f))();
             return G_SOURCE_REMOVE;
         },
         &between, nullptr);
-    ASSERT_TRUE(spinUntil([&] { return done.calls > 0; }));
-    EXPECT_TRUE(between.ran);
-    EXPECT_FALSE(between.sceneSet) << "loading and showing happen in separate turns";
-
-    EXPECT_FALSE(done.error) << done.error->localizedDescription();
+    ASSERT_TRUE(done.wait());
+    EXPECT_EQ(shownBetween, false) << "loading and showing happen in separate turns";
+    ASSERT_FALSE(done.error) << done.error->localizedDescription();
     const auto& scene = controller.sceneView()->scene();
     ASSERT_NE(scene, nullptr);
     // The STL carries no camera: the staging camera, the root's only camera child, is the
     // point of view, and the scene has the rig's lights.
     const auto& pointOfView = controller.sceneView()->pointOfView();
     ASSERT_NE(pointOfView, nullptr);
-    EXPECT_NE(pointOfView->camera, nullptr);
+    ASSERT_NE(pointOfView->camera, nullptr);
     EXPECT_EQ(pointOfView->parentNode(), scene->rootNode.get());
-    EXPECT_EQ(pointOfView->camera->fieldOfView, 45);
     int lights = 0;
     for (const auto& child : scene->rootNode->childNodes())
         lights += child->light != nullptr;
@@ -156,106 +145,66 @@ TEST_F(PreviewController, loadsInOneTurnAndShowsFromTheStagedCameraInALaterOne) 
     EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(label))), brandText);
 }
 
-TEST_F(PreviewController, overlayFramesStayPinnedToTheTopAt600And800PointsHigh) {
-    // A wide, short icon: scaled proportionally into its 20 x 20 frame.
-    RGBAImage icon(64, 32);
-    for (auto& byte : icon.pixels)
-        byte = 200;
-    writePNG(icon, dir_.path() / "watermark-icon.png");
-    PreviewViewController controller{ResourceBundle{{dir_.path()}}};
-    controller.loadView();
-    show(controller, 600);
-    Completions done;
-    controller.preparePreviewOfFile(writeTetrahedron(dir_), done.handler());
-    ASSERT_TRUE(spinUntil([&] { return done.calls > 0; }));
-    ASSERT_FALSE(done.error);
-    GtkWidget* container = controller.watermarkOverlay();
-    ASSERT_NE(container, nullptr);
-
-    ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_height(container) == 24; }));
-    EXPECT_EQ(frameIn(container, controller.view()), (Frame{0, 570, 200, 24}));
-    GtkWidget* picture = watermarkIconWidget(container);
-    ASSERT_NE(picture, nullptr);
-    EXPECT_EQ(frameIn(picture, container), (Frame{8, 2, 20, 20}));
-    Frame label = frameIn(watermarkLabelWidget(container), container);
-    EXPECT_EQ(label.x, 30);
-    EXPECT_EQ(label.y, 3);
-
-    gtk_window_set_default_size(GTK_WINDOW(window_), 300, 800);
-    ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_height(controller.view()) == 800; }));
-    EXPECT_EQ(frameIn(container, controller.view()), (Frame{0, 770, 200, 24}));
-}
-
-TEST_F(PreviewController, withoutTheIconTheLabelStillStartsAtThirty) {
-    // No icon at all, and an icon file that is not an image.
-    test::TempDir broken;
+TEST_F(PreviewController, overlayFramesStayPinnedToTheTopWithOrWithoutTheIcon) {
+    // A wide, short icon (scaled proportionally into its 20 x 20 frame), no icon at all, and
+    // an icon file that is not an image.
+    test::TempDir icon, broken;
+    RGBAImage wide(64, 32);
+    std::fill(wide.pixels.begin(), wide.pixels.end(), 200);
+    writePNG(wide, icon.path() / "watermark-icon.png");
     broken.write("watermark-icon.png", std::string("not a picture"));
-    for (const auto& resources : {ResourceBundle{}, ResourceBundle{{broken.path()}}}) {
-        PreviewViewController controller{resources};
-        controller.loadView();
-        show(controller, 600);
+    for (const auto& resources : {ResourceBundle{{icon.path()}}, ResourceBundle{{broken.path()}},
+                                  ResourceBundle{{dir_.path()}}}) {
         Completions done;
-        controller.preparePreviewOfFile(writeTetrahedron(dir_), done.handler());
-        ASSERT_TRUE(spinUntil([&] { return done.calls > 0; }));
+        auto controller = shown(resources, model, done);
         ASSERT_FALSE(done.error);
-        GtkWidget* container = controller.watermarkOverlay();
+        GtkWidget* container = controller->watermarkOverlay();
         ASSERT_NE(container, nullptr);
-        EXPECT_EQ(watermarkIconWidget(container), nullptr);
         GtkWidget* label = watermarkLabelWidget(container);
-        ASSERT_NE(label, nullptr);
         ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_width(label) > 0; }));
-        Frame frame = frameIn(label, container);
-        EXPECT_EQ(frame.x, 30);
-        EXPECT_EQ(frame.y, 3);
-        gtk_window_destroy(GTK_WINDOW(window_));
-        window_ = nullptr;
+        EXPECT_EQ(frameIn(container, controller->view()), (Frame{0, 570, 200, 24}));
+        EXPECT_EQ(frameIn(label, container).x, 30);
+        EXPECT_EQ(frameIn(label, container).y, 3);
+        GtkWidget* picture = watermarkIconWidget(container);
+        EXPECT_EQ(picture != nullptr, resources.directories.front() == icon.path());
+        if (picture) {
+            EXPECT_EQ(frameIn(picture, container), (Frame{8, 2, 20, 20}));
+        }
+        gtk_window_set_default_size(GTK_WINDOW(window_), 300, 800);
+        ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_height(controller->view()) == 800; }));
+        EXPECT_EQ(frameIn(container, controller->view()), (Frame{0, 770, 200, 24}));
+        closeWindow();
     }
 }
 
-TEST_F(PreviewController, aPreparationBeforeTheViewLoadsTheViewFirst) {
-    PreviewViewController controller{ResourceBundle{}};
-    Completions done;
-    controller.preparePreviewOfFile(writeTetrahedron(dir_), done.handler());
-    EXPECT_NE(controller.view(), nullptr);
-    ASSERT_TRUE(spinUntil([&] { return done.calls > 0; }));
-    EXPECT_FALSE(done.error);
-    EXPECT_NE(controller.sceneView()->scene(), nullptr);
-}
-
-TEST_F(PreviewController, eachCompletionRunsOnceAndALaterPreparationReplacesTheOverlay) {
+// Prepared before its view was loaded: the controller loads it first.
+TEST_F(PreviewController, eachCompletionRunsOnceAndOnlyASuccessReplacesTheView) {
     PreviewViewController controller{ResourceBundle{}};
     Completions first, second, failing;
-    std::filesystem::path file = writeTetrahedron(dir_);
-    controller.preparePreviewOfFile(file, first.handler());
-    controller.preparePreviewOfFile(file, second.handler());
+    controller.preparePreviewOfFile(model, first.handler());
+    controller.preparePreviewOfFile(model, second.handler());
     ASSERT_TRUE(spinUntil([&] { return first.calls > 0 && second.calls > 0; }));
     EXPECT_EQ(overlayCount(controller.view()), 1);
     std::shared_ptr<Scene> shown = controller.sceneView()->scene();
-
-    // A failure afterwards leaves the view as it was.
     controller.preparePreviewOfFile(dir_.path() / "missing.stl", failing.handler());
-    ASSERT_TRUE(spinUntil([&] { return failing.calls > 0; }));
+    ASSERT_TRUE(failing.wait());
     ASSERT_TRUE(failing.error);
     EXPECT_EQ(failing.error->domain(), "POSIX");
     EXPECT_EQ(failing.error->code(), ENOENT);
     EXPECT_EQ(controller.sceneView()->scene(), shown);
     EXPECT_EQ(overlayCount(controller.view()), 1);
-    spinUntil([] { return !g_main_context_pending(nullptr); });
-    EXPECT_EQ(first.calls, 1);
-    EXPECT_EQ(second.calls, 1);
-    EXPECT_EQ(failing.calls, 1);
+    drain();
+    EXPECT_EQ(first.calls + second.calls + failing.calls, 3);
 }
 
 TEST_F(PreviewController, aControllerDestroyedMidwayCancelsItsPreparationOnce) {
     Completions done;
-    {
-        PreviewViewController controller{ResourceBundle{}};
-        controller.preparePreviewOfFile(writeTetrahedron(dir_), done.handler());
-    }
+    std::make_unique<PreviewViewController>(ResourceBundle{})
+        ->preparePreviewOfFile(model, done.handler());
     ASSERT_EQ(done.calls, 1);
     ASSERT_TRUE(done.error);
     EXPECT_EQ(done.error->code(), ECANCELED);
-    spinUntil([] { return !g_main_context_pending(nullptr); });
+    drain();
     EXPECT_EQ(done.calls, 1);
 }
 
