@@ -1,43 +1,47 @@
-// The chunk walk: the three errors, the rules for each chunk, lying sizes and counts, the
-// palettes and the dictionaries.
+// The chunk walk and the scene-graph chunks: the three errors, the rules for each chunk, lying
+// sizes and counts, palettes, dictionaries, the "_t" rule and descents that must end however
+// the graph is knotted.
 #include <gtest/gtest.h>
+
+#include <limits>
 
 #include "extensions/Shared/SceneLoaderError.h"
 #include "extensions/Shared/VOXReader.h"
+#include "extensions/Shared/VOXSceneGraph.h"
 #include "tests/support/VOXWriter.h"
 
 namespace kelvo {
 namespace {
 
 using test::Bytes;
+using test::text;
+using test::u32s;
 using test::VOXWriter;
 using test::operator<<;
 
-Bytes text(const std::string& s) {
-    return Bytes(s.begin(), s.end());
-}
+constexpr std::int64_t maxI64 = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t minI64 = std::numeric_limits<std::int64_t>::min();
 
 TEST(VOXReader, tooSmallBadMagicAndNoModelAreTheOnlyErrors) {
     Bytes header = VOXWriter().file();  // signature, version and MAIN header: 20 bytes
     Bytes thirtyOne = header;
     thirtyOne.resize(31, 'x');
-    struct {
+    namespace M = SceneLoaderMessage;
+    const struct {
         const char* name;
         Bytes bytes;
         long code;
         std::string_view message;
     } cases[] = {
-        {"empty", {}, -20, SceneLoaderMessage::voxFileTooSmall},
-        {"7 bytes", text("VOX 150"), -20, SceneLoaderMessage::voxFileTooSmall},
-        {"8 bytes", text("VOX \xff\xff\xff\xff"), -22, SceneLoaderMessage::voxNoVoxelData},
-        {"8 bytes, other signature", text("VOY 1234"), -21, SceneLoaderMessage::voxBadMagic},
-        {"lower case", text("vox 1234"), -21, SceneLoaderMessage::voxBadMagic},
-        {"20 bytes", header, -22, SceneLoaderMessage::voxNoVoxelData},
-        {"31 bytes", thirtyOne, -22, SceneLoaderMessage::voxNoVoxelData},
-        {"XYZI only", VOXWriter().xyzi({{0, 0, 0, 1}}).file(), -22,
-         SceneLoaderMessage::voxNoVoxelData},
-        {"SIZE of 8 bytes", VOXWriter().chunk("SIZE", test::u32s({1, 1})).file(), -22,
-         SceneLoaderMessage::voxNoVoxelData},
+        {"empty", {}, -20, M::voxFileTooSmall},
+        {"7 bytes", text("VOX 150"), -20, M::voxFileTooSmall},
+        {"8 bytes", text("VOX \xff\xff\xff\xff"), -22, M::voxNoVoxelData},
+        {"other signature", text("VOY 1234"), -21, M::voxBadMagic},
+        {"lower case", text("vox 1234"), -21, M::voxBadMagic},
+        {"20 bytes", header, -22, M::voxNoVoxelData},
+        {"31 bytes", thirtyOne, -22, M::voxNoVoxelData},
+        {"XYZI only", VOXWriter().xyzi({{0, 0, 0, 1}}).file(), -22, M::voxNoVoxelData},
+        {"SIZE of 8 bytes", VOXWriter().chunk("SIZE", u32s({1, 1})).file(), -22, M::voxNoVoxelData},
     };
     for (const auto& c : cases) {
         try {
@@ -50,75 +54,60 @@ TEST(VOXReader, tooSmallBadMagicAndNoModelAreTheOnlyErrors) {
     }
 }
 
-TEST(VOXReader, versionAndMainHeaderAreNeverChecked) {
-    for (std::uint32_t version : {0u, 150u, 200u, 0xFFFFFFFFu}) {
-        Bytes file = VOXWriter().model(1, 1, 1, {{0, 0, 0, 1}}).file(version);
-        std::fill(file.begin() + 8, file.begin() + 20, 0xEE);  // MAIN id and sizes
-        EXPECT_EQ(readVOXFile(test::span(file)).models.size(), 1u) << version;
-    }
-}
-
-TEST(VOXReader, chunkRulesDecideWhichVoxelsAModelGets) {
-    const std::vector<VOXVoxel> one = {{1, 2, 3, 4}}, two = {{5, 6, 7, 8}};
-    struct {
+TEST(VOXReader, chunkRulesAndLyingCountsDecideWhichVoxelsAModelGets) {
+    const std::vector<VOXVoxel> one = {{1, 2, 3, 4}};
+    const VOXWriter::Voxels ten(10, {1, 1, 1, 1});
+    Bytes oddHeader = VOXWriter().model(9, 9, 9, {{1, 2, 3, 4}}).file(0xFFFFFFFF);
+    std::fill(oddHeader.begin() + 8, oddHeader.begin() + 20, 0xEE);  // MAIN id and sizes
+    const struct {
         const char* name;
         Bytes file;
         std::vector<std::vector<VOXVoxel>> models;
     } cases[] = {
+        {"version and MAIN header are never read", oddHeader, {one}},
         {"XYZI before SIZE is ignored",
          VOXWriter().xyzi({{1, 2, 3, 4}}).size(9, 9, 9).file(),
          {{}}},
         {"the second XYZI wins",
-         VOXWriter().size(9, 9, 9).xyzi({{1, 2, 3, 4}}).xyzi({{5, 6, 7, 8}}).file(),
-         {two}},
+         VOXWriter().size(9, 9, 9).xyzi({{5, 5, 5, 5}}).xyzi({{1, 2, 3, 4}}).file(),
+         {one}},
         {"SIZE without XYZI counts", VOXWriter().size(9, 9, 9).file(), {{}}},
         {"short SIZE: XYZI goes to the model before",
-         VOXWriter()
-             .model(9, 9, 9, {})
-             .chunk("SIZE", test::u32s({1, 1}))
-             .xyzi({{1, 2, 3, 4}})
-             .file(),
+         VOXWriter().model(9, 9, 9, {}).chunk("SIZE", u32s({1, 1})).xyzi({{1, 2, 3, 4}}).file(),
          {one}},
         {"non-ASCII id is unknown",
-         VOXWriter()
-             .size(9, 9, 9)
-             .chunk("SIZ\xd3", test::u32s({1, 1, 1}))
-             .xyzi({{1, 2, 3, 4}})
-             .file(),
+         VOXWriter().size(9, 9, 9).chunk("SIZ\xd3", u32s({1, 1, 1})).xyzi({{1, 2, 3, 4}}).file(),
          {one}},
         {"a chunk past the end stops the walk",
-         VOXWriter().model(9, 9, 9, {{1, 2, 3, 4}}).chunk("SIZE", test::u32s({1, 1, 1}), 13).file(),
+         VOXWriter().model(9, 9, 9, {{1, 2, 3, 4}}).chunk("SIZE", u32s({1, 1, 1}), 13).file(),
          {one}},
+        {"count past the file: only the bytes present",
+         VOXWriter().size(9, 9, 9).xyzi(ten, 50).file(),
+         {std::vector<VOXVoxel>(10, {1, 1, 1, 1})}},
+        {"count 2^32 - 1",
+         VOXWriter().size(9, 9, 9).xyzi({{1, 2, 3, 4}}, 0xFFFFFFFF).file(),
+         {one}},
+        // Voxels run on into the next chunk's bytes (up to the file's end); the walk still
+        // finds that chunk.
+        {"voxels read on into the next chunk",
+         VOXWriter().size(9, 9, 9).xyzi({{1, 2, 3, 4}}, 50).size(2, 3, 4).file(),
+         {{{1, 2, 3, 4},
+           {'S', 'I', 'Z', 'E'},
+           {12, 0, 0, 0},
+           {0, 0, 0, 0},
+           {2, 0, 0, 0},
+           {3, 0, 0, 0},
+           {4, 0, 0, 0}},
+          {}}},
     };
     for (const auto& c : cases) {
         VOXFile file = readVOXFile(test::span(c.file));
         ASSERT_EQ(file.models.size(), c.models.size()) << c.name;
-        for (size_t i = 0; i < c.models.size(); ++i)
-            EXPECT_EQ(
-                std::vector<VOXVoxel>(file.models[i].voxels.begin(), file.models[i].voxels.end()),
-                c.models[i])
-                << c.name;
+        for (size_t i = 0; i < c.models.size(); ++i) {
+            const auto& voxels = file.models[i].voxels;
+            EXPECT_EQ(std::vector<VOXVoxel>(voxels.begin(), voxels.end()), c.models[i]) << c.name;
+        }
     }
-}
-
-TEST(VOXReader, voxelCountsAreBoundedByTheFileNotTheChunk) {
-    std::vector<std::array<std::uint8_t, 4>> ten(10, {1, 1, 1, 1});
-    // n says 50, the chunk holds 10: at the end of the file 10 are read.
-    Bytes atEnd = VOXWriter().size(9, 9, 9).xyzi(ten, 50).file();
-    EXPECT_EQ(readVOXFile(test::span(atEnd)).models[0].voxels.size(), 10u);
-
-    // Followed by another chunk, the voxels go on into its bytes; the walk still finds it.
-    Bytes followed = VOXWriter().size(9, 9, 9).xyzi(ten, 50).size(2, 3, 4).file();
-    VOXFile file = readVOXFile(test::span(followed));
-    ASSERT_EQ(file.models.size(), 2u);
-    EXPECT_EQ(file.models[1].sx, 2);
-    ASSERT_EQ(file.models[0].voxels.size(), 10u + 6);  // the 24 bytes of the SIZE chunk
-    EXPECT_EQ(file.models[0].voxels[10], (VOXVoxel{'S', 'I', 'Z', 'E'}));
-    EXPECT_EQ(file.models[0].voxels[13], (VOXVoxel{2, 0, 0, 0}));
-
-    // A count of 2^32 - 1 reserves nothing beyond the bytes present.
-    Bytes lying = VOXWriter().size(9, 9, 9).xyzi({{1, 1, 1, 1}}, 0xFFFFFFFF).file();
-    EXPECT_EQ(readVOXFile(test::span(lying)).models[0].voxels.size(), 1u);
 }
 
 TEST(VOXReader, paletteIsTheLastRGBAChunkOrTheDefault) {
@@ -131,30 +120,25 @@ TEST(VOXReader, paletteIsTheLastRGBAChunkOrTheDefault) {
     EXPECT_EQ(full.palette[0], 0u);
     EXPECT_EQ(full.palette[1], whole[0]);  // colour index 1 takes file entry 0
     EXPECT_EQ(full.palette[256], whole[255]);
-
     // Cut after 10 entries at the end of the file: 11 entries, the rest are grey to the mesher.
-    VOXFile cut = readVOXFile(
-        test::span(VOXWriter().model(1, 1, 1, {}).rgba(std::vector<std::uint32_t>(10, 5)).file()));
-    EXPECT_EQ(cut.palette.size(), 11u);
+    Bytes cut = VOXWriter().model(1, 1, 1, {}).rgba(std::vector<std::uint32_t>(10, 5)).file();
+    EXPECT_EQ(readVOXFile(test::span(cut)).palette.size(), 11u);
 
     VOXFile none = readVOXFile(test::span(VOXWriter().model(1, 1, 1, {}).file()));
-    ASSERT_EQ(none.palette.size(), 256u);
+    EXPECT_EQ(none.palette, VOXPalette(defaultVOXPalette.begin(), defaultVOXPalette.end()));
     const std::pair<int, std::uint32_t> samples[] = {
         {0, 0x00000000},   {1, 0xFFFFFFFF},   {2, 0xFFCCFFFF},   {6, 0xFF00FFFF},
         {7, 0xFFFFCCFF},   {36, 0xFF0000FF},  {37, 0xFFFFFFCC},  {215, 0xFF330000},
         {216, 0xFF0000EE}, {225, 0xFF000011}, {226, 0xFF00EE00}, {236, 0xFFEE0000},
         {246, 0xFFEEEEEE}, {255, 0xFF111111}};
-    for (auto [index, color] : samples) {
-        EXPECT_EQ(none.palette[index], color) << index;
+    for (auto [index, color] : samples)
         EXPECT_EQ(defaultVOXPalette[index], color) << index;
-    }
 }
 
 TEST(VOXReader, dictionariesStopAtTheLastWholeField) {
     const Bytes pair = test::voxDict({{"ab", "xyz"}});  // 4 + (4 + 2) + (4 + 3) = 17 bytes
-    Bytes three = test::voxDict({{"ab", "xyz"}, {"k", "v"}, {"k", "w"}});
-    Bytes invalid = test::voxDict({{"\xc0\xaf", "ok"}, {"s", "\xed\xa0\x80"}, {"e", "\xc3\xa9"}});
-    struct {
+    const Bytes three = test::voxDict({{"ab", "xyz"}, {"k", "v"}, {"k", "w"}});
+    const struct {
         const char* name;
         Bytes bytes;
         std::uint64_t limit;
@@ -179,8 +163,126 @@ TEST(VOXReader, dictionariesStopAtTheLastWholeField) {
     }
     EXPECT_EQ(parseVOXDict(test::span(three), 0, three.size()).first.at("k"), "w");
     // Invalid UTF-8 (an overlong form, a surrogate) decodes to the empty string.
-    VOXDictionary decoded = parseVOXDict(test::span(invalid), 0, invalid.size()).first;
-    EXPECT_EQ(decoded, (VOXDictionary{{"", "ok"}, {"s", ""}, {"e", "\xc3\xa9"}}));
+    Bytes invalid = test::voxDict({{"\xc0\xaf", "ok"}, {"s", "\xed\xa0\x80"}, {"e", "\xc3\xa9"}});
+    EXPECT_EQ(parseVOXDict(test::span(invalid), 0, invalid.size()).first,
+              (VOXDictionary{{"", "ok"}, {"s", ""}, {"e", "\xc3\xa9"}}));
+}
+
+TEST(VOXSceneGraph, translationTextNeedsExactlyThreeIntegers) {
+    const struct {
+        const char* text;
+        VOXTranslation t;
+    } cases[] = {
+        {"10 -20 30", {10, -20, 30}},
+        {"1 2", {}},
+        {"1 2 3 4", {}},
+        {"1.5 2 3", {}},
+        {"  1   2  3 ", {1, 2, 3}},
+        {"1 2 x 3", {1, 2, 3}},
+        {"+4 -5 6", {4, -5, 6}},
+        {"", {}},
+        {"1\t2 3", {}},
+        {"+-5 - + 1 2 3", {1, 2, 3}},
+        {"9223372036854775807 -9223372036854775808 0", {maxI64, minI64, 0}},
+        {"9223372036854775808 1 2 3", {1, 2, 3}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(parseVOXTranslation(c.text), c.t) << '"' << c.text << '"';
+}
+
+TEST(VOXSceneGraph, decodersNeedTheirFieldsWhole) {
+    // Every prefix of a transform's content: nothing until the frame count is in; then a node
+    // whose translation appears once the frame's dictionary is whole.
+    Bytes transform = u32s({9}) << test::voxDict({{"_name", "x"}});
+    const size_t header = transform.size() + 16;
+    transform << u32s({4, 0xFFFFFFFF, 0, 1}) << test::voxDict({{"_t", "1 2 3"}});
+    for (size_t cut = 0; cut <= transform.size(); ++cut) {
+        auto node = parseNTRN(test::span(transform), 0, cut);
+        ASSERT_EQ(node.has_value(), cut >= header) << cut;
+        if (node) {
+            EXPECT_EQ(node->nodeId * 10 + node->childNodeId, 94);
+            EXPECT_EQ(node->translation,
+                      (cut == transform.size() ? VOXTranslation{1, 2, 3} : VOXTranslation{}))
+                << cut;
+        }
+    }
+    // A group keeps the child ids that are whole; a shape needs its first model id.
+    Bytes group = u32s({3}) << test::voxDict({}) << u32s({1000, 7, 8});
+    Bytes shape = u32s({3}) << test::voxDict({}) << u32s({2, 6});
+    for (size_t cut = 0; cut <= group.size(); ++cut) {
+        auto g = parseNGRP(test::span(group), 0, cut);
+        EXPECT_EQ(g ? g->childIds.size() : 9u, cut < 12   ? 9u
+                                               : cut < 16 ? 0u
+                                               : cut < 20 ? 1u
+                                                          : 2u)
+            << cut;
+        auto s = parseNSHP(test::span(shape), 0, cut);
+        EXPECT_EQ(s ? s->modelId : -1, cut >= 16 ? 6 : -1) << cut;
+    }
+}
+
+// Tables for the resolver.
+struct Graph {
+    VOXTransformTable transforms;
+    VOXShapeTable shapes;
+    VOXGroupTable groups;
+
+    void transform(std::int64_t id, std::int64_t child, VOXTranslation t = {}) {
+        transforms[id] = {id, child, t};
+    }
+    VOXTranslationTable resolve() const {
+        VOXTranslationTable result;
+        resolveVOXTransforms(0, {}, transforms, shapes, groups, result);
+        return result;
+    }
+};
+
+// Transforms 0 to levels - 1, each moving x by 1, whose groups name the next transform
+// `fanOut` times; transform `levels` moves x by 1 and places model 0.
+Graph ladder(int levels, int fanOut) {
+    Graph g;
+    for (int level = 0; level < levels; ++level) {
+        g.transform(level, 1000 + level, {1, 0, 0});
+        g.groups[1000 + level] = std::vector<std::int64_t>(fanOut, level + 1);
+    }
+    g.transform(levels, 5000, {1, 0, 0});
+    g.shapes[5000] = 0;
+    return g;
+}
+
+TEST(VOXSceneGraph, cyclesEndAtTheFirstRepeat) {
+    Graph self;  // transform 0's group holds transform 0 itself, then the model
+    self.transform(0, 100, {1, 0, 0});
+    self.groups[100] = {0, 1, 0};
+    self.transform(1, 200, {0, 1, 0});
+    self.shapes[200] = 0;
+    EXPECT_EQ(self.resolve(), (VOXTranslationTable{{0, {1, 1, 0}}}));
+
+    Graph loop;  // 0 -> 1 -> 0 through two groups
+    loop.transform(0, 100);
+    loop.groups[100] = {1};
+    loop.transform(1, 101, {0, 0, 3});
+    loop.groups[101] = {0, 2};
+    loop.transform(2, 200);
+    loop.shapes[200] = 7;
+    EXPECT_EQ(loop.resolve(), (VOXTranslationTable{{7, {0, 0, 3}}}));
+}
+
+TEST(VOXSceneGraph, sharedGroupsAndDeepChainsStayBounded) {
+    // 2^200 paths unless bounded; the first path down places the model.
+    EXPECT_EQ(ladder(200, 2).resolve(), (VOXTranslationTable{{0, {201, 0, 0}}}));
+    // A chain as deep as the bound still places its model; one level deeper does not.
+    EXPECT_EQ(ladder(voxMaxTransformDepth - 1, 1).resolve().size(), 1u);
+    EXPECT_EQ(ladder(voxMaxTransformDepth, 1).resolve().size(), 0u);
+}
+
+TEST(VOXSceneGraph, translationSumsSaturate) {
+    Graph g;
+    g.transform(0, 100, {maxI64, minI64, 5});
+    g.groups[100] = {1};
+    g.transform(1, 200, {1, -1, -5});
+    g.shapes[200] = 0;
+    EXPECT_EQ(g.resolve().at(0), (VOXTranslation{maxI64, minI64, 0}));
 }
 
 }  // namespace
