@@ -23,33 +23,34 @@ constexpr std::int64_t maxI64 = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t minI64 = std::numeric_limits<std::int64_t>::min();
 
 TEST(VOXReader, tooSmallBadMagicAndNoModelAreTheOnlyErrors) {
+    namespace M = SceneLoaderMessage;
+    const Error small = sceneLoaderError(voxFileTooSmall, M::voxFileTooSmall),
+                magic = sceneLoaderError(voxBadMagic, M::voxBadMagic),
+                none = sceneLoaderError(voxNoVoxelData, M::voxNoVoxelData);
     Bytes header = VOXWriter().file();  // signature, version and MAIN header: 20 bytes
     Bytes thirtyOne = header;
     thirtyOne.resize(31, 'x');
-    namespace M = SceneLoaderMessage;
     const struct {
         const char* name;
         Bytes bytes;
-        long code;
-        std::string_view message;
+        const Error& error;
     } cases[] = {
-        {"empty", {}, -20, M::voxFileTooSmall},
-        {"7 bytes", text("VOX 150"), -20, M::voxFileTooSmall},
-        {"8 bytes", text("VOX \xff\xff\xff\xff"), -22, M::voxNoVoxelData},
-        {"other signature", text("VOY 1234"), -21, M::voxBadMagic},
-        {"lower case", text("vox 1234"), -21, M::voxBadMagic},
-        {"20 bytes", header, -22, M::voxNoVoxelData},
-        {"31 bytes", thirtyOne, -22, M::voxNoVoxelData},
-        {"XYZI only", VOXWriter().xyzi({{0, 0, 0, 1}}).file(), -22, M::voxNoVoxelData},
-        {"SIZE of 8 bytes", VOXWriter().chunk("SIZE", u32s({1, 1})).file(), -22, M::voxNoVoxelData},
+        {"empty", {}, small},
+        {"7 bytes", text("VOX 150"), small},
+        {"8 bytes", text("VOX \xff\xff\xff\xff"), none},
+        {"other signature", text("VOY 1234"), magic},
+        {"lower case", text("vox 1234"), magic},
+        {"20 bytes", header, none},
+        {"31 bytes", thirtyOne, none},
+        {"XYZI only", VOXWriter().xyzi({{0, 0, 0, 1}}).file(), none},
+        {"SIZE of 8 bytes", VOXWriter().chunk("SIZE", u32s({1, 1})).file(), none},
     };
     for (const auto& c : cases) {
         try {
             readVOXFile(test::span(c.bytes));
             ADD_FAILURE() << c.name << " was read";
         } catch (const Error& e) {
-            EXPECT_EQ(e, sceneLoaderError(static_cast<SceneLoaderErrorCode>(c.code), c.message))
-                << c.name;
+            EXPECT_EQ(e, c.error) << c.name;
         }
     }
 }
@@ -200,89 +201,82 @@ TEST(VOXSceneGraph, decodersNeedTheirFieldsWhole) {
         auto node = parseNTRN(test::span(transform), 0, cut);
         ASSERT_EQ(node.has_value(), cut >= header) << cut;
         if (node) {
-            EXPECT_EQ(node->nodeId * 10 + node->childNodeId, 94);
+            EXPECT_EQ(node->nodeId, 9);
+            EXPECT_EQ(node->childNodeId, 4);
             EXPECT_EQ(node->translation,
                       (cut == transform.size() ? VOXTranslation{1, 2, 3} : VOXTranslation{}))
                 << cut;
         }
     }
+    // Without frames: no translation, the child still named.
+    Bytes noFrame = u32s({0}) << test::voxDict({}) << u32s({1, 0, 0, 0});
+    EXPECT_EQ(parseNTRN(test::span(noFrame), 0, noFrame.size())->childNodeId, 1);
     // A group keeps the child ids that are whole; a shape needs its first model id.
     Bytes group = u32s({3}) << test::voxDict({}) << u32s({1000, 7, 8});
     Bytes shape = u32s({3}) << test::voxDict({}) << u32s({2, 6});
     for (size_t cut = 0; cut <= group.size(); ++cut) {
         auto g = parseNGRP(test::span(group), 0, cut);
-        EXPECT_EQ(g ? g->childIds.size() : 9u, cut < 12   ? 9u
-                                               : cut < 16 ? 0u
-                                               : cut < 20 ? 1u
-                                                          : 2u)
-            << cut;
+        ASSERT_EQ(g.has_value(), cut >= 12) << cut;
+        EXPECT_EQ(g ? g->childIds.size() : 0u, cut < 16 ? 0u : cut < 20 ? 1u : 2u) << cut;
         auto s = parseNSHP(test::span(shape), 0, cut);
         EXPECT_EQ(s ? s->modelId : -1, cut >= 16 ? 6 : -1) << cut;
     }
+    Bytes noModel = u32s({3}) << test::voxDict({}) << u32s({0, 0});
+    EXPECT_FALSE(parseNSHP(test::span(noModel), 0, noModel.size()));
 }
 
-// Tables for the resolver.
-struct Graph {
+VOXTranslationTable resolve(const std::vector<VOXTransformNode>& nodes, VOXGroupTable groups,
+                            VOXShapeTable shapes) {
     VOXTransformTable transforms;
-    VOXShapeTable shapes;
+    for (const auto& node : nodes)
+        transforms[node.nodeId] = node;
+    VOXTranslationTable result;
+    resolveVOXTransforms(0, {}, transforms, shapes, groups, result);
+    return result;
+}
+
+// Transforms 0 to `levels`, each moving x by 1; the groups between them name the next
+// transform `fanOut` times; the last places model 0.
+VOXTranslationTable ladder(int levels, int fanOut) {
+    std::vector<VOXTransformNode> nodes;
     VOXGroupTable groups;
-
-    void transform(std::int64_t id, std::int64_t child, VOXTranslation t = {}) {
-        transforms[id] = {id, child, t};
-    }
-    VOXTranslationTable resolve() const {
-        VOXTranslationTable result;
-        resolveVOXTransforms(0, {}, transforms, shapes, groups, result);
-        return result;
-    }
-};
-
-// Transforms 0 to levels - 1, each moving x by 1, whose groups name the next transform
-// `fanOut` times; transform `levels` moves x by 1 and places model 0.
-Graph ladder(int levels, int fanOut) {
-    Graph g;
     for (int level = 0; level < levels; ++level) {
-        g.transform(level, 1000 + level, {1, 0, 0});
-        g.groups[1000 + level] = std::vector<std::int64_t>(fanOut, level + 1);
+        nodes.push_back({level, 1000 + level, {1, 0, 0}});
+        groups[1000 + level] = std::vector<std::int64_t>(fanOut, level + 1);
     }
-    g.transform(levels, 5000, {1, 0, 0});
-    g.shapes[5000] = 0;
-    return g;
+    nodes.push_back({levels, 5000, {1, 0, 0}});
+    return resolve(nodes, groups, {{5000, 0}});
 }
 
-TEST(VOXSceneGraph, cyclesEndAtTheFirstRepeat) {
-    Graph self;  // transform 0's group holds transform 0 itself, then the model
-    self.transform(0, 100, {1, 0, 0});
-    self.groups[100] = {0, 1, 0};
-    self.transform(1, 200, {0, 1, 0});
-    self.shapes[200] = 0;
-    EXPECT_EQ(self.resolve(), (VOXTranslationTable{{0, {1, 1, 0}}}));
-
-    Graph loop;  // 0 -> 1 -> 0 through two groups
-    loop.transform(0, 100);
-    loop.groups[100] = {1};
-    loop.transform(1, 101, {0, 0, 3});
-    loop.groups[101] = {0, 2};
-    loop.transform(2, 200);
-    loop.shapes[200] = 7;
-    EXPECT_EQ(loop.resolve(), (VOXTranslationTable{{7, {0, 0, 3}}}));
-}
-
-TEST(VOXSceneGraph, sharedGroupsAndDeepChainsStayBounded) {
-    // 2^200 paths unless bounded; the first path down places the model.
-    EXPECT_EQ(ladder(200, 2).resolve(), (VOXTranslationTable{{0, {201, 0, 0}}}));
-    // A chain as deep as the bound still places its model; one level deeper does not.
-    EXPECT_EQ(ladder(voxMaxTransformDepth - 1, 1).resolve().size(), 1u);
-    EXPECT_EQ(ladder(voxMaxTransformDepth, 1).resolve().size(), 0u);
-}
-
-TEST(VOXSceneGraph, translationSumsSaturate) {
-    Graph g;
-    g.transform(0, 100, {maxI64, minI64, 5});
-    g.groups[100] = {1};
-    g.transform(1, 200, {1, -1, -5});
-    g.shapes[200] = 0;
-    EXPECT_EQ(g.resolve().at(0), (VOXTranslation{maxI64, minI64, 0}));
+TEST(VOXSceneGraph, descentsEndOnKnottedGraphsAndSumsSaturate) {
+    const struct {
+        const char* name;
+        VOXTranslationTable got, want;
+    } cases[] = {
+        {"a group holding its own transform",
+         resolve({{0, 100, {1, 0, 0}}, {1, 200, {0, 1, 0}}}, {{100, {0, 1, 0}}}, {{200, 0}}),
+         {{0, {1, 1, 0}}}},
+        {"a loop through two groups",
+         resolve({{0, 100, {}}, {1, 101, {0, 0, 3}}, {2, 200, {}}}, {{100, {1}}, {101, {0, 2}}},
+                 {{200, 7}}),
+         {{7, {0, 0, 3}}}},
+        {"the shape visited last decides",
+         resolve({{0, 100, {}}, {1, 200, {1, 1, 1}}, {2, 201, {2, 2, 2}}}, {{100, {1, 2}}},
+                 {{200, 0}, {201, 0}}),
+         {{0, {2, 2, 2}}}},
+        {"no transform 0", resolve({{5, 200, {1, 1, 1}}}, {}, {{200, 0}}), {}},
+        {"sums saturate",
+         resolve({{0, 100, {maxI64, minI64, 5}}, {1, 200, {1, -1, -5}}}, {{100, {1}}}, {{200, 0}}),
+         {{0, {maxI64, minI64, 0}}}},
+        // 2^200 paths unless bounded; the first path down places the model.
+        {"groups sharing children", ladder(200, 2), {{0, {201, 0, 0}}}},
+        {"a chain as deep as the bound",
+         ladder(voxMaxTransformDepth - 1, 1),
+         {{0, {voxMaxTransformDepth, 0, 0}}}},
+        {"one level deeper", ladder(voxMaxTransformDepth, 1), {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.got, c.want) << c.name;
 }
 
 }  // namespace

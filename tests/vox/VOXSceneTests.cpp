@@ -294,19 +294,35 @@ TEST(VOXLoader, modelsPastTheLoadsBudgetAreLeftOutAndCostNothing) {
     }
 }
 
-TEST(VOXLoader, everyPrefixOfAFileLoadsOrFailsWithAVOXError) {
+std::vector<Vec3> positions(const Bytes& file) {
+    std::vector<Vec3> out;
+    const auto scene = loadVOXScene(test::span(file));
+    for (const auto& node : scene->rootNode->childNodes())
+        out.push_back(node->position());
+    return out;
+}
+
+TEST(VOXLoader, transformsPlaceModelsYUpAndEveryPrefixLoadsOrFailsWithAVOXError) {
     const Bytes file = VOXWriter()
                            .model(3, 2, 2, {{0, 0, 0, 1}, {2, 1, 1, 9}, {1, 1, 0, 3}})
                            .model(2, 2, 2, {{1, 1, 1, 2}})
                            .rgba(std::vector<std::uint32_t>(256, 0xFF336699))
                            .transform(0, 1)
                            .group(1, {2, 4})
-                           .transform(2, 3, "1 2 3")
+                           .transform(2, 3, "10 -20 30")
                            .shape(3, 0)
-                           .transform(4, 5, "-4 5 -6")
+                           .transform(4, 5, "0 0 5")
                            .shape(5, 1)
                            .file();
-    for (size_t length = 0; length <= file.size(); ++length) {
+    EXPECT_EQ(positions(file), (std::vector<Vec3>{{10, 30, 20}, {0, 5, 0}}));
+    // The lowest y is negated without overflow.
+    EXPECT_EQ(positions(VOXWriter()
+                            .model(1, 1, 1, {{0, 0, 0, 1}})
+                            .transform(0, 3, "0 -9223372036854775808 0")
+                            .shape(3, 0)
+                            .file()),
+              (std::vector<Vec3>{{0, 0, 9223372036854775808.0}}));
+    for (size_t length = 0; length < file.size(); ++length) {
         // A buffer of exactly this size, so that any read past it is caught by the sanitizers.
         const std::vector<std::uint8_t> prefix(file.begin(), file.begin() + length);
         try {
@@ -318,67 +334,6 @@ TEST(VOXLoader, everyPrefixOfAFileLoadsOrFailsWithAVOXError) {
             EXPECT_LT(length, 44u) << length;
         }
     }
-}
-
-std::vector<Vec3> positions(const Bytes& file) {
-    std::vector<Vec3> out;
-    const auto scene = loadVOXScene(test::span(file));
-    for (const auto& node : scene->rootNode->childNodes())
-        out.push_back(node->position());
-    return out;
-}
-
-TEST(VOXLoader, transformsPlaceModelsYUp) {
-    const auto one = VOXWriter().model(1, 1, 1, {{0, 0, 0, 1}});
-    const struct {
-        const char* name;
-        Bytes file;
-        std::vector<Vec3> positions;
-    } cases[] = {
-        {"one translation per model, (x, z, -y)",
-         VOXWriter(one)
-             .model(1, 1, 1, {{0, 0, 0, 2}})
-             .transform(0, 1)
-             .group(1, {2, 4})
-             .transform(2, 3, "10 -20 30")
-             .shape(3, 0)
-             .transform(4, 5, "0 0 5")
-             .shape(5, 1)
-             .file(),
-         {{10, 30, 20}, {0, 5, 0}}},
-        {"no frame: no translation, child still followed",
-         VOXWriter(one)
-             .chunk("nTRN", test::u32s({0}) << test::voxDict({}) << test::u32s({1, 0, 0, 0}))
-             .group(1, {2})
-             .transform(2, 3, "4 0 0")
-             .shape(3, 0)
-             .file(),
-         {{4, 0, 0}}},
-        {"the shape visited last decides",
-         VOXWriter(one)
-             .transform(0, 1)
-             .group(1, {2, 4})
-             .transform(2, 3, "1 1 1")
-             .shape(3, 0)
-             .transform(4, 5, "2 2 2")
-             .shape(5, 0)
-             .file(),
-         {{2, 2, -2}}},
-        {"a shape of no model is ignored",
-         VOXWriter(one)
-             .transform(0, 3, "1 1 1")
-             .chunk("nSHP", test::u32s({3}) << test::voxDict({}) << test::u32s({0, 0}))
-             .file(),
-         {{0, 0, 0}}},
-        {"no transform 0: all at the origin",
-         VOXWriter(one).transform(5, 3, "1 1 1").shape(3, 0).file(),
-         {{0, 0, 0}}},
-        {"the lowest y is negated without overflow",
-         VOXWriter(one).transform(0, 3, "0 -9223372036854775808 0").shape(3, 0).file(),
-         {{0, 0, 9223372036854775808.0}}},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(positions(c.file), c.positions) << c.name;
 }
 
 TEST(VOXLoader, everyCorpusFileLoadsAsItsSceneGraphSaysAndMeshesAsTheReference) {
