@@ -38,66 +38,56 @@ Mesh referenceMesh(const VOXChunk& chunk, std::span<const std::uint32_t> palette
         const std::int64_t c[3] = {v.x, v.y, v.z};
         if (c[0] < ext[0] && c[1] < ext[1] && c[2] < ext[2]) cell(c) = v.colorIndex;
     }
+    auto f = [](std::int64_t x) { return static_cast<float>(x); };
     Mesh out;
     for (int d = 0; d < 3; ++d) {
         const int u = (d + 1) % 3, v = (d + 2) % 3;
         const std::int64_t U = ext[u], V = ext[v];
-        // Colour of the filled cell below the face, negated when the filled cell is above.
+        // Colour of the filled cell below the face, negated when the filled cell is above; cell
+        // n of a slice is (n % U, n / U) in the plane.
         std::vector<int> mask(static_cast<size_t>(U * V));
         for (std::int64_t s = 0; s <= ext[d]; ++s) {
-            for (std::int64_t b = 0; b < V; ++b) {
-                for (std::int64_t a = 0; a < U; ++a) {
-                    std::int64_t c[3];
-                    c[d] = s, c[u] = a, c[v] = b;
-                    const int above = s < ext[d] ? cell(c) : 0;
-                    c[d] = s - 1;
-                    const int below = s > 0 ? cell(c) : 0;
-                    mask[b * U + a] = below && !above ? below : !below && above ? -above : 0;
-                }
+            for (std::int64_t n = 0; n < U * V; ++n) {
+                std::int64_t c[3];
+                c[d] = s, c[u] = n % U, c[v] = n / U;
+                const int above = s < ext[d] ? cell(c) : 0;
+                c[d] = s - 1;
+                const int below = s > 0 ? cell(c) : 0;
+                mask[n] = below && !above ? below : !below && above ? -above : 0;
             }
-            for (std::int64_t j = 0; j < V; ++j) {
-                for (std::int64_t i = 0; i < U;) {
-                    const int k = mask[j * U + i];
-                    if (k == 0) {
-                        ++i;
-                        continue;
-                    }
-                    std::int64_t w = 1, h = 1;
-                    while (i + w < U && mask[j * U + i + w] == k)
-                        ++w;
-                    for (bool whole = true; whole && j + h < V; h += whole) {
-                        for (std::int64_t q = 0; q < w; ++q)
-                            whole = whole && mask[(j + h) * U + i + q] == k;
-                    }
-                    const float sign = k > 0 ? 1.0f : -1.0f;
-                    const float normal[3][3] = {{sign, 0, 0}, {0, 0, -sign}, {0, sign, 0}};
-                    const auto m = static_cast<std::uint32_t>(std::abs(k));
-                    const std::uint32_t color = m < palette.size() ? palette[m] : 0xFF808080;
-                    const auto base = static_cast<std::uint32_t>(out.positions.size() / 3);
-                    // Counter-clockwise seen from the empty side.
-                    const std::int64_t du[4] = {0, k > 0 ? w : 0, w, k > 0 ? 0 : w};
-                    const std::int64_t dv[4] = {0, k > 0 ? 0 : h, h, k > 0 ? h : 0};
-                    for (int o = 0; o < 4; ++o) {
-                        std::int64_t g[3];
-                        g[d] = s, g[u] = i + du[o], g[v] = j + dv[o];
-                        out.positions.insert(
-                            out.positions.end(),
-                            {static_cast<float>(g[0]) - static_cast<float>(ext[0]) / 2,
-                             static_cast<float>(g[2]) - static_cast<float>(ext[2]) / 2,
-                             static_cast<float>(ext[1]) / 2 - static_cast<float>(g[1])});
-                        out.normals.insert(out.normals.end(), normal[d], normal[d] + 3);
-                        for (int shift : {0, 8, 16})
-                            out.colors.push_back(static_cast<float>(color >> shift & 0xFF) /
-                                                 255.0f);
-                    }
-                    for (std::uint32_t t : {0u, 1u, 2u, 0u, 2u, 3u})
-                        out.indices.push_back(base + t);
-                    for (std::int64_t r = 0; r < h; ++r) {
-                        for (std::int64_t q = 0; q < w; ++q)
-                            mask[(j + r) * U + i + q] = 0;
-                    }
-                    i += w;
+            for (std::int64_t n = 0; n < U * V; ++n) {
+                const int k = mask[n];
+                if (k == 0) continue;
+                const std::int64_t i = n % U, j = n / U;
+                std::int64_t w = 1, h = 1;
+                while (i + w < U && mask[n + w] == k)
+                    ++w;
+                for (bool whole = true; whole && j + h < V; h += whole) {
+                    for (std::int64_t q = 0; q < w; ++q)
+                        whole = whole && mask[n + h * U + q] == k;
                 }
+                const float sign = k > 0 ? 1.0f : -1.0f;
+                const float normal[3][3] = {{sign, 0, 0}, {0, 0, -sign}, {0, sign, 0}};
+                const auto m = static_cast<std::uint32_t>(std::abs(k));
+                const std::uint32_t color = m < palette.size() ? palette[m] : 0xFF808080;
+                const auto base = static_cast<std::uint32_t>(out.positions.size() / 3);
+                // Counter-clockwise seen from the empty side.
+                const std::int64_t du[4] = {0, k > 0 ? w : 0, w, k > 0 ? 0 : w};
+                const std::int64_t dv[4] = {0, k > 0 ? 0 : h, h, k > 0 ? h : 0};
+                for (int o = 0; o < 4; ++o) {
+                    std::int64_t g[3];
+                    g[d] = s, g[u] = i + du[o], g[v] = j + dv[o];
+                    out.positions.insert(out.positions.end(),
+                                         {f(g[0]) - f(ext[0]) / 2, f(g[2]) - f(ext[2]) / 2,
+                                          f(ext[1]) / 2 - f(g[1])});
+                    out.normals.insert(out.normals.end(), normal[d], normal[d] + 3);
+                    for (int shift : {0, 8, 16})
+                        out.colors.push_back(f(color >> shift & 0xFF) / 255.0f);
+                }
+                for (std::uint32_t t : {0u, 1u, 2u, 0u, 2u, 3u})
+                    out.indices.push_back(base + t);
+                for (std::int64_t r = 0; r < h; ++r)
+                    std::fill_n(mask.begin() + n + r * U, w, 0);
             }
         }
     }
@@ -252,7 +242,7 @@ TEST(VoxelMesher, randomModelsMatchTheReference) {
     }
 }
 
-TEST(VoxelMesher, extentsOfZeroOrPastTheGridNeverGrowTheGrid) {
+TEST(VoxelMesher, hugeExtentsCostOnlyTheVoxelsBoxAndStillCentre) {
     // The largest extent a file can declare costs only the cells of the voxels' box; the
     // extent still decides the centring, in 32-bit floats.
     const std::int64_t huge = 0xFFFFFFFF;
