@@ -56,8 +56,10 @@ TEST(VOXReader, tooSmallBadMagicAndNoModelAreTheOnlyErrors) {
 }
 
 TEST(VOXReader, chunkRulesAndLyingCountsDecideWhichVoxelsAModelGets) {
+    using Vox = VOXWriter;
+    const Vox::Voxels v = {{1, 2, 3, 4}};
     const Bytes one = {1, 2, 3, 4};  // each model's voxels, as the bytes {x, y, z, colour}
-    Bytes oddHeader = VOXWriter().model(9, 9, 9, {{1, 2, 3, 4}}).file(0xFFFFFFFF);
+    Bytes oddHeader = Vox().model(9, 9, 9, v).file(0xFFFFFFFF);
     std::fill(oddHeader.begin() + 8, oddHeader.begin() + 20, 0xEE);  // MAIN id and sizes
     const struct {
         const char* name;
@@ -65,32 +67,26 @@ TEST(VOXReader, chunkRulesAndLyingCountsDecideWhichVoxelsAModelGets) {
         std::vector<Bytes> models;
     } cases[] = {
         {"version and MAIN header are never read", oddHeader, {one}},
-        {"XYZI before SIZE is ignored",
-         VOXWriter().xyzi({{1, 2, 3, 4}}).size(9, 9, 9).file(),
-         {{}}},
-        {"the second XYZI wins",
-         VOXWriter().size(9, 9, 9).xyzi({{5, 5, 5, 5}}).xyzi({{1, 2, 3, 4}}).file(),
-         {one}},
-        {"SIZE without XYZI counts", VOXWriter().size(9, 9, 9).file(), {{}}},
+        {"XYZI before SIZE is ignored", Vox().xyzi(v).size(9, 9, 9).file(), {{}}},
+        {"the second XYZI wins", Vox().size(9, 9, 9).xyzi({{5, 5, 5, 5}}).xyzi(v).file(), {one}},
+        {"SIZE without XYZI counts", Vox().size(9, 9, 9).file(), {{}}},
         {"short SIZE: XYZI goes to the model before",
-         VOXWriter().model(9, 9, 9, {}).chunk("SIZE", u32s({1, 1})).xyzi({{1, 2, 3, 4}}).file(),
+         Vox().model(9, 9, 9, {}).chunk("SIZE", u32s({1, 1})).xyzi(v).file(),
          {one}},
         {"non-ASCII id is unknown",
-         VOXWriter().size(9, 9, 9).chunk("SIZ\xd3", u32s({1, 1, 1})).xyzi({{1, 2, 3, 4}}).file(),
+         Vox().size(9, 9, 9).chunk("SIZ\xd3", u32s({1, 1, 1})).xyzi(v).file(),
          {one}},
         {"a chunk past the end stops the walk",
-         VOXWriter().model(9, 9, 9, {{1, 2, 3, 4}}).chunk("SIZE", u32s({1, 1, 1}), 13).file(),
+         Vox().model(9, 9, 9, v).chunk("SIZE", u32s({1, 1, 1}), 13).file(),
          {one}},
         {"count past the file: only the bytes present",
-         VOXWriter().size(9, 9, 9).xyzi(VOXWriter::Voxels(10, {1, 1, 1, 1}), 50).file(),
+         Vox().size(9, 9, 9).xyzi(Vox::Voxels(10, {1, 1, 1, 1}), 50).file(),
          {Bytes(40, 1)}},
-        {"count 2^32 - 1",
-         VOXWriter().size(9, 9, 9).xyzi({{1, 2, 3, 4}}, 0xFFFFFFFF).file(),
-         {one}},
+        {"count 2^32 - 1", Vox().size(9, 9, 9).xyzi(v, 0xFFFFFFFF).file(), {one}},
         // Voxels run on into the next chunk's bytes, up to the file's end; the walk still finds
         // that chunk.
         {"voxels read on into the next chunk",
-         VOXWriter().size(9, 9, 9).xyzi({{1, 2, 3, 4}}, 50).size(2, 3, 4).file(),
+         Vox().size(9, 9, 9).xyzi(v, 50).size(2, 3, 4).file(),
          {Bytes(one) << text("SIZE") << u32s({12, 0, 2, 3, 4}), {}}},
     };
     for (const auto& c : cases) {
