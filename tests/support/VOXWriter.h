@@ -3,7 +3,6 @@
 #pragma once
 
 #include <array>
-#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,23 +10,6 @@
 #include "tests/support/TestFiles.h"
 
 namespace kelvo::test {
-
-using VOXPairs = std::vector<std::pair<std::string, std::string>>;
-
-// A dictionary: pair count, then per pair a length-prefixed key and value. `declaredCount`
-// overrides the count when not negative.
-inline Bytes voxDict(const VOXPairs& pairs, long long declaredCount = -1) {
-    Bytes b;
-    appendUInt32(b, declaredCount >= 0 ? static_cast<std::uint32_t>(declaredCount)
-                                       : static_cast<std::uint32_t>(pairs.size()));
-    for (const auto& [key, value] : pairs) {
-        appendUInt32(b, static_cast<std::uint32_t>(key.size()));
-        b.insert(b.end(), key.begin(), key.end());
-        appendUInt32(b, static_cast<std::uint32_t>(value.size()));
-        b.insert(b.end(), value.begin(), value.end());
-    }
-    return b;
-}
 
 // Appends `more`; chains on a named buffer and on a temporary alike.
 inline Bytes& operator<<(Bytes& b, const Bytes& more) {
@@ -39,76 +21,77 @@ inline Bytes operator<<(Bytes&& b, const Bytes& more) {
     return std::move(b);
 }
 
-inline Bytes u32s(std::initializer_list<std::uint32_t> values) {
+inline Bytes u32s(const std::vector<std::uint32_t>& values) {
     Bytes b;
     for (std::uint32_t v : values)
         appendUInt32(b, v);
     return b;
 }
 
+inline Bytes text(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
+
+// A dictionary: pair count (`declaredCount` when not negative), then length-prefixed keys and
+// values.
+inline Bytes voxDict(const std::vector<std::pair<std::string, std::string>>& pairs,
+                     long long declaredCount = -1) {
+    Bytes b = u32s({static_cast<std::uint32_t>(declaredCount >= 0 ? declaredCount : pairs.size())});
+    for (const auto& [key, value] : pairs) {
+        b << u32s({static_cast<std::uint32_t>(key.size())}) << text(key);
+        b << u32s({static_cast<std::uint32_t>(value.size())}) << text(value);
+    }
+    return b;
+}
+
 class VOXWriter {
 public:
+    using Voxels = std::vector<std::array<std::uint8_t, 4>>;  // {x, y, z, colour}
+
     // Any chunk; `declaredSize` overrides the content size field when not negative.
     VOXWriter& chunk(const std::string& id, const Bytes& content, long long declaredSize = -1) {
-        chunks_.insert(chunks_.end(), id.begin(), id.begin() + 4);
-        appendUInt32(chunks_, declaredSize >= 0 ? static_cast<std::uint32_t>(declaredSize)
-                                                : static_cast<std::uint32_t>(content.size()));
-        appendUInt32(chunks_, 0);
-        chunks_ << content;
+        chunks_ << text(id.substr(0, 4))
+                << u32s({static_cast<std::uint32_t>(declaredSize >= 0 ? declaredSize
+                                                                      : content.size()),
+                         0})
+                << content;
         return *this;
     }
     VOXWriter& size(std::uint32_t sx, std::uint32_t sy, std::uint32_t sz) {
         return chunk("SIZE", u32s({sx, sy, sz}));
     }
-    // Voxels as {x, y, z, colour}; `declaredCount` overrides n when not negative.
-    VOXWriter& xyzi(const std::vector<std::array<std::uint8_t, 4>>& voxels,
-                    long long declaredCount = -1) {
-        Bytes content = u32s({declaredCount >= 0 ? static_cast<std::uint32_t>(declaredCount)
-                                                 : static_cast<std::uint32_t>(voxels.size())});
+    // `declaredCount` overrides the voxel count when not negative.
+    VOXWriter& xyzi(const Voxels& voxels, long long declaredCount = -1) {
+        Bytes content =
+            u32s({static_cast<std::uint32_t>(declaredCount >= 0 ? declaredCount : voxels.size())});
         for (const auto& v : voxels)
             content.insert(content.end(), v.begin(), v.end());
         return chunk("XYZI", content);
     }
-    // A model: SIZE and XYZI.
-    VOXWriter& model(std::uint32_t sx, std::uint32_t sy, std::uint32_t sz,
-                     const std::vector<std::array<std::uint8_t, 4>>& voxels) {
+    VOXWriter& model(std::uint32_t sx, std::uint32_t sy, std::uint32_t sz, const Voxels& voxels) {
         return size(sx, sy, sz).xyzi(voxels);
     }
     VOXWriter& rgba(const std::vector<std::uint32_t>& entries) {
-        Bytes content;
-        for (std::uint32_t e : entries)
-            appendUInt32(content, e);
-        return chunk("RGBA", content);
+        return chunk("RGBA", u32s(entries));
     }
     // A transform with its translation given as the "_t" text of frame 0 (none when empty).
     VOXWriter& transform(std::uint32_t id, std::uint32_t child, const std::string& t = "") {
-        Bytes content = u32s({id});
-        content << voxDict({}) << u32s({child, 0xFFFFFFFF, 0, 1})
-                << voxDict(t.empty() ? VOXPairs{} : VOXPairs{{"_t", t}});
-        return chunk("nTRN", content);
+        return chunk("nTRN", u32s({id}) << voxDict({}) << u32s({child, 0xFFFFFFFF, 0, 1})
+                                        << (t.empty() ? voxDict({}) : voxDict({{"_t", t}})));
     }
     VOXWriter& group(std::uint32_t id, const std::vector<std::uint32_t>& children) {
-        Bytes content = u32s({id});
-        content << voxDict({}) << u32s({static_cast<std::uint32_t>(children.size())});
-        for (std::uint32_t c : children)
-            appendUInt32(content, c);
-        return chunk("nGRP", content);
+        return chunk("nGRP", u32s({id}) << voxDict({})
+                                        << u32s({static_cast<std::uint32_t>(children.size())})
+                                        << u32s(children));
     }
     VOXWriter& shape(std::uint32_t id, std::uint32_t model) {
-        Bytes content = u32s({id});
-        content << voxDict({}) << u32s({1, model}) << voxDict({});
-        return chunk("nSHP", content);
+        return chunk("nSHP", u32s({id}) << voxDict({}) << u32s({1, model}) << voxDict({}));
     }
 
-    // The whole file: signature, version, a MAIN header whose sizes are as a writer sets them,
-    // then the chunks.
+    // The whole file: signature, version, a MAIN header as a writer sets it, then the chunks.
     Bytes file(std::uint32_t version = 150) const {
-        Bytes b{'V', 'O', 'X', ' '};
-        appendUInt32(b, version);
-        b << Bytes{'M', 'A', 'I', 'N'};
-        appendUInt32(b, 0);
-        appendUInt32(b, static_cast<std::uint32_t>(chunks_.size()));
-        return b << chunks_;
+        return text("VOX ") << u32s({version}) << text("MAIN")
+                            << u32s({0, static_cast<std::uint32_t>(chunks_.size())}) << chunks_;
     }
 
 private:
