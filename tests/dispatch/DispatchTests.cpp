@@ -17,30 +17,27 @@ using namespace std::chrono_literals;
 constexpr QoSClass allClasses[] = {QoSClass::userInteractive, QoSClass::userInitiated,
                                    QoSClass::defaultClass, QoSClass::utility, QoSClass::background};
 
-TEST(DispatchQueue, globalQueuesAreOnePerClassAndSizedToTheMachine) {
-    std::set<DispatchQueue*> queues;
-    for (QoSClass qos : allClasses) {
-        queues.insert(&DispatchQueue::global(qos));
-        EXPECT_EQ(&DispatchQueue::global(qos), &DispatchQueue::global(qos));
-        EXPECT_EQ(DispatchQueue::global(qos).width(),
-                  std::max(1u, std::thread::hardware_concurrency()));
-    }
-    EXPECT_EQ(queues.size(), std::size(allClasses));
-}
-
-TEST(DispatchQueue, runsEveryItemExactlyOnceOffTheCallingThread) {
+// One queue per class, sized to the machine, each running every item exactly once off the
+// calling thread.
+TEST(DispatchQueue, globalQueuesRunEveryItemExactlyOnceOffTheCallingThread) {
     constexpr int perClass = 200;
+    std::set<DispatchQueue*> queues;
     std::atomic<int> runs{0}, onCaller{0};
     DispatchSemaphore done;
     for (QoSClass qos : allClasses) {
+        DispatchQueue& queue = DispatchQueue::global(qos);
+        queues.insert(&queue);
+        EXPECT_EQ(&queue, &DispatchQueue::global(qos));
+        EXPECT_EQ(queue.width(), std::max(1u, std::thread::hardware_concurrency()));
         for (int i = 0; i < perClass; ++i) {
-            DispatchQueue::global(qos).async([&, caller = std::this_thread::get_id()] {
+            queue.async([&, caller = std::this_thread::get_id()] {
                 onCaller += std::this_thread::get_id() == caller;
                 ++runs;
                 done.signal();
             });
         }
     }
+    EXPECT_EQ(queues.size(), std::size(allClasses));
     for (int i = 0; i < perClass * 5; ++i)
         ASSERT_TRUE(done.waitFor(30s));
     EXPECT_FALSE(done.waitFor(10ms));

@@ -60,7 +60,7 @@ TEST_F(ThumbnailProviderTest, replyHasTheMaximumSizeAndDrawsAtSizeTimesScale) {
         Size size;
         double scale;
         int width, height;
-    } cases[] = {{{128, 128}, 2, 256, 256}, {{200, 100}, 1.5, 300, 150}};
+    } cases[] = {{{128, 128}, 2, 256, 256}, {{200, 33}, 1.5, 300, 49}};  // 49.5 rounded down
     for (const auto& c : cases) {
         auto answer = request(provider, {model, c.size, c.scale});
         ASSERT_TRUE(answer->reply);
