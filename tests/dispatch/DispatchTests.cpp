@@ -67,22 +67,17 @@ TEST(DispatchSemaphore, countsSignalsAndTimesOut) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(twice.waitFor(30ms));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 30ms);
-    std::thread signaller([&] {
-        std::this_thread::sleep_for(10ms);
-        twice.signal();
-    });
+    DispatchQueue::global(QoSClass::utility).async([&] { twice.signal(); });
     twice.wait();
-    signaller.join();
 }
 
 TEST(DispatchQueueDeathTest, exitWithWorkRunningAndQueuedDoesNotHang) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto nap = [] { std::this_thread::sleep_for(5ms); };
     EXPECT_EXIT(
         {
             for (int i = 0; i < 1000; ++i)
-                DispatchQueue::global(QoSClass::background).async([] {
-                    std::this_thread::sleep_for(5ms);
-                });
+                DispatchQueue::global(QoSClass::background).async(nap);
             std::exit(3);
         },
         ::testing::ExitedWithCode(3), "");

@@ -112,7 +112,7 @@ TEST_F(ThumbnailProviderTest, eachRunOfTheDrawingBlockStagesTheSceneAgain) {
 }
 
 TEST_F(ThumbnailProviderTest, aRequestOutlivesItsProvider) {
-    auto answer = [&] { return submit(ThumbnailProvider(), {model, {32, 32}, 1}); }();
+    auto answer = submit(ThumbnailProvider(), {model, {32, 32}, 1});
     ASSERT_TRUE(wait(answer)->reply);
     EXPECT_TRUE(drawThumbnailReply(*answer->reply, 1));
 }

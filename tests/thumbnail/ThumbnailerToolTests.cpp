@@ -25,12 +25,11 @@
 namespace kelvo {
 namespace {
 
+// Runs the tool with `args`, stdout discarded; its exit status and stderr.
 struct ToolRun {
-    int status = -1;
+    int status;
     std::string err;
 };
-
-// Runs the tool with `args`, stdout discarded; its exit status and stderr.
 ToolRun thumbnailer(std::vector<std::string> args) {
     std::string command = KELVO_THUMBNAILER_PATH;
     for (const auto& a : args) {
@@ -40,12 +39,11 @@ ToolRun thumbnailer(std::vector<std::string> args) {
         command += '\'';
     }
     FILE* pipe = ::popen((command + " 2>&1 >/dev/null").c_str(), "r");
-    ToolRun run;
+    std::string err;
     for (int c; (c = std::fgetc(pipe)) != EOF;)
-        run.err += static_cast<char>(c);
+        err += static_cast<char>(c);
     const int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, err};
 }
 
 size_t filesIn(const std::filesystem::path& dir) {
