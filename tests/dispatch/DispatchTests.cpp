@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <set>
 #include <thread>
 
 #include "platform/Dispatch/DispatchQueue.h"
@@ -16,31 +17,27 @@ using namespace std::chrono_literals;
 constexpr QoSClass allClasses[] = {QoSClass::userInteractive, QoSClass::userInitiated,
                                    QoSClass::defaultClass, QoSClass::utility, QoSClass::background};
 
-TEST(DispatchQueue, globalQueuesAreOnePerClassAndSizedToTheMachine) {
-    for (QoSClass qos : allClasses) {
-        DispatchQueue& queue = DispatchQueue::global(qos);
-        EXPECT_EQ(&queue, &DispatchQueue::global(qos));
-        EXPECT_EQ(queue.qos(), qos);
-        EXPECT_EQ(queue.width(), std::max(1u, std::thread::hardware_concurrency()));
-    }
-    EXPECT_NE(&DispatchQueue::global(QoSClass::utility),
-              &DispatchQueue::global(QoSClass::background));
-}
-
-TEST(DispatchQueue, runsEveryItemExactlyOnceOffTheCallingThread) {
+// One queue per class, sized to the machine, each running every item exactly once off the
+// calling thread.
+TEST(DispatchQueue, globalQueuesRunEveryItemExactlyOnceOffTheCallingThread) {
     constexpr int perClass = 200;
+    std::set<DispatchQueue*> queues;
     std::atomic<int> runs{0}, onCaller{0};
     DispatchSemaphore done;
-    const auto caller = std::this_thread::get_id();
     for (QoSClass qos : allClasses) {
+        DispatchQueue& queue = DispatchQueue::global(qos);
+        queues.insert(&queue);
+        EXPECT_EQ(&queue, &DispatchQueue::global(qos));
+        EXPECT_EQ(queue.width(), std::max(1u, std::thread::hardware_concurrency()));
         for (int i = 0; i < perClass; ++i) {
-            DispatchQueue::global(qos).async([&] {
-                if (std::this_thread::get_id() == caller) ++onCaller;
+            queue.async([&, caller = std::this_thread::get_id()] {
+                onCaller += std::this_thread::get_id() == caller;
                 ++runs;
                 done.signal();
             });
         }
     }
+    EXPECT_EQ(queues.size(), std::size(allClasses));
     for (int i = 0; i < perClass * 5; ++i)
         ASSERT_TRUE(done.waitFor(30s));
     EXPECT_FALSE(done.waitFor(10ms));
@@ -53,43 +50,34 @@ TEST(DispatchQueue, runsItemsAtTheSameTime) {
     if (queue.width() < 2) GTEST_SKIP() << "one hardware thread";
     // Each item waits for the other: they finish only if both run at once.
     DispatchSemaphore first, second, done;
-    queue.async([&] {
-        first.signal();
-        if (second.waitFor(10s)) done.signal();
-    });
-    queue.async([&] {
-        second.signal();
-        if (first.waitFor(10s)) done.signal();
-    });
-    EXPECT_TRUE(done.waitFor(20s));
-    EXPECT_TRUE(done.waitFor(20s));
+    auto item = [&](DispatchSemaphore& mine, DispatchSemaphore& other) {
+        return [&] {
+            mine.signal();
+            if (other.waitFor(10s)) done.signal();
+        };
+    };
+    queue.async(item(first, second));
+    queue.async(item(second, first));
+    EXPECT_TRUE(done.waitFor(20s) && done.waitFor(20s));
 }
 
 TEST(DispatchSemaphore, countsSignalsAndTimesOut) {
     DispatchSemaphore twice(2);
-    EXPECT_TRUE(twice.waitFor(0ms));
-    EXPECT_TRUE(twice.waitFor(0ms));
+    EXPECT_TRUE(twice.waitFor(0ms) && twice.waitFor(0ms));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(twice.waitFor(30ms));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 30ms);
-
-    DispatchSemaphore later;
-    std::thread signaller([&] {
-        std::this_thread::sleep_for(10ms);
-        later.signal();
-    });
-    later.wait();
-    signaller.join();
+    DispatchQueue::global(QoSClass::utility).async([&] { twice.signal(); });
+    twice.wait();
 }
 
 TEST(DispatchQueueDeathTest, exitWithWorkRunningAndQueuedDoesNotHang) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto nap = [] { std::this_thread::sleep_for(5ms); };
     EXPECT_EXIT(
         {
-            DispatchQueue& queue = DispatchQueue::global(QoSClass::background);
-            for (int i = 0; i < 1000; ++i) {
-                queue.async([] { std::this_thread::sleep_for(5ms); });
-            }
+            for (int i = 0; i < 1000; ++i)
+                DispatchQueue::global(QoSClass::background).async(nap);
             std::exit(3);
         },
         ::testing::ExitedWithCode(3), "");

@@ -21,21 +21,13 @@ TEST(HostError, convertsEachKindOfFailure) {
     const Error original("SceneLoader", -3, {{"NSLocalizedDescription", "m"}, {"extra", "x"}});
     EXPECT_EQ(converted(original), original);
     EXPECT_EQ(converted(std::bad_alloc()), makeError("POSIX", ENOMEM, "Cannot allocate memory"));
-    Error io = converted(std::system_error(ENOENT, std::generic_category(), "open"));
-    EXPECT_EQ(io.domain(), "POSIX");
-    EXPECT_EQ(io.code(), ENOENT);
+    EXPECT_EQ(converted(std::system_error(ENOENT, std::generic_category(), "open")),
+              makeError("POSIX", ENOENT, "No such file or directory"));
     EXPECT_EQ(converted(std::runtime_error("odd")), makeError("Kelvo", -1, "odd"));
     EXPECT_EQ(converted(42), makeError("Kelvo", -1, "Unknown error"));
-    // The ZIP reader's own error reaches the host under this deliverable's name, with its
-    // case as the code and no user info.
-    Error zip = converted(ZIPReader::ZIPError::unsupportedCompression(12));
-    EXPECT_EQ(zip.domain(), "KelvoThumbnail.ZIPReader.ZIPError");
-    EXPECT_EQ(zip.code(), 1);
-    EXPECT_TRUE(zip.userInfo().empty());
-    Error previewZip = hostError(std::make_exception_ptr(ZIPReader::ZIPError::invalidArchive()),
-                                 "KelvoQuickLook");
-    EXPECT_EQ(previewZip.domain(), "KelvoQuickLook.ZIPReader.ZIPError");
-    EXPECT_EQ(previewZip.code(), 2);
+    // The ZIP reader's own error, under this deliverable's name, its case as the code.
+    EXPECT_EQ(converted(ZIPReader::ZIPError::unsupportedCompression(12)),
+              Error("KelvoThumbnail.ZIPReader.ZIPError", 1, {}));
 }
 
 TEST(FileURI, pathsAndLocalFileURIs) {
@@ -60,12 +52,7 @@ TEST(FileURI, pathsAndLocalFileURIs) {
     };
     for (const auto& c : cases) {
         std::optional<std::filesystem::path> path = localPathFromArgument(c.input);
-        if (c.path) {
-            ASSERT_TRUE(path) << c.input;
-            EXPECT_EQ(path->string(), c.path) << c.input;
-        } else {
-            EXPECT_FALSE(path) << c.input;
-        }
+        EXPECT_EQ(path ? path->string() : "(refused)", c.path ? c.path : "(refused)") << c.input;
     }
 }
 
