@@ -13,8 +13,7 @@ TEST(OffscreenRender, modelOnTransparentGroundWithTheMarkInTheCorner) {
     test::addGeometry(scene, test::makeCube({5, 5, 5}, 2));
     auto image = SceneLoader().renderToImage(scene, {200, 150});
     ASSERT_TRUE(image);
-    EXPECT_EQ(image->width, 200);
-    EXPECT_EQ(image->height, 150);
+    ASSERT_EQ(std::pair(image->width, image->height), std::pair(200, 150));
     EXPECT_EQ(image->pixel(100, 75)[3], 255);
     EXPECT_EQ(image->pixel(199, 149)[3], 0);
     EXPECT_EQ(image->pixel(199, 0)[3], 0);
@@ -26,27 +25,19 @@ TEST(OffscreenRender, emptySceneGivesTheMarkAlone) {
     Scene scene;
     auto image = SceneLoader().renderToImage(scene, {64, 64});
     ASSERT_TRUE(image);
-    size_t covered = test::coveredPixels(*image);
-    EXPECT_GT(covered, 100u);
-    for (int y = 25; y < 64; ++y) {
-        for (int x = 0; x < 64; ++x)
-            ASSERT_EQ(image->pixel(x, y)[3], 0) << x << ", " << y;
-    }
+    EXPECT_GT(test::coveredPixels(*image), 100u);
+    for (size_t i = 25 * 64 * 4 + 3; i < image->pixels.size(); i += 4)  // clear below row 24
+        ASSERT_EQ(image->pixels[i], 0) << "pixel " << i / 4;
 }
 
 TEST(OffscreenRender, unusableSizesGiveNoImage) {
     for (Size size : {Size{0, 0}, Size{0.2, 100}, Size{std::nan(""), 64}, Size{64, INFINITY},
-                      Size{8193, 64}, Size{1e300, 1e300}, Size{-64, 64}}) {
+                      Size{8193, 64}, Size{1e300, 1e300}, Size{-64, 64}, Size{1, 1}}) {
         Scene scene;
         test::addGeometry(scene, test::makeCube());
-        EXPECT_FALSE(SceneLoader().renderToImage(scene, size))
+        EXPECT_EQ(SceneLoader().renderToImage(scene, size).has_value(), (size == Size{1, 1}))
             << size.width << " x " << size.height;
     }
-    Scene scene;
-    test::addGeometry(scene, test::makeCube());
-    auto image = SceneLoader().renderToImage(scene, {1, 1});
-    ASSERT_TRUE(image);
-    EXPECT_EQ(image->width, 1);
 }
 
 }  // namespace
