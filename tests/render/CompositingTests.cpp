@@ -1,9 +1,8 @@
-// 2D compositing and text: filtering when an image is shrunk, partial coverage at
-// fractional edges, and where a line of text lands.
+// 2D compositing and text beyond what the watermark tests show: filtering when an image is
+// shrunk, partial coverage at fractional edges, source-over blending, and bad text input.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <numeric>
 
 #include "platform/Imaging/Compositing.h"
 #include "platform/Imaging/Text.h"
@@ -35,17 +34,17 @@ TEST(Compositing, fractionalEdgesCoverPartOfAPixelAndDrawingClipsAtTheCanvas) {
     RGBAImage white(4, 4);
     std::fill(white.pixels.begin(), white.pixels.end(), 255);
     RGBAImage canvas(4, 4);
-    drawImage(canvas, white, {0.5, -2, 2, 4});  // x from 0.5 to 2.5, rows -2 to 2
-    EXPECT_NEAR(canvas.pixel(0, 0)[3], 128, 1);
-    EXPECT_EQ(canvas.pixel(1, 0)[3], 255);
-    EXPECT_NEAR(canvas.pixel(2, 1)[3], 128, 1);
-    EXPECT_EQ(canvas.pixel(3, 0)[3], 0);
-    EXPECT_EQ(canvas.pixel(1, 2)[3], 0);
+    drawImage(canvas, white, {0.5, -2, 2, 4});          // x from 0.5 to 2.5, rows -2 to 2
     drawImage(canvas, white, {std::nan(""), 0, 1, 1});  // ignored
     drawImage(canvas, RGBAImage(), {0, 0, 4, 4});
+    const int alpha[4] = {128, 255, 128, 0};
+    for (int x = 0; x < 4; ++x) {
+        EXPECT_NEAR(canvas.pixel(x, 1)[3], alpha[x], 1) << x;
+        EXPECT_EQ(canvas.pixel(x, 2)[3], 0) << x;
+    }
 }
 
-TEST(Compositing, maskBlendsSourceOverAndBlurKeepsItsSum) {
+TEST(Compositing, maskBlendsSourceOverWhatIsThere) {
     RGBAImage canvas(1, 1);
     canvas.pixel(0, 0)[2] = canvas.pixel(0, 0)[3] = 255;  // opaque blue
     CoverageMask dot(0, 0, 1, 1);
@@ -57,27 +56,11 @@ TEST(Compositing, maskBlendsSourceOverAndBlurKeepsItsSum) {
     EXPECT_NEAR(p[0], 128, 1);
     EXPECT_EQ(p[2], 255);
     EXPECT_EQ(p[3], 255);
-
-    CoverageMask blurred = blurMask(dot, 1.0);
-    EXPECT_NEAR(std::accumulate(blurred.values.begin(), blurred.values.end(), 0.0f), 1, 1e-5);
-    const int cx = -blurred.left, cy = -blurred.top;  // where the dot was
-    EXPECT_GT(blurred.at(cx, cy), blurred.at(cx + 1, cy));
-    EXPECT_GT(blurred.at(cx + 1, cy), 0);
 }
 
-TEST(Text, lineSitsOnItsLowerEdgeAtTheGivenPoint) {
+TEST(Text, badSizesFontsAndBytesNeverBreakIt) {
     auto font = findMediumSansFont();
     if (!font) GTEST_SKIP() << "no sans-serif font installed";
-    auto mask = renderTextLine(*font, "kelvo.app", 12, 10.5, 30);
-    ASSERT_TRUE(mask);
-    EXPECT_GE(mask->left, 10);
-    EXPECT_LE(mask->left, 12);
-    EXPECT_GT(mask->width, 40);
-    EXPECT_LT(mask->width, 70);
-    EXPECT_GE(mask->top, 30 - 15);            // the line box is about 14 pixels tall
-    EXPECT_LE(mask->top + mask->height, 31);  // descenders stay inside it
-    EXPECT_GT(mask->top + mask->height, 27);  // "p" reaches below the baseline
-
     EXPECT_FALSE(renderTextLine(*font, "x", 0, 0, 0));
     EXPECT_FALSE(renderTextLine("/nonexistent/font.ttf", "x", 12, 0, 0));
     EXPECT_TRUE(renderTextLine(*font, "\xff\xfe k\xc3", 12, 0, 20));  // broken UTF-8 as it comes

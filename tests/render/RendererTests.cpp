@@ -33,11 +33,6 @@ struct StagedCube {
     }
 };
 
-// A triangle in the plane z = 0, counter-clockwise seen from +Z.
-std::shared_ptr<Geometry> triangle(const std::vector<float>& colors = {}) {
-    return makeMesh({-1, -1, 0, 1, -1, 0, 0, 1, 0}, {0, 1, 2}, {}, colors);
-}
-
 TEST(Renderer, uncoveredPixelsAreTransparentAndTheModelOpaqueWithSoftEdges) {
     StagedCube cube;
     auto image = renderSnapshot(cube.scene, *cube.camera, 128, 96);
@@ -76,7 +71,8 @@ TEST(Renderer, keyLitSideIsBrighterThanTheFillSideWithOrWithoutNormals) {
 TEST(Renderer, backFacesAreCulledUnlessDoubleSidedAndMirroringKeepsTheOutsideOut) {
     auto covered = [](bool doubleSided, double mirror, double eyeZ) {
         Scene scene;
-        auto geometry = triangle();
+        // A triangle in the plane z = 0, counter-clockwise seen from +Z.
+        auto geometry = makeMesh({-1, -1, 0, 1, -1, 0, 0, 1, 0}, {0, 1, 2});
         geometry->materials[0]->isDoubleSided = doubleSided;
         Mat4 m = Mat4::identity();
         m.m[0][0] = mirror;
@@ -92,8 +88,9 @@ TEST(Renderer, backFacesAreCulledUnlessDoubleSidedAndMirroringKeepsTheOutsideOut
     EXPECT_FALSE(covered(false, -1, -5));
 }
 
-TEST(Renderer, nearerSurfaceHidesFartherWhateverTheOrder) {
-    // Unlit quads: blue at z = 0, red tilted from z = -1 on the left to z = 1 on the right.
+TEST(Renderer, nearerSurfaceHidesFartherWhateverTheOrderInVertexColours) {
+    // Unlit white quads coloured by their vertices: blue at z = 0, red tilted from z = -1 on
+    // the left to z = 1 on the right.
     auto quad = [](float zLeft, float zRight, float r, float b) {
         auto g = makeMesh({-1, -1, zLeft, 1, -1, zRight, 1, 1, zRight, -1, 1, zLeft},
                           {0, 1, 2, 0, 2, 3}, {}, {r, 0, b, r, 0, b, r, 0, b, r, 0, b});
@@ -113,22 +110,6 @@ TEST(Renderer, nearerSurfaceHidesFartherWhateverTheOrder) {
         EXPECT_EQ(image->pixel(21, 16)[0], 255);
         EXPECT_EQ(image->pixel(21, 16)[2], 0);
     }
-}
-
-TEST(Renderer, vertexColoursTintTheDiffuseColour) {
-    Scene scene;
-    auto g = triangle({1, 0, 0, 1, 0, 0, 1, 0, 0});
-    g->materials[0]->lightingModelName = LightingModel::lambert;  // no white highlight
-    addGeometry(scene, g);
-    auto light = Node::make();
-    light->light = std::make_shared<Light>();
-    light->light->type = LightType::ambient;
-    scene.rootNode->addChildNode(light);
-    auto image = renderSnapshot(scene, *addCamera(scene, {0, 0, 4}, {0, 0, 0}), 16, 16);
-    const std::uint8_t* p = image->pixel(8, 9);
-    EXPECT_GT(p[0], 100);
-    EXPECT_EQ(p[1], 0);
-    EXPECT_EQ(p[2], 0);
 }
 
 TEST(Renderer, groundPlaneReachingBehindTheCameraIsClippedAtTheNearPlane) {

@@ -7,9 +7,7 @@ namespace kelvo {
 namespace {
 
 void expectNear(Vec3 a, Vec3 b) {
-    EXPECT_NEAR(a.x, b.x, 1e-9);
-    EXPECT_NEAR(a.y, b.y, 1e-9);
-    EXPECT_NEAR(a.z, b.z, 1e-9);
+    EXPECT_LT(length(a - b), 1e-9) << "(" << a.x << ", " << a.y << ", " << a.z << ")";
 }
 
 // The node sits at `position` and looks (along its -Z) at `target`.

@@ -44,30 +44,22 @@ TEST(WatermarkLayout, measuresScaleWithTheShorterSideAboveTheirLowerBounds) {
     EXPECT_EQ(std::tuple(odd.fontSize, odd.margin, odd.iconSize), std::tuple(9.0, 4.0, 14.0));
 }
 
-// Columns and rows of the canvas where `touched` holds, among the first `rows` rows.
+// Bounds of the pixels the mark touched; with `textOnly`, of its light, mostly opaque ones
+// in the top rows: the white text without its shadow or the blue icon.
 struct Extent {
     int left = 1 << 30, right = -1, top = 1 << 30, bottom = -1;
 };
-template <class Pred>
-Extent extentWhere(const RGBAImage& image, Pred touched, int rows) {
+Extent extentOf(const RGBAImage& image, bool textOnly = false) {
     Extent e;
-    for (int y = 0; y < std::min(rows, image.height); ++y) {
+    for (int y = 0; y < (textOnly ? 40 : image.height); ++y) {
         for (int x = 0; x < image.width; ++x) {
-            if (!touched(image.pixel(x, y))) continue;
+            const std::uint8_t* p = image.pixel(x, y);
+            if (!(textOnly ? p[0] > 128 && p[3] > 64 : p[3] != 0)) continue;
             e.left = std::min(e.left, x), e.right = std::max(e.right, x);
             e.top = std::min(e.top, y), e.bottom = std::max(e.bottom, y);
         }
     }
     return e;
-}
-Extent markExtent(const RGBAImage& image) {
-    return extentWhere(
-        image, [](const std::uint8_t* p) { return p[3] != 0; }, image.height);
-}
-// Light, mostly opaque pixels of the top rows: the white text, not its shadow or the icon.
-Extent textExtent(const RGBAImage& image) {
-    return extentWhere(
-        image, [](const std::uint8_t* p) { return p[0] > 128 && p[3] > 64; }, 40);
 }
 
 RGBAImage solidBlueIcon() {
@@ -77,93 +69,71 @@ RGBAImage solidBlueIcon() {
     return icon;
 }
 
-class BrandMark : public testing::Test {
-protected:
-    void SetUp() override {
-        font = findMediumSansFont();
-        if (!font) GTEST_SKIP() << "no sans-serif font installed";
+TEST(BrandMark, whiteTextFollowsTheIconOrStartsAtTheMarginWithoutIt) {
+    auto font = findMediumSansFont();
+    if (!font) GTEST_SKIP() << "no sans-serif font installed";
+    const RGBAImage icon = solidBlueIcon();
+    for (bool withIcon : {true, false}) {
+        SCOPED_TRACE(withIcon);
+        RGBAImage canvas(256, 256);
+        stampBrandMark(canvas, {256, 256}, withIcon ? &icon : nullptr, &*font);
+        Extent text = extentOf(canvas, true);
+        const int start = withIcon ? 29 : 6;  // after the icon (6 to 25) and half a margin
+        EXPECT_GE(text.left, start);
+        EXPECT_LE(text.left, start + 2);
+        EXPECT_GE(text.bottom, 15);  // on the icon's line: "p" reaches below the baseline near 17
+        EXPECT_LE(text.bottom, 21);
+        int brightest = 0;
+        for (int y = text.top; y <= text.bottom; ++y)
+            for (int x = text.left; x <= text.right; ++x)
+                brightest = std::max<int>(brightest, canvas.pixel(x, y)[0]);
+        EXPECT_GT(brightest, 200);  // white text
+        Extent all = extentOf(canvas);
+        EXPECT_LT(all.right, 110);
+        EXPECT_LT(all.bottom, 26);  // the shadow goes a little below the text
     }
-    std::optional<std::filesystem::path> font;
-    RGBAImage icon = solidBlueIcon();
-};
-
-TEST_F(BrandMark, iconThenWhiteTextInTheTopLeftCorner) {
-    RGBAImage canvas(256, 256);
-    stampBrandMark(canvas, {256, 256}, &icon, &*font);
-    // The icon fills (6, 1, 20, 20) of the raster.
-    EXPECT_EQ(canvas.pixel(6, 1)[3], 255);
-    EXPECT_EQ(canvas.pixel(25, 20)[3], 255);
-    EXPECT_EQ(canvas.pixel(16, 11)[2], 255);
-    EXPECT_EQ(canvas.pixel(5, 11)[3], 0);
-    EXPECT_EQ(canvas.pixel(16, 21)[3], 0);
-    // The text begins after the icon at x = 29 and sits on the icon's line; descenders of
-    // "p" reach below the baseline near 17.
-    Extent text = textExtent(canvas);
-    EXPECT_GE(text.left, 29);
-    EXPECT_LE(text.left, 31);
-    EXPECT_GE(text.bottom, 15);
-    EXPECT_LE(text.bottom, 21);
-    int brightest = 0;
-    for (int y = text.top; y <= text.bottom; ++y)
-        for (int x = text.left; x <= text.right; ++x)
-            brightest = std::max<int>(brightest, canvas.pixel(x, y)[0]);
-    EXPECT_GT(brightest, 200);  // white text
-    Extent all = markExtent(canvas);
-    EXPECT_LT(all.right, 110);
-    EXPECT_LT(all.bottom, 26);  // the shadow goes a little below the text
 }
 
-TEST_F(BrandMark, textAloneStartsAtTheMargin) {
-    RGBAImage canvas(256, 256);
-    stampBrandMark(canvas, {256, 256}, nullptr, &*font);
-    Extent text = textExtent(canvas);
-    EXPECT_GE(text.left, 6);
-    EXPECT_LE(text.left, 8);
-}
-
-TEST(BrandMarkIcon, iconAloneFillsItsSquareClippedAtTheTopEdge) {
+TEST(BrandMark, iconAloneFillsItsSquareClippedAtTheTopEdge) {
     const RGBAImage icon = solidBlueIcon();
     // At 1024 the icon's square is rows -5 to 74: the first five are cut off.
     for (auto [side, left, right, top, bottom] :
          {std::tuple{256, 6, 25, 1, 20}, {1024, 24, 103, 0, 74}}) {
         RGBAImage canvas(side, side);
         stampBrandMark(canvas, {double(side), double(side)}, &icon, nullptr);
-        Extent e = markExtent(canvas);
+        Extent e = extentOf(canvas);
         EXPECT_EQ(std::tuple(e.left, e.right, e.top, e.bottom),
                   std::tuple(left, right, top, bottom))
             << side;
+        const std::uint8_t* centre = canvas.pixel((left + right) / 2, (top + bottom) / 2);
+        EXPECT_EQ(centre[2] + centre[3], 510) << "opaque blue";
     }
 }
 
-TEST(Watermark, leavesTheImageAroundTheMarkAsItWas) {
-    RGBAImage frame(128, 96);
-    for (int y = 48; y < 96; ++y) {
-        for (int x = 0; x < 128; ++x) {
-            std::uint8_t* p = frame.pixel(x, y);
-            p[0] = 200, p[1] = 10, p[2] = 20, p[3] = 255;
-        }
-    }
+TEST(Watermark, leavesTheFrameAroundTheMarkAsItWasAndStretchesItToTheSize) {
+    RGBAImage frame(128, 96);  // transparent above, opaque red below
+    for (size_t i = frame.pixels.size() / 2; i < frame.pixels.size(); i += 4)
+        frame.pixels[i] = frame.pixels[i + 3] = 255;
     auto marked = SceneLoader().drawWatermark(frame, {128, 96});
     ASSERT_TRUE(marked);
     ASSERT_EQ(std::pair(marked->width, marked->height), std::pair(128, 96));
+    EXPECT_GT(marked->pixel(8, 8)[3], 0);   // the mark is there
     const size_t untouched = 30 * 128 * 4;  // rows 30 and below
     EXPECT_TRUE(std::equal(frame.pixels.begin() + untouched, frame.pixels.end(),
                            marked->pixels.begin() + untouched));
-    EXPECT_GT(marked->pixel(8, 8)[3], 0);  // the mark is there
+
+    auto stretched = SceneLoader().drawWatermark(frame, {64, 48});
+    ASSERT_TRUE(stretched);
+    EXPECT_EQ(stretched->width, 64);
+    EXPECT_EQ(std::vector(stretched->pixel(50, 40), stretched->pixel(50, 40) + 4),
+              std::vector<std::uint8_t>({255, 0, 0, 255}));
 }
 
-TEST(Watermark, drawsTheFrameStretchedToTheSizeAndRefusesBadSizes) {
-    RGBAImage small(8, 8);
-    for (size_t i = 0; i < small.pixels.size(); i += 4)
-        small.pixels[i] = small.pixels[i + 3] = 255;
-    auto marked = SceneLoader().drawWatermark(small, {64, 48});
-    ASSERT_TRUE(marked);
-    EXPECT_EQ(marked->width, 64);
-    EXPECT_EQ(marked->pixel(50, 40)[0], 255);
-    EXPECT_EQ(marked->pixel(50, 40)[3], 255);
+TEST(Watermark, refusesSizesItCannotDraw) {
     for (Size bad :
          {Size{0, 0}, Size{-1, 10}, Size{std::nan(""), 10}, Size{10, INFINITY}, Size{8193, 8}})
-        EXPECT_FALSE(SceneLoader().drawWatermark(small, bad)) << bad.width << " x " << bad.height;
+        EXPECT_FALSE(SceneLoader().drawWatermark(RGBAImage(8, 8), bad))
+            << bad.width << " x " << bad.height;
 }
 
 std::optional<RGBAImage> decodeFile(const std::filesystem::path& path) {
