@@ -1,5 +1,6 @@
-// The renderer as a whole: what is covered, culled and lit, and that bad geometry, bad
-// cameras and bad sizes give an image (or nothing) and never a crash.
+// The renderer as a whole, alone and with staging and the mark: what is covered, culled and
+// lit, and that bad geometry, bad cameras and bad sizes give an image (or nothing) and never
+// a crash.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -37,8 +38,6 @@ TEST(Renderer, uncoveredPixelsAreTransparentAndTheModelOpaqueWithSoftEdges) {
     StagedCube cube;
     auto image = renderSnapshot(cube.scene, *cube.camera, 128, 96);
     ASSERT_TRUE(image);
-    EXPECT_EQ(image->width, 128);
-    EXPECT_EQ(image->height, 96);
     for (auto [x, y] : {std::pair{0, 0}, {127, 0}, {0, 95}, {127, 95}}) {
         const std::uint8_t* p = image->pixel(x, y);
         EXPECT_EQ(p[0] | p[1] | p[2] | p[3], 0);
@@ -230,6 +229,39 @@ TEST(Renderer, randomGeometryAndCamerasNeverBreakIt) {
         auto image = renderSnapshot(scene, *camera, width, height);
         ASSERT_TRUE(image) << round;
         EXPECT_EQ(image->pixels.size(), size_t(width) * height * 4);
+    }
+}
+
+// renderToImage end to end: staging, the frame and the mark in one call.
+TEST(OffscreenRender, modelOnTransparentGroundWithTheMarkInTheCorner) {
+    Scene scene;
+    test::addGeometry(scene, test::makeCube({5, 5, 5}, 2));
+    auto image = SceneLoader().renderToImage(scene, {200, 150});
+    ASSERT_TRUE(image);
+    ASSERT_EQ(std::pair(image->width, image->height), std::pair(200, 150));
+    EXPECT_EQ(image->pixel(100, 75)[3], 255);
+    EXPECT_EQ(image->pixel(199, 149)[3], 0);
+    EXPECT_EQ(image->pixel(199, 0)[3], 0);
+    EXPECT_EQ(image->pixel(10, 8)[3], 255);              // the icon (6, 1, 20, 20) at this size
+    EXPECT_EQ(scene.rootNode->childNodes().size(), 5u);  // staged once
+}
+
+TEST(OffscreenRender, emptySceneGivesTheMarkAlone) {
+    Scene scene;
+    auto image = SceneLoader().renderToImage(scene, {64, 64});
+    ASSERT_TRUE(image);
+    EXPECT_GT(test::coveredPixels(*image), 100u);
+    for (size_t i = 25 * 64 * 4 + 3; i < image->pixels.size(); i += 4)  // clear below row 24
+        ASSERT_EQ(image->pixels[i], 0) << "pixel " << i / 4;
+}
+
+TEST(OffscreenRender, unusableSizesGiveNoImage) {
+    for (Size size : {Size{0, 0}, Size{0.2, 100}, Size{std::nan(""), 64}, Size{64, INFINITY},
+                      Size{8193, 64}, Size{1e300, 1e300}, Size{-64, 64}, Size{1, 1}}) {
+        Scene scene;
+        test::addGeometry(scene, test::makeCube());
+        EXPECT_EQ(SceneLoader().renderToImage(scene, size).has_value(), (size == Size{1, 1}))
+            << size.width << " x " << size.height;
     }
 }
 

@@ -18,23 +18,17 @@ void expectAimed(const Node& node, Vec3 position, Vec3 target) {
 }
 
 TEST(Staging, cameraFollowsTheBoxAndLightsStayAtAbsolutePlacesAimedAtItsCentre) {
+    // Lights at (1.8, 2.7, 1.8) and (-1.8, 0.9, 0.9) for a model of size 1, scaled with it.
     struct Case {
         std::shared_ptr<Geometry> model;
-        Vec3 center, camera, key, fill;
+        Vec3 center, camera;
+        double size;
     };
     const Case cases[] = {
-        {test::makeCube(), {0, 0, 0}, {0.9, 0.72, 1.26}, {1.8, 2.7, 1.8}, {-1.8, 0.9, 0.9}},
-        {test::makeCube({100, 0, 0}),
-         {100, 0, 0},
-         {100.9, 0.72, 1.26},
-         {1.8, 2.7, 1.8},
-         {-1.8, 0.9, 0.9}},
-        // 4 x 0 x 2: framed and lit by the largest extent, d = 7.2.
-        {test::makeMesh({0, 0, 0, 4, 0, 0, 0, 0, 2}, {0, 1, 2}),
-         {2, 0, 1},
-         {5.6, 2.88, 6.04},
-         {7.2, 10.8, 7.2},
-         {-7.2, 3.6, 3.6}},
+        {test::makeCube(), {0, 0, 0}, {0.9, 0.72, 1.26}, 1},
+        {test::makeCube({100, 0, 0}), {100, 0, 0}, {100.9, 0.72, 1.26}, 1},
+        // 4 x 0 x 2: framed and lit by the largest extent.
+        {test::makeMesh({0, 0, 0, 4, 0, 0, 0, 0, 2}, {0, 1, 2}), {2, 0, 1}, {5.6, 2.88, 6.04}, 4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.center.x);
@@ -49,8 +43,8 @@ TEST(Staging, cameraFollowsTheBoxAndLightsStayAtAbsolutePlacesAimedAtItsCentre) 
         EXPECT_TRUE(camera->camera->automaticallyAdjustsZRange);
         expectAimed(*camera, c.camera, c.center);
         EXPECT_NEAR(transformDirection(camera->worldTransform(), {1, 0, 0}).y, 0, 1e-12);  // +Y up
-        expectAimed(*nodes[2], c.key, c.center);
-        expectAimed(*nodes[3], c.fill, c.center);
+        expectAimed(*nodes[2], Vec3{1.8, 2.7, 1.8} * c.size, c.center);
+        expectAimed(*nodes[3], Vec3{-1.8, 0.9, 0.9} * c.size, c.center);
         const std::pair<LightType, double> lights[] = {{LightType::directional, 1000},
                                                        {LightType::directional, 400},
                                                        {LightType::ambient, 300}};
