@@ -255,12 +255,14 @@ TEST(OffscreenRender, emptySceneGivesTheMarkAlone) {
         ASSERT_EQ(image->pixels[i], 0) << "pixel " << i / 4;
 }
 
-TEST(OffscreenRender, unusableSizesGiveNoImage) {
+TEST(OffscreenRender, unusableSizesGiveNoImageNorMark) {
     for (Size size : {Size{0, 0}, Size{0.2, 100}, Size{std::nan(""), 64}, Size{64, INFINITY},
                       Size{8193, 64}, Size{1e300, 1e300}, Size{-64, 64}, Size{1, 1}}) {
         Scene scene;
-        test::addGeometry(scene, test::makeCube());
-        EXPECT_EQ(SceneLoader().renderToImage(scene, size).has_value(), (size == Size{1, 1}))
+        addGeometry(scene, makeCube());
+        const bool usable = size == Size{1, 1};
+        EXPECT_EQ(SceneLoader().renderToImage(scene, size).has_value(), usable) << size.width;
+        EXPECT_EQ(SceneLoader().drawWatermark(RGBAImage(1, 1), size).has_value(), usable)
             << size.width << " x " << size.height;
     }
 }
