@@ -45,7 +45,8 @@ TEST(Renderer, keyLitSideIsBrighterThanTheFillSideWithOrWithoutNormals) {
         };
         double keySide = look({6, 0, 0}), fillSide = look({-6, 0, 0}),
                ambientOnly = look({0, -6, 0.001});
-        EXPECT_LT(keySide, 235);  // a grey model reads as grey, not white
+        EXPECT_LT(keySide, 235);  // a grey model reads as mid to light grey, in sRGB
+        EXPECT_GT(fillSide, 100);
         EXPECT_GT(keySide, fillSide + 10);
         EXPECT_GT(fillSide, ambientOnly + 10);
         EXPECT_GT(ambientOnly, 20);  // the ambient light still shows the underside
