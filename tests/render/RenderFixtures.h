@@ -17,21 +17,18 @@ ByteBuffer bufferOf(const std::vector<T>& values) {
     return bytes;
 }
 
-// A geometry of float-triple positions (and normals and colours when given) with one
-// element of 32-bit triangles.
+// Float-triple positions (normals and colours when given), one element of 32-bit triangles.
 inline std::shared_ptr<Geometry> makeMesh(const std::vector<float>& positions,
                                           const std::vector<std::uint32_t>& indices,
                                           const std::vector<float>& normals = {},
                                           const std::vector<float>& colors = {}) {
-    std::int64_t count = static_cast<std::int64_t>(positions.size() / 3);
+    const auto count = static_cast<std::int64_t>(positions.size() / 3);
     std::vector<GeometrySource> sources{
         GeometrySource::floatTriples(bufferOf(positions), GeometrySemantic::vertex, count)};
-    if (!normals.empty())
-        sources.push_back(
-            GeometrySource::floatTriples(bufferOf(normals), GeometrySemantic::normal, count));
-    if (!colors.empty())
-        sources.push_back(
-            GeometrySource::floatTriples(bufferOf(colors), GeometrySemantic::color, count));
+    for (auto [values, semantic] :
+         {std::pair{&normals, GeometrySemantic::normal}, {&colors, GeometrySemantic::color}})
+        if (!values->empty())
+            sources.push_back(GeometrySource::floatTriples(bufferOf(*values), semantic, count));
     std::vector<GeometryElement> elements{GeometryElement::triangles(
         bufferOf(indices), static_cast<std::int64_t>(indices.size() / 3))};
     auto geometry = std::make_shared<Geometry>(std::move(sources), std::move(elements));
@@ -39,29 +36,27 @@ inline std::shared_ptr<Geometry> makeMesh(const std::vector<float>& positions,
     return geometry;
 }
 
-// An axis-aligned cube of edge `size` around `center`: four corners and the face normal
-// per face, triangles counter-clockwise seen from outside.
-inline std::shared_ptr<Geometry> makeCube(Vec3 center = {}, double size = 1) {
+// An axis-aligned cube of edge `size` around `c`, counter-clockwise seen from outside, with
+// face normals unless `withNormals` is false.
+inline std::shared_ptr<Geometry> makeCube(Vec3 c = {}, double size = 1, bool withNormals = true) {
+    // Corner i has x, y, z from bits 0, 1, 2; faces +X, -X, +Y, -Y, +Z, -Z.
+    const int faces[6][4] = {{1, 3, 7, 5}, {0, 4, 6, 2}, {2, 6, 7, 3},
+                             {0, 1, 5, 4}, {4, 5, 7, 6}, {0, 2, 3, 1}};
     std::vector<float> p, n;
     std::vector<std::uint32_t> idx;
-    const double h = size / 2;
-    // Each face: normal, then two axes (u, v) with u x v = normal.
-    const int faces[6][9] = {{1, 0, 0, 0, 1, 0, 0, 0, 1}, {-1, 0, 0, 0, 0, 1, 0, 1, 0},
-                             {0, 1, 0, 0, 0, 1, 1, 0, 0}, {0, -1, 0, 1, 0, 0, 0, 0, 1},
-                             {0, 0, 1, 1, 0, 0, 0, 1, 0}, {0, 0, -1, 0, 1, 0, 1, 0, 0}};
-    for (const auto& f : faces) {
-        std::uint32_t base = static_cast<std::uint32_t>(p.size() / 3);
-        const double corners[4][2] = {{-1, -1}, {1, -1}, {1, 1}, {-1, 1}};
-        for (const auto& c : corners) {
-            double x = f[0] + c[0] * f[3] + c[1] * f[6], y = f[1] + c[0] * f[4] + c[1] * f[7],
-                   z = f[2] + c[0] * f[5] + c[1] * f[8];
+    for (int f = 0; f < 6; ++f) {
+        for (int k : {0, 1, 2, 0, 2, 3}) {
+            const int i = faces[f][k];
             p.insert(p.end(),
-                     {float(center.x + x * h), float(center.y + y * h), float(center.z + z * h)});
-            n.insert(n.end(), {float(f[0]), float(f[1]), float(f[2])});
+                     {float(c.x + ((i & 1) - 0.5) * size), float(c.y + ((i >> 1 & 1) - 0.5) * size),
+                      float(c.z + ((i >> 2 & 1) - 0.5) * size)});
+            const float sign = f % 2 ? -1.0f : 1.0f;
+            n.insert(n.end(),
+                     {f / 2 == 0 ? sign : 0, f / 2 == 1 ? sign : 0, f / 2 == 2 ? sign : 0});
+            idx.push_back(static_cast<std::uint32_t>(idx.size()));
         }
-        idx.insert(idx.end(), {base, base + 1, base + 2, base, base + 2, base + 3});
     }
-    return makeMesh(p, idx, n);
+    return makeMesh(p, idx, withNormals ? n : std::vector<float>{});
 }
 
 inline std::shared_ptr<Node> addGeometry(Scene& scene, std::shared_ptr<Geometry> geometry) {
@@ -82,10 +77,6 @@ inline std::shared_ptr<Node> addCamera(Scene& scene, Vec3 position, Vec3 target,
     node->lookAt(target);
     scene.rootNode->addChildNode(node);
     return node;
-}
-
-inline int alphaAt(const RGBAImage& image, int x, int y) {
-    return image.pixel(x, y)[3];
 }
 
 inline size_t coveredPixels(const RGBAImage& image) {

@@ -1,22 +1,60 @@
-// The watermark: its measures as a pure function, where icon and text land, and the
-// drawing around it left alone.
+// The watermark: the 2D drawing it is made of, its measures as a pure function, where icon
+// and text land, the drawing around it left alone, and the brand icon.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cmath>
 #include <cstdlib>
+#include <tuple>
 
 #include "extensions/Shared/Brand.h"
 #include "extensions/Shared/SceneLoader.h"
 #include "extensions/Shared/Watermark.h"
 #include "platform/Foundation/FileReading.h"
 #include "platform/Foundation/Resources.h"
+#include "platform/Imaging/Compositing.h"
 #include "platform/Imaging/PNG.h"
 #include "platform/Imaging/Text.h"
 #include "tests/support/TestFiles.h"
 
 namespace kelvo {
 namespace {
+
+// A 2 x 2 image of straight-alpha pixels, row by row.
+RGBAImage quad(std::initializer_list<std::uint8_t> rgba) {
+    RGBAImage image(2, 2);
+    std::copy(rgba.begin(), rgba.end(), image.pixels.begin());
+    return image;
+}
+
+// The icon is shrunk into its square: by area, with no dark fringes, partly covering the
+// pixels at fractional edges.
+TEST(Compositing, shrinkingAveragesTheSourceAndFractionalEdgesCoverPartOfAPixel) {
+    const RGBAImage checker =
+        quad({255, 255, 255, 255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255, 255});
+    RGBAImage canvas(3, 1);
+    drawImage(canvas, checker, {0, 0, 1, 1});
+    drawImage(canvas, checker, {1.5, -3, 1, 7});          // half of pixels 1 and 2, clipped rows
+    drawImage(canvas, checker, {std::nan(""), 0, 1, 1});  // ignored
+    drawImage(canvas, RGBAImage(), {0, 0, 3, 1});
+    EXPECT_NEAR(canvas.pixel(0, 0)[0], 128, 1);
+    EXPECT_EQ(canvas.pixel(0, 0)[3], 255);
+    EXPECT_NEAR(canvas.pixel(1, 0)[3], 128, 1);
+    EXPECT_NEAR(canvas.pixel(2, 0)[3], 128, 1);
+
+    RGBAImage out(1, 1);  // one red pixel among three transparent black ones
+    drawImage(out, quad({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 255, 0, 0, 255}), {0, 0, 1, 1});
+    EXPECT_EQ(out.pixel(0, 0)[0], 255);  // still pure red, not darkened
+    EXPECT_NEAR(out.pixel(0, 0)[3], 64, 1);
+}
+
+TEST(Text, badSizesFontsAndBytesNeverBreakIt) {
+    auto font = findMediumSansFont();
+    if (!font) GTEST_SKIP() << "no sans-serif font installed";
+    EXPECT_FALSE(renderTextLine(*font, "x", 0, 0, 0));
+    EXPECT_FALSE(renderTextLine("/nonexistent/font.ttf", "x", 12, 0, 0));
+    EXPECT_TRUE(renderTextLine(*font, "\xff\xfe k\xc3", 12, 0, 20));  // broken UTF-8 as it comes
+}
 
 TEST(WatermarkLayout, measuresScaleWithTheShorterSideAboveTheirLowerBounds) {
     struct Case {
@@ -34,35 +72,26 @@ TEST(WatermarkLayout, measuresScaleWithTheShorterSideAboveTheirLowerBounds) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.size.width << " x " << c.size.height);
         WatermarkLayout l = watermarkLayout(c.size, true);
-        EXPECT_DOUBLE_EQ(l.scale, c.scale);
-        EXPECT_DOUBLE_EQ(l.fontSize, c.fontSize);
-        EXPECT_DOUBLE_EQ(l.margin, c.margin);
-        EXPECT_DOUBLE_EQ(l.textY, c.textY);
-        EXPECT_DOUBLE_EQ(l.iconSize, c.iconSize);
+        EXPECT_EQ(std::tuple(l.scale, l.fontSize, l.margin, l.textY, l.iconSize, l.textX),
+                  std::tuple(c.scale, c.fontSize, c.margin, c.textY, c.iconSize, c.textX));
         EXPECT_EQ(l.iconRect, c.icon);
-        EXPECT_DOUBLE_EQ(l.textX, c.textX);
-        EXPECT_DOUBLE_EQ(watermarkLayout(c.size, false).textX, c.margin);
+        EXPECT_EQ(watermarkLayout(c.size, false).textX, c.margin);
     }
     WatermarkLayout odd = watermarkLayout({std::nan(""), 100}, true);
-    EXPECT_EQ(odd.fontSize, 9);
-    EXPECT_EQ(odd.margin, 4);
-    EXPECT_EQ(odd.iconSize, 14);
+    EXPECT_EQ(std::tuple(odd.fontSize, odd.margin, odd.iconSize), std::tuple(9.0, 4.0, 14.0));
 }
 
-TEST(WatermarkLayout, rectanglesMoveFromBottomLeftToTopLeftOrigin) {
-    EXPECT_EQ(toRaster({6, 235, 20, 20}, 256), (Rect{6, 1, 20, 20}));
-    EXPECT_EQ(toRaster({24, 949, 80, 80}, 1024), (Rect{24, -5, 80, 80}));  // 5 past the top
-}
-
-// Columns and rows of the canvas that the mark touched.
+// Bounds of the pixels the mark touched; with `textOnly`, of its light, mostly opaque ones
+// in the top rows: the white text without its shadow or the blue icon.
 struct Extent {
     int left = 1 << 30, right = -1, top = 1 << 30, bottom = -1;
 };
-Extent markExtent(const RGBAImage& image) {
+Extent extentOf(const RGBAImage& image, bool textOnly = false) {
     Extent e;
-    for (int y = 0; y < image.height; ++y) {
+    for (int y = 0; y < (textOnly ? 40 : image.height); ++y) {
         for (int x = 0; x < image.width; ++x) {
-            if (image.pixel(x, y)[3] == 0) continue;
+            const std::uint8_t* p = image.pixel(x, y);
+            if (!(textOnly ? p[0] > 128 && p[3] > 64 : p[3] != 0)) continue;
             e.left = std::min(e.left, x), e.right = std::max(e.right, x);
             e.top = std::min(e.top, y), e.bottom = std::max(e.bottom, y);
         }
@@ -70,156 +99,103 @@ Extent markExtent(const RGBAImage& image) {
     return e;
 }
 
-RGBAImage solidIcon() {
+RGBAImage solidBlueIcon() {
     RGBAImage icon(8, 8);
-    for (size_t i = 0; i < icon.pixels.size(); i += 4) {
-        icon.pixels[i + 2] = 255;
-        icon.pixels[i + 3] = 255;
-    }
+    for (size_t i = 0; i < icon.pixels.size(); i += 4)
+        icon.pixels[i + 2] = icon.pixels[i + 3] = 255;
     return icon;
 }
 
-class BrandMark : public testing::Test {
-protected:
-    void SetUp() override {
-        font = findMediumSansFont();
-        if (!font) GTEST_SKIP() << "no sans-serif font installed";
+TEST(BrandMark, whiteTextFollowsTheIconOrStartsAtTheMarginWithoutIt) {
+    auto font = findMediumSansFont();
+    if (!font) GTEST_SKIP() << "no sans-serif font installed";
+    const RGBAImage icon = solidBlueIcon();
+    for (bool withIcon : {true, false}) {
+        SCOPED_TRACE(withIcon);
+        RGBAImage canvas(256, 256);
+        stampBrandMark(canvas, {256, 256}, withIcon ? &icon : nullptr, &*font);
+        Extent text = extentOf(canvas, true);
+        const int start = withIcon ? 29 : 6;  // after the icon (6 to 25) and half a margin
+        EXPECT_GE(text.left, start);
+        EXPECT_LE(text.left, start + 2);
+        EXPECT_GE(text.bottom, 15);  // on the icon's line: "p" reaches below the baseline near 17
+        EXPECT_LE(text.bottom, 21);
+        int brightest = 0;
+        for (int y = text.top; y <= text.bottom; ++y)
+            for (int x = text.left; x <= text.right; ++x)
+                brightest = std::max<int>(brightest, canvas.pixel(x, y)[0]);
+        EXPECT_GT(brightest, 200);  // white text
+        Extent all = extentOf(canvas);
+        EXPECT_LT(all.right, 110);
+        EXPECT_LT(all.bottom, 26);  // the shadow goes a little below the text
     }
-    std::optional<std::filesystem::path> font;
-};
-
-TEST_F(BrandMark, iconThenTextInTheTopLeftCorner) {
-    RGBAImage canvas(256, 256);
-    RGBAImage icon = solidIcon();
-    stampBrandMark(canvas, {256, 256}, &icon, &*font);
-    // The icon fills (6, 1, 20, 20) of the raster.
-    EXPECT_EQ(canvas.pixel(6, 1)[3], 255);
-    EXPECT_EQ(canvas.pixel(25, 20)[3], 255);
-    EXPECT_EQ(canvas.pixel(16, 11)[2], 255);
-    EXPECT_EQ(canvas.pixel(5, 11)[3], 0);
-    EXPECT_EQ(canvas.pixel(16, 21)[3], 0);
-    // The text begins after the icon at x = 29 and sits on the icon's line.
-    int brightest = 0, firstTextColumn = 1 << 30, lowestTextRow = -1;
-    for (int y = 0; y < 40; ++y) {
-        for (int x = 27; x < 256; ++x) {
-            const std::uint8_t* p = canvas.pixel(x, y);
-            if (p[0] > 128 && p[3] > 64) {
-                firstTextColumn = std::min(firstTextColumn, x);
-                lowestTextRow = std::max(lowestTextRow, y);
-            }
-            brightest = std::max<int>(brightest, p[0]);
-        }
-    }
-    EXPECT_GE(firstTextColumn, 29);
-    EXPECT_LE(firstTextColumn, 31);
-    EXPECT_GE(lowestTextRow, 15);  // descenders of "p" reach below the baseline near 17
-    EXPECT_LE(lowestTextRow, 21);
-    EXPECT_GT(brightest, 200);  // white text
-    Extent e = markExtent(canvas);
-    EXPECT_LT(e.right, 110);
-    EXPECT_LT(e.bottom, 26);  // the shadow goes a little below the text
 }
 
-TEST_F(BrandMark, textAloneStartsAtTheMarginAndIconAloneLeavesTheRestEmpty) {
-    RGBAImage textOnly(256, 256);
-    stampBrandMark(textOnly, {256, 256}, nullptr, &*font);
-    int first = 1 << 30;
-    for (int y = 0; y < 30; ++y) {
-        for (int x = 0; x < 256; ++x) {
-            if (textOnly.pixel(x, y)[0] > 128 && textOnly.pixel(x, y)[3] > 64)
-                first = std::min(first, x);
-        }
+TEST(BrandMark, iconAloneFillsItsSquareClippedAtTheTopEdge) {
+    const RGBAImage icon = solidBlueIcon();
+    // At 1024 the icon's square is rows -5 to 74: the first five are cut off.
+    for (auto [side, left, right, top, bottom] :
+         {std::tuple{256, 6, 25, 1, 20}, {1024, 24, 103, 0, 74}}) {
+        RGBAImage canvas(side, side);
+        stampBrandMark(canvas, {double(side), double(side)}, &icon, nullptr);
+        Extent e = extentOf(canvas);
+        EXPECT_EQ(std::tuple(e.left, e.right, e.top, e.bottom),
+                  std::tuple(left, right, top, bottom))
+            << side;
+        const std::uint8_t* centre = canvas.pixel((left + right) / 2, (top + bottom) / 2);
+        EXPECT_EQ(centre[2] + centre[3], 510) << "opaque blue";
     }
-    EXPECT_GE(first, 6);
-    EXPECT_LE(first, 8);
-
-    RGBAImage iconOnly(256, 256);
-    RGBAImage icon = solidIcon();
-    stampBrandMark(iconOnly, {256, 256}, &icon, nullptr);
-    Extent e = markExtent(iconOnly);
-    EXPECT_EQ(e.left, 6);
-    EXPECT_EQ(e.right, 25);
-    EXPECT_EQ(e.top, 1);
-    EXPECT_EQ(e.bottom, 20);
 }
 
-TEST_F(BrandMark, largeIconIsClippedAtTheTopEdge) {
-    RGBAImage canvas(1024, 1024);
-    RGBAImage icon = solidIcon();
-    stampBrandMark(canvas, {1024, 1024}, &icon, nullptr);
-    Extent e = markExtent(canvas);
-    EXPECT_EQ(e.top, 0);
-    EXPECT_EQ(e.bottom, 74);  // rows -5 to 74, the first five cut off
-    EXPECT_EQ(e.left, 24);
-    EXPECT_EQ(e.right, 103);
-}
-
-TEST(Watermark, leavesTheImageAroundTheMarkAsItWas) {
-    RGBAImage frame(128, 96);
-    for (int y = 48; y < 96; ++y) {
-        for (int x = 0; x < 128; ++x) {
-            std::uint8_t* p = frame.pixel(x, y);
-            p[0] = 200, p[1] = 10, p[2] = 20, p[3] = 255;
-        }
-    }
+TEST(Watermark, isDrawnOverTheFrameLeavingTheRestAsItWasAndStretchesTheFrameToTheSize) {
+    RGBAImage frame(128, 96);  // opaque red
+    for (size_t i = 0; i < frame.pixels.size(); i += 4)
+        frame.pixels[i] = frame.pixels[i + 3] = 255;
     auto marked = SceneLoader().drawWatermark(frame, {128, 96});
     ASSERT_TRUE(marked);
-    EXPECT_EQ(marked->width, 128);
-    EXPECT_EQ(marked->height, 96);
-    for (int y = 30; y < 96; ++y) {
+    ASSERT_EQ(std::pair(marked->width, marked->height), std::pair(128, 96));
+    EXPECT_NE(marked->pixels, frame.pixels);  // the mark is there
+    for (int y = 0; y < 96; ++y) {
         for (int x = 0; x < 128; ++x) {
-            ASSERT_TRUE(std::equal(frame.pixel(x, y), frame.pixel(x, y) + 4, marked->pixel(x, y)))
-                << x << ", " << y;
+            const std::uint8_t* p = marked->pixel(x, y);
+            ASSERT_EQ(p[3], 255) << x << ", " << y;  // drawn over the frame, not through it
+            ASSERT_TRUE(y < 30 || std::equal(p, p + 4, frame.pixel(x, y))) << x << ", " << y;
         }
     }
-    EXPECT_GT(marked->pixel(8, 8)[3], 0);  // the mark is there
+    auto stretched = SceneLoader().drawWatermark(frame, {64, 48});
+    ASSERT_TRUE(stretched);
+    EXPECT_EQ(stretched->width, 64);
+    EXPECT_EQ(std::vector(stretched->pixel(50, 40), stretched->pixel(50, 40) + 4),
+              std::vector<std::uint8_t>({255, 0, 0, 255}));
 }
 
-TEST(Watermark, drawsTheFrameStretchedToTheSizeAndRefusesBadSizes) {
-    RGBAImage small(8, 8);
-    for (size_t i = 0; i < small.pixels.size(); i += 4)
-        small.pixels[i] = 255, small.pixels[i + 3] = 255;
-    auto marked = SceneLoader().drawWatermark(small, {64, 48});
-    ASSERT_TRUE(marked);
-    EXPECT_EQ(marked->width, 64);
-    EXPECT_EQ(marked->pixel(50, 40)[0], 255);
-    EXPECT_EQ(marked->pixel(50, 40)[3], 255);
-    for (Size bad :
-         {Size{0, 0}, Size{-1, 10}, Size{std::nan(""), 10}, Size{10, INFINITY}, Size{8193, 8}}) {
-        EXPECT_FALSE(SceneLoader().drawWatermark(small, bad)) << bad.width << " x " << bad.height;
-    }
+std::optional<RGBAImage> decodeFile(const std::filesystem::path& path) {
+    ByteBuffer bytes = readFileContents(path);
+    return decodePNG(ByteSpan(bytes.data(), bytes.size()));
 }
 
-TEST(BrandIcon, isFoundBesideTheExecutableAndIsSquareWithTransparentCorners) {
+TEST(BrandIcon, isFoundBesideTheExecutableAndMadeAgainByItsGenerator) {
     auto path = findResource(watermarkIconResource);
     ASSERT_TRUE(path);
     EXPECT_EQ(path->parent_path(), executableDirectory());
     EXPECT_FALSE(findResource("../watermark-icon.png"));
     EXPECT_FALSE(findResource("no-such-resource.png"));
-    ByteBuffer bytes = readFileContents(*path);
-    auto icon = decodePNG(ByteSpan(bytes.data(), bytes.size()));
-    ASSERT_TRUE(icon);
-    EXPECT_EQ(icon->width, icon->height);
-    EXPECT_EQ(icon->pixel(0, 0)[3], 0);
-    EXPECT_EQ(icon->pixel(icon->width / 2, icon->height / 2)[3], 255);
-}
 
-TEST(BrandIcon, generatorReproducesTheCommittedIcon) {
     test::TempDir dir;
-    std::filesystem::path made = dir.path() / "icon.png";
-    std::string command = std::string(KELVO_ICON_GENERATOR) + " '" + made.string() + "'";
-    int status = std::system(command.c_str());
+    const std::filesystem::path made = dir.path() / "icon.png";
+    int status =
+        std::system((std::string(KELVO_ICON_GENERATOR) + " '" + made.string() + "'").c_str());
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    auto decode = [](const std::filesystem::path& p) {
-        ByteBuffer bytes = readFileContents(p);
-        return decodePNG(ByteSpan(bytes.data(), bytes.size()));
-    };
-    auto fresh = decode(made);
-    auto committed = decode(std::filesystem::path(KELVO_SOURCE_DIR) /
-                            "extensions/Shared/Resources/watermark-icon.png");
+    auto fresh = decodeFile(made);
+    auto committed = decodeFile(std::filesystem::path(KELVO_SOURCE_DIR) /
+                                "extensions/Shared/Resources/watermark-icon.png");
     ASSERT_TRUE(fresh && committed);
     EXPECT_EQ(fresh->width, committed->width);
     EXPECT_EQ(fresh->pixels, committed->pixels);
+    // A square mark on a transparent ground.
+    EXPECT_EQ(fresh->width, fresh->height);
+    EXPECT_EQ(fresh->pixel(0, 0)[3], 0);
+    EXPECT_EQ(fresh->pixel(fresh->width / 2, fresh->height / 2)[3], 255);
 }
 
 }  // namespace
