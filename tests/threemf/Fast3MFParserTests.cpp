@@ -1,9 +1,13 @@
-// The model scanner's rules beyond the spelling of single attributes (which the reference
-// test covers): which openings count, how meshes open, close and are filed under object
-// ids, components and build items, transforms, and string attributes.
+// The model scanner's rules: which openings count, how meshes open, close and are filed under
+// object ids, components and build items, transforms, string attributes, and every spelling
+// of vertices and triangles against a plain transcription of the general attribute rule.
 #include <gtest/gtest.h>
+#include <locale.h>
+#include <stdlib.h>
 
+#include <algorithm>
 #include <cstring>
+#include <random>
 
 #include "extensions/Shared/Fast3MFParser.h"
 
@@ -56,24 +60,6 @@ TEST(Fast3MFParser, meshesCopyTheirOwnRangeOfTheSharedBuffers) {
               (std::vector<std::uint32_t>{0, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF, 0}));
 }
 
-TEST(Fast3MFParser, onlyTheExactOpeningsCount) {
-    for (const std::string& xml : {
-             "<object id=\"1\"><mesh><vertex\tx=\"1\"/>" + triangle + "</mesh>",
-             "<object id=\"1\"><mesh><VERTEX x=\"1\"/>" + triangle + "</mesh>",
-             "<object id=\"1\"><mesh><m:vertex x=\"1\"/>" + triangle + "</mesh>",
-             "<object id=\"1\"><mesh>" + vertex + "<triangle\tv1=\"0\"/></mesh>",
-             "<object id=\"1\"><meshes>" + vertex + triangle + "</meshes>",
-             "<object id=\"1\"><MESH>" + vertex + triangle + "</MESH>",
-         }) {
-        EXPECT_TRUE(parse(xml).meshes.empty()) << xml;
-    }
-    Result r =
-        parse("<object id=\"1\"><mesh><vertices>" + vertex + "</vertices><triangles>" + triangle +
-              "</triangles></mesh><components><component objectid=\"1\"/></components></object>");
-    EXPECT_EQ(triangleCounts(r, 1), std::vector<std::int64_t>{1});
-    EXPECT_EQ(r.components.size(), 1u);
-}
-
 TEST(Fast3MFParser, meshesOpenAndCloseByTheirOwnRules) {
     struct Row {
         std::string xml;
@@ -82,11 +68,19 @@ TEST(Fast3MFParser, meshesOpenAndCloseByTheirOwnRules) {
         {"<mesh>" + vertex + triangle, {1}},                 // never closed
         {"<mesh/>" + vertex + triangle + "</object>", {1}},  // self-closing stays open
         {"<mesh\n>" + vertex + triangle + "</mesh>", {1}},
+        {"<mesh><vertices>" + vertex + "</vertices><triangles>" + triangle + "</triangles>", {1}},
         {"<meshy>" + vertex + triangle + "</meshy>", {}},
+        {"<meshes>" + vertex + triangle + "</meshes>", {}},
+        {"<MESH>" + vertex + triangle + "</MESH>", {}},
         {"<mesh>" + vertex + "</mesh><mesh>" + triangle + "</mesh>", {}},
         {"<mesh>" + vertex + triangle + "<mesh>" + triangle + "</mesh>", {2}},  // no nesting
         {vertex + triangle + mesh, {1}},  // outside a mesh: not written
         {mesh + "<mesh>" + vertex + triangle + triangle + "</mesh>", {1, 2}},
+        // Only the exact openings of vertices and triangles count.
+        {"<mesh><vertex\tx=\"1\"/>" + triangle, {}},
+        {"<mesh><VERTEX x=\"1\"/>" + triangle, {}},
+        {"<mesh><m:vertex x=\"1\"/>" + triangle, {}},
+        {"<mesh>" + vertex + "<triangle\tv1=\"0\"/>", {}},
     };
     for (const Row& row : rows)
         EXPECT_EQ(triangleCounts(parse("<object id=\"1\">" + row.xml), 1), row.counts) << row.xml;
@@ -105,16 +99,20 @@ TEST(Fast3MFParser, meshesAreFiledUnderTheObjectIdCurrentWhenTheyEnd) {
     EXPECT_EQ(r.meshes.size(), 3u);
 }
 
-TEST(Fast3MFParser, componentsAndItemsNeedAnObjectIdAndPreferPPath) {
+TEST(Fast3MFParser, componentsAndItemsNeedAnObjectIdAndTakePathsAsWritten) {
     Result r = parse(R"(<component objectid="+7"/><component objectid=" 7"/><component id="3"/>)"
                      "<component objectid=\"8\"\tpath=\"/a.model\"/>"
                      R"(<component objectid="9" path="/b.model" p:path="/c.model"/>)"
-                     R"(<component objectid="11" p:path="/x>y.model"/>)"
+                     R"(<component objectid="10" path="a&amp;b " p:path=""/>)"
+                     "<component objectid=\"11\" p:path=\"\xff\"/>"
+                     R"(<component objectid="12" p:path="/x>y.model"/>)"
                      R"(<mesh><item objectid="3"/></mesh><item objectid="x"/>)");
     std::vector<std::string> seen;
     for (const ThreeMFComponent& c : r.components)
         seen.push_back(std::to_string(c.objectId) + " " + c.path.value_or("-"));
-    EXPECT_EQ(seen, (std::vector<std::string>{"7 -", "8 /a.model", "9 /c.model", "11 /x>"}));
+    // p:path first; no decoding or trimming; not UTF-8: none; a value ends at the tag end.
+    EXPECT_EQ(seen, (std::vector<std::string>{"7 -", "8 /a.model", "9 /c.model", "10 a&amp;b ",
+                                              "11 -", "12 /x>"}));
     ASSERT_EQ(r.buildItems.size(), 1u);  // recognised inside a mesh too
     EXPECT_EQ(r.buildItems[0].objectId, 3u);
     EXPECT_EQ(r.buildItems[0].transform, threeMFIdentityTransform);
@@ -123,10 +121,7 @@ TEST(Fast3MFParser, componentsAndItemsNeedAnObjectIdAndPreferPPath) {
 
 TEST(Fast3MFParser, transformsNeedTwelveBlankSeparatedNumbers) {
     const ThreeMFTransform shifted = {1, 0, 0, 0, 1, 0, 0, 0, 1, 10, 20, 30};
-    struct Row {
-        const char* attribute;
-        ThreeMFTransform expected;
-    } rows[] = {
+    const std::pair<const char*, ThreeMFTransform> rows[] = {
         {R"(transform="1 0 0 0 1 0 0 0 1 10 20 30")", shifted},
         {"transform=\"1\t0  0 0 1 0 0 0 1 10 20 30 \"", shifted},
         {R"(transform="1 0 0 0 1 0 0 0 1 10 20 30 99")", shifted},  // the 13th is ignored
@@ -137,38 +132,89 @@ TEST(Fast3MFParser, transformsNeedTwelveBlankSeparatedNumbers) {
         {R"(transform="2 0 0 0 2 0 0 0 2 1e1 0x14 +30.0")",
          {2, 0, 0, 0, 2, 0, 0, 0, 2, 10, 20, 30}},
     };
-    for (const Row& row : rows) {
-        Result r = parse(std::string("<item objectid=\"1\" ") + row.attribute + "/>");
-        ASSERT_EQ(r.buildItems.size(), 1u) << row.attribute;
-        EXPECT_EQ(r.buildItems[0].transform, row.expected) << row.attribute;
+    for (const auto& [attribute, expected] : rows) {
+        Result r = parse(std::string("<item objectid=\"1\" ") + attribute + "/>");
+        ASSERT_EQ(r.buildItems.size(), 1u) << attribute;
+        EXPECT_EQ(r.buildItems[0].transform, expected) << attribute;
     }
-}
-
-TEST(Fast3MFParser, stringAttributesAreTakenAsWritten) {
-    const std::string tag =
-        "<c objectid=\"1\" path=\"a&amp;b \" p:path=\"\" bad=\"\xff\" open=\"xyz";
-    ByteSpan b(reinterpret_cast<const std::uint8_t*>(tag.data()), tag.size());
-    auto attr = [&](const char* name, size_t to) {
-        return Fast3MFParser::parseStringAttr(b, 0, to, name);
-    };
-    EXPECT_EQ(attr("path", tag.size()), "a&amp;b ");      // no decoding, no trimming
-    EXPECT_EQ(attr("p:path", tag.size()), std::nullopt);  // empty
-    EXPECT_EQ(attr("bad", tag.size()), std::nullopt);     // not UTF-8
-    EXPECT_EQ(attr("open", tag.size()), "xyz");           // runs to the end of the tag
-    EXPECT_EQ(attr("objectid", 10), std::nullopt);        // beyond the tag
 }
 
 TEST(Fast3MFParser, inputsTooShortForAnyElementGiveNothing) {
     for (const std::string& xml :
          {std::string(), std::string("<mesh>"), std::string("<vertex "), std::string(1000, '<'),
-          std::string("<item objectid="), std::string("<object id=\"1\"><mesh><vertex x=\"1")}) {
+          std::string("<item objectid="), std::string("<object id=\"1\"><mesh><vertex x=\"1"),
+          std::string(R"(<mesh><vertex x="1"/><triangle )")}) {  // an opening needs a byte after it
         Result r = parse(xml);
         EXPECT_TRUE(r.meshes.empty() && r.components.empty() && r.buildItems.empty()) << xml;
     }
-    EXPECT_EQ(parse(R"(<item objectid="12)").buildItems.at(0).objectId,
-              12u);  // a value may run to the end
-    EXPECT_TRUE(parse(R"(<mesh><vertex x="1"/><triangle )")
-                    .meshes.empty());  // an opening needs a byte after it
+    EXPECT_EQ(parse(R"(<item objectid="12)").buildItems.at(0).objectId, 12u);  // runs to the end
+}
+
+// The first `name` attribute of `tag` as the general rule finds it (white space, the name,
+// '=', '"', all before the tag end): its value, or nullptr.
+const char* ruleValue(const std::string& tag, const std::string& name) {
+    const size_t end = tag.find('>') + 1;
+    for (size_t k = 0; k + name.size() + 2 < end; ++k) {
+        if (std::strchr(" \t\n\r", tag[k]) && tag.compare(k + 1, name.size(), name) == 0 &&
+            tag[k + 1 + name.size()] == '=' && tag[k + 2 + name.size()] == '"') {
+            return tag.c_str() + k + name.size() + 3;
+        }
+    }
+    return nullptr;
+}
+
+// The usual spelling takes a shortcut, every other one the general rule; both must agree
+// with it, with the C library's numbers.
+TEST(Fast3MFParser, everySpellingOfVerticesAndTrianglesReadsAsTheGeneralRuleSays) {
+    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    std::mt19937 random(2024);
+    auto pick = [&](size_t n) { return static_cast<size_t>(random() % n); };
+    auto one = [&](std::initializer_list<const char*> choices) {
+        return std::string(choices.begin()[pick(choices.size())]);
+    };
+    auto element = [&](std::string tag, std::vector<std::string> names, bool floats) {
+        std::shuffle(names.begin(), names.end(), random);
+        if (pick(4) == 0) names.erase(names.begin() + pick(3));        // one missing
+        if (pick(6) == 0) names.push_back(names[pick(names.size())]);  // one repeated
+        tag += " ";
+        for (const std::string& name : names) {
+            if (pick(5) == 0) tag += one({"pid=\"1\" ", "p1=\"0\" ", "xx=\"5\" ", "v=\"7\" "});
+            char number[64];
+            std::snprintf(number, sizeof number, "%.*g", static_cast<int>(pick(12)),
+                          std::ldexp(static_cast<double>(random()) - 2e9, -int(pick(60))));
+            std::string value = floats ? number : std::to_string(pick(100000));
+            if (pick(6) == 0)
+                value = floats ? one({"", "+1.5", " 2", "0x1p-3", "-inf", "nan", "1e", ".", "-0",
+                                      "1,5", "123456789012345678901234", "1e-46", "16777217"})
+                               : one({"", "+3", "-0", "-1", " 4", "4294967295", "4294967296",
+                                      "0000000000000000000000012", "99999999999999999999", "7x"});
+            tag += name + one({"=\"", "=\"", "=\"", "= \"", "='"}) + value +
+                   one({"\"", "\"", "\"", "'"}) + one({" ", " ", "\t", "\n", "\r\n", ""});
+        }
+        return tag + one({"/>", "/>", " />", ">"}) + one({"\n     ", "", " "});
+    };
+    for (int round = 0; round < 200 && !HasFailure(); ++round) {
+        std::vector<std::string> vertices, triangles;
+        std::string xml = "<object id=\"1\"><mesh>\n";
+        for (int k = 0; k < 50; ++k) {
+            xml += vertices.emplace_back(element("<vertex", {"x", "y", "z"}, true));
+            xml += triangles.emplace_back(element("<triangle", {"v1", "v2", "v3"}, false));
+        }
+        const Result r = parse(xml + "</mesh></object>");
+        const ThreeMFMesh& m = r.meshes.at(1).at(0);
+        ASSERT_EQ(m.vertexCount, 50);
+        ASSERT_EQ(m.triangleCount, 50);
+        const std::vector<float> positions = values<float>(m.positionData);
+        const std::vector<std::uint32_t> indices = values<std::uint32_t>(m.indexData);
+        for (size_t k = 0; k < 150; ++k) {
+            const char* x = ruleValue(vertices[k / 3], std::string(1, "xyz"[k % 3]));
+            const float want = x ? strtof_l(x, nullptr, c) : 0.0f;
+            EXPECT_EQ(std::memcmp(&positions[k], &want, 4), 0) << vertices[k / 3];
+            const char* v = ruleValue(triangles[k / 3], "v" + std::to_string(k % 3 + 1));
+            const unsigned long index = v ? std::strtoul(v, nullptr, 10) : 0;
+            EXPECT_EQ(indices[k], std::min(index, 0xFFFFFFFFul)) << triangles[k / 3];
+        }
+    }
 }
 
 }  // namespace

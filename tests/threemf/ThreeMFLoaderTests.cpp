@@ -6,27 +6,20 @@
 #include <cmath>
 
 #include "extensions/Shared/SceneLoader.h"
-#include "extensions/Shared/ZIPReader.h"
 #include "tests/support/ZIPWriter.h"
 
 namespace kelvo {
-
-inline void PrintTo(const ZIPReader::ZIPError& e, std::ostream* os) {
-    *os << e.what();
-}
-
 namespace {
 
 using test::Bytes;
+using test::thrown;
 using ZIPError = ZIPReader::ZIPError;
 
 // A mesh object of one triangle whose first vertex is at (x, 0, 0).
 std::string triangleObject(int id, int x = 0) {
-    return "<object id=\"" + std::to_string(id) + "\" type=\"model\"><mesh><vertices><vertex x=\"" +
-           std::to_string(x) +
-           "\" y=\"0\" z=\"0\"/><vertex x=\"1\" y=\"0\" z=\"0\"/><vertex x=\"0\" y=\"1\" "
-           "z=\"0\"/></vertices>"
-           "<triangles><triangle v1=\"0\" v2=\"1\" v3=\"2\"/></triangles></mesh></object>";
+    return "<object id=\"" + std::to_string(id) + "\"><mesh><vertex x=\"" + std::to_string(x) +
+           R"(" y="0" z="0"/><vertex x="1" y="0" z="0"/><vertex x="0" y="1" z="0"/>)"
+           R"(<triangle v1="0" v2="1" v3="2"/></mesh></object>)";
 }
 std::string component(int objectId, const std::string& more = "") {
     return "<component objectid=\"" + std::to_string(objectId) + "\"" + more + "/>";
@@ -64,19 +57,10 @@ protected:
         });
         return out;
     }
-    template <class E, class F>
-    static E thrown(F&& f) {
-        try {
-            f();
-        } catch (const E& e) {
-            return e;
-        }
-        throw std::runtime_error("nothing thrown");
-    }
     test::TempDir dir_;
 };
 
-TEST_F(ThreeMFLoader, oneMeshMakesTheFixedNodeTree) {
+TEST_F(ThreeMFLoader, oneMeshMakesTheFixedNodeTreeWithTheGreyMaterial) {
     auto scene = loadRoot(
         model(triangleObject(1), R"(<item objectid="1" transform="2 0 0 0 2 0 0 0 2 0 0 0"/>)"));
     ASSERT_EQ(scene->rootNode->childNodes().size(), 1u);
@@ -89,18 +73,16 @@ TEST_F(ThreeMFLoader, oneMeshMakesTheFixedNodeTree) {
     EXPECT_EQ(pair.transform(), Mat4::identity());
     ASSERT_EQ(pair.childNodes().size(), 1u);
     const Geometry& g = *pair.childNodes()[0]->geometry;
-    ASSERT_EQ(g.sources.size(), 1u);
-    ASSERT_EQ(g.elements.size(), 1u);
+    ASSERT_EQ(g.sources.size() * g.elements.size() * g.materials.size(), 1u);
     EXPECT_EQ(g.sources[0].semantic, GeometrySemantic::vertex);
-    EXPECT_EQ(g.sources[0].vectorCount, 3);
-    EXPECT_EQ(g.sources[0].dataStride, 12);
-    EXPECT_EQ(g.elements[0].primitiveCount, 1);
-    EXPECT_EQ(g.elements[0].bytesPerIndex, 4);
-    ASSERT_EQ(g.materials.size(), 1u);
-    EXPECT_EQ(g.materials[0]->lightingModelName, LightingModel::physicallyBased);
-    EXPECT_EQ(std::get<Color>(g.materials[0]->diffuse), Color::white(0.7, 1.0));
-    EXPECT_EQ(std::get<double>(g.materials[0]->metalness), 0.1);
-    EXPECT_EQ(std::get<double>(g.materials[0]->roughness), 0.6);
+    EXPECT_EQ(std::pair(g.sources[0].vectorCount, g.sources[0].dataStride), std::pair(3l, 12l));
+    EXPECT_EQ(std::pair(g.elements[0].primitiveCount, g.elements[0].bytesPerIndex),
+              std::pair(1l, 4l));
+    const Material& m = *g.materials[0];
+    EXPECT_EQ(m.lightingModelName, LightingModel::physicallyBased);
+    EXPECT_EQ(std::get<Color>(m.diffuse), Color::white(0.7, 1.0));
+    EXPECT_EQ(std::get<double>(m.metalness), 0.1);
+    EXPECT_EQ(std::get<double>(m.roughness), 0.6);
 }
 
 TEST_F(ThreeMFLoader, theFirstBuildItemPlacesEverythingTurnedYUp) {
@@ -127,17 +109,16 @@ TEST_F(ThreeMFLoader, componentsDrawTheirMeshOncePerUseAndOneLevelDeep) {
 }
 
 TEST_F(ThreeMFLoader, componentPartsAreFoundByTheirPathLessOneLeadingSlash) {
-    auto scene = load(test::threeMFPackage({
-        {"3D/3dmodel.model",
-         model(triangleObject(4, 3) +
-               assembly(2, component(4, R"( p:path="/3D/part.model")") +
-                               component(4, R"( path="3D/part.model")") +
-                               component(4, R"( p:path="//3D/part.model")") +
-                               component(4, R"( p:path="/3D/Part.model")") +
-                               component(9, R"( p:path="/3D/part.model")") +
-                               component(4, R"( p:path="/3D/3dmodel.model")")))},
-        {"3D/part.model", model(triangleObject(4, 40))},
-    }));
+    std::string uses;
+    for (const char* path :
+         {R"(p:path="/3D/part.model")", R"(path="3D/part.model")", R"(p:path="//3D/part.model")",
+          R"(p:path="/3D/Part.model")", R"(p:path="/3D/3dmodel.model")"})
+        uses += component(4, std::string(" ") + path);
+    auto scene = load(test::threeMFPackage(
+        {{"3D/3dmodel.model",
+          model(triangleObject(4, 3) +
+                assembly(2, uses + component(9, R"( p:path="/3D/part.model")")))},
+         {"3D/part.model", model(triangleObject(4, 40))}}));
     // Object 4 of the root stands alone (only local components hide an object), then the
     // part's object 4 twice, then the root part read again as a component part.
     EXPECT_EQ(firstVertices(*scene),
@@ -193,14 +174,13 @@ TEST_F(ThreeMFLoader, overlappingEntriesCannotMultiplyTheDecodingWork) {
     };
     test::ZIPTestPackage p = test::writeZIP(entries);
     for (size_t k : {1u, 2u})
-        test::poke32(p.bytes, p.centralRecords[k] + test::zipField::centralUncompressedSize,
-                     0xFFFFFFFF);
+        test::poke(p.bytes, p.centralRecords[k] + test::zipField::centralSize, 0xFFFFFFFF);
     EXPECT_EQ(firstVertices(*load(p.bytes)).size(), 2u);
     // b's record now names a's bytes.
     std::copy_n(p.bytes.begin() + p.centralRecords[1] + 20, 4,
                 p.bytes.begin() + p.centralRecords[2] + 20);
-    test::poke32(p.bytes, p.centralRecords[2] + test::zipField::centralLocalHeaderOffset,
-                 static_cast<std::uint32_t>(p.localHeaders[1]));
+    test::poke(p.bytes, p.centralRecords[2] + test::zipField::centralLocalOffset,
+               static_cast<std::uint32_t>(p.localHeaders[1]));
     EXPECT_EQ(firstVertices(*load(p.bytes)), (std::vector<Vec3>{{1, 0, 0}}));
 }
 
