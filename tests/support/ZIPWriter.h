@@ -34,19 +34,13 @@ E thrown(F&& operation) {
     throw std::runtime_error("nothing thrown");
 }
 
-// Raw DEFLATE (no zlib wrapper), as ZIP method 8 stores it.
+// Raw DEFLATE, as ZIP method 8 stores it: zlib's stream without its header and checksum.
 inline Bytes rawDeflate(const Bytes& data, int level = 6) {
-    z_stream s{};
-    deflateInit2(&s, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    Bytes out(deflateBound(&s, static_cast<uLong>(data.size())));
-    s.next_in = const_cast<Bytef*>(data.data());
-    s.avail_in = static_cast<uInt>(data.size());
-    s.next_out = out.data();
-    s.avail_out = static_cast<uInt>(out.size());
-    if (deflate(&s, Z_FINISH) != Z_STREAM_END) throw std::runtime_error("deflate");
-    out.resize(s.total_out);
-    deflateEnd(&s);
-    return out;
+    uLongf size = compressBound(static_cast<uLong>(data.size()));
+    Bytes out(size);
+    if (compress2(out.data(), &size, data.data(), static_cast<uLong>(data.size()), level) != Z_OK)
+        throw std::runtime_error("compress2");
+    return Bytes(out.begin() + 2, out.begin() + static_cast<std::ptrdiff_t>(size) - 4);
 }
 
 // Writes the low `width` bytes of v at `at`, little-endian.
@@ -86,24 +80,24 @@ inline ZIPTestPackage writeZIP(const std::vector<ZIPTestEntry>& entries,
     ZIPTestPackage p;
     Bytes& b = p.bytes;
     auto put = [&](const Bytes& part) { b.insert(b.end(), part.begin(), part.end()); };
-    std::vector<Bytes> stored;
-    auto crcAndSizes = [&](const ZIPTestEntry& e, const Bytes& data, bool zero) {
-        const uLong crc = crc32(0, e.content.data(), static_cast<uInt>(e.content.size()));
-        appendUInt32(b, zero ? 0 : static_cast<std::uint32_t>(crc));
-        appendUInt32(b, zero ? 0 : static_cast<std::uint32_t>(data.size()));
-        appendUInt32(b, zero ? 0 : static_cast<std::uint32_t>(e.content.size()));
+    auto u16 = [&](std::initializer_list<size_t> fields) {
+        for (size_t v : fields)
+            appendUInt16(b, static_cast<std::uint16_t>(v));
     };
+    auto u32 = [&](std::initializer_list<size_t> fields) {
+        for (size_t v : fields)
+            appendUInt32(b, static_cast<std::uint32_t>(v));
+    };
+    std::vector<Bytes> stored;
+    // Up to the extra field length; the CRC is 0, as the reader does not check it.
     auto record = [&](std::uint32_t signature, const ZIPTestEntry& e, const Bytes& data,
                       bool local) {
-        appendUInt32(b, signature);
-        appendUInt16(b, 20);
-        if (!local) appendUInt16(b, 20);
-        appendUInt16(b, e.dataDescriptor ? 8 : 0);
-        appendUInt16(b, e.method);
-        appendUInt32(b, 0);  // time and date
-        crcAndSizes(e, data, local && e.dataDescriptor);
-        appendUInt16(b, static_cast<std::uint16_t>(e.name.size()));
-        appendUInt16(b, static_cast<std::uint16_t>(e.extra.size()));
+        u32({signature});
+        u16(local ? std::initializer_list<size_t>{20} : std::initializer_list<size_t>{20, 20});
+        u16({e.dataDescriptor ? 8u : 0u, e.method, 0, 0});  // flags, method, time, date
+        const bool zero = local && e.dataDescriptor;
+        u32({0, zero ? 0 : data.size(), zero ? 0 : e.content.size()});
+        u16({e.name.size(), e.extra.size()});
     };
     for (const ZIPTestEntry& e : entries) {
         stored.push_back(e.method == 8 ? rawDeflate(e.content) : e.content);
@@ -111,29 +105,22 @@ inline ZIPTestPackage writeZIP(const std::vector<ZIPTestEntry>& entries,
         record(0x04034B50, e, stored.back(), true);
         for (const Bytes& part : {bytesOf(e.name), e.extra, stored.back()})
             put(part);
-        if (e.dataDescriptor) {
-            appendUInt32(b, 0x08074B50);
-            crcAndSizes(e, stored.back(), false);
-        }
+        if (e.dataDescriptor) u32({0x08074B50, 0, stored.back().size(), e.content.size()});
     }
     const size_t directory = b.size();
     for (size_t k = 0; k < entries.size(); ++k) {
         p.centralRecords.push_back(b.size());
         record(0x02014B50, entries[k], stored[k], false);
-        for (int field = 0; field < 5; ++field)
-            appendUInt16(b, 0);  // comment length, disk, internal and external attributes
-        appendUInt32(b, static_cast<std::uint32_t>(p.localHeaders[k]));
+        u16({0, 0, 0});  // comment length, disk, internal attributes
+        u32({0, p.localHeaders[k]});
         put(bytesOf(entries[k].name));
         put(entries[k].extra);
     }
     p.endRecord = b.size();
-    appendUInt32(b, 0x06054B50);
-    appendUInt32(b, 0);  // disk numbers
-    appendUInt16(b, static_cast<std::uint16_t>(entries.size()));
-    appendUInt16(b, static_cast<std::uint16_t>(entries.size()));
-    appendUInt32(b, static_cast<std::uint32_t>(p.endRecord - directory));
-    appendUInt32(b, static_cast<std::uint32_t>(directory));
-    appendUInt16(b, static_cast<std::uint16_t>(archiveComment.size()));
+    u32({0x06054B50, 0});
+    u16({entries.size(), entries.size()});
+    u32({p.endRecord - directory, directory});
+    u16({archiveComment.size()});
     put(archiveComment);
     return p;
 }

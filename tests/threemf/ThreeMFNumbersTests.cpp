@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <random>
+#include <sstream>
 
 #include "extensions/Shared/Fast3MFParser.h"
 #include "extensions/Shared/ThreeMFNumbers.h"
@@ -27,52 +28,14 @@ void expectSameAsCLibrary(const std::string& text) {
 }
 
 TEST(ThreeMFNumbers, floatsMatchTheCLibraryOnTrickyAndRandomTexts) {
-    // Limits, subnormals, exact halfway cases, hexadecimal, inf and nan, and broken texts.
-    const char* const tricky[] = {"0",
-                                  "-0",
-                                  "+0",
-                                  "1.",
-                                  ".5",
-                                  "-.5",
-                                  ".",
-                                  "-",
-                                  "e5",
-                                  "1e",
-                                  "1e+",
-                                  "1e-3x",
-                                  "  \t\n\v\f\r2.5",
-                                  "3.4028235e38",
-                                  "3.4028236e38",
-                                  "1e39",
-                                  "1e-46",
-                                  "7e-46",
-                                  "1.17549435e-38",
-                                  "16777217",
-                                  "16777217.0",
-                                  "0.1",
-                                  "33554431.0",
-                                  "123456789012345678901234567890",
-                                  "1.000000059604644775390625",
-                                  "1.0000000596046447753906250",
-                                  "1.00000005960464477539062500001",
-                                  "2.5e-4294967296",
-                                  "1e99999999999999999999",
-                                  "0x1p3",
-                                  "-0X1.8P+1",
-                                  "0x",
-                                  "0x.8",
-                                  "inf",
-                                  "-Infinity",
-                                  "INFINITE",
-                                  "nan",
-                                  "-NaN",
-                                  "nan(123)",
-                                  "nan(x",
-                                  "1,5",
-                                  "\xff",
-                                  "12.5\"",
-                                  "1e5.5"};
-    for (const char* text : tricky)
+    // Limits, subnormals, exact halfway cases, hexadecimal, inf and nan, broken texts.
+    std::stringstream tricky(
+        "0|-0|+0|1.|.5|-.5|.|-|e5|1e|1e+|1e-3x|  \t\n\v\f\r2.5|3.4028235e38|3.4028236e38|1e39|"
+        "1e-46|7e-46|1.17549435e-38|16777217|16777217.0|0.1|33554431.0|"
+        "123456789012345678901234567890|1.000000059604644775390625|1.0000000596046447753906250|"
+        "1.00000005960464477539062500001|2.5e-4294967296|1e99999999999999999999|0x1p3|-0X1.8P+1|"
+        "0x|0x.8|inf|-Infinity|INFINITE|nan|-NaN|nan(123)|nan(x|1,5|\xff|12.5\"|1e5.5");
+    for (std::string text; std::getline(tricky, text, '|');)
         expectSameAsCLibrary(text);
     expectSameAsCLibrary("0." + std::string(400, '0') + "1e400");
     const std::string alphabet = "01234567890123456789..eE+-xXpPaAfFinINtyT()_ \t\n\"";
@@ -97,19 +60,24 @@ TEST(ThreeMFNumbers, readersNeverLookPastTheirEnd) {
 }
 
 TEST(ThreeMFNumbers, indicesAreStrtoulNarrowedSafely) {
-    for (std::string text : {"0", " \t\n+12x", "-0", "4294967295",
-                             "00000000000000000000004294967295", "", "x", " 42 43"}) {
-        EXPECT_EQ(parseTriangleIndex(bytes(text), bytes(text) + text.size()),
-                  std::strtoul(text.c_str(), nullptr, 10))
-            << text;
-    }
-    // Whatever strtoul gives beyond 32 bits, negative values included, becomes the one
-    // index no mesh can reach.
-    for (std::string text :
-         {"4294967296", "-1", "-4294967295", "18446744073709551615", "-99999999999999999999999"}) {
-        EXPECT_GT(std::strtoul(text.c_str(), nullptr, 10), 0xFFFFFFFFul) << text;
-        EXPECT_EQ(parseTriangleIndex(bytes(text), bytes(text) + text.size()), 0xFFFFFFFFu) << text;
-    }
+    // What strtoul gives beyond 32 bits, negative values included, becomes the one index no
+    // mesh can reach.
+    const std::uint32_t none = 0xFFFFFFFF;
+    const std::pair<std::string, std::uint32_t> rows[] = {{"0", 0},
+                                                          {" \t\n+12x", 12},
+                                                          {"-0", 0},
+                                                          {"4294967295", none},
+                                                          {"0000000000004294967295", none},
+                                                          {"", 0},
+                                                          {"x", 0},
+                                                          {" 42 43", 42},
+                                                          {"4294967296", none},
+                                                          {"-1", none},
+                                                          {"-4294967295", none},
+                                                          {"18446744073709551615", none},
+                                                          {"-99999999999999999999999", none}};
+    for (const auto& [text, index] : rows)
+        EXPECT_EQ(parseTriangleIndex(bytes(text), bytes(text) + text.size()), index) << text;
 }
 
 TEST(ThreeMFNumbers, objectIdsAreWholeDecimalTexts) {

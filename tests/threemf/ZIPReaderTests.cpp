@@ -56,62 +56,58 @@ struct Poke {
     int width;
     std::uint32_t value;
 };
+Poke end(size_t field, int width, std::uint32_t value) {
+    return {Poke::end, field, width, value};
+}
+Poke central(size_t field, int width, std::uint32_t value) {
+    return {Poke::central, field, width, value};
+}
+Poke local(size_t field, int width, std::uint32_t value) {
+    return {Poke::local, field, width, value};
+}
 ZIPTestPackage threePartsWith(std::initializer_list<Poke> pokes) {
     ZIPTestPackage p = test::writeZIP(threeParts);
     for (const Poke& k : pokes) {
-        const size_t record = k.record == Poke::end       ? p.endRecord
-                              : k.record == Poke::central ? p.centralRecords[1]
-                                                          : p.localHeaders[1];
-        test::poke(p.bytes, record + k.field, k.value, k.width);
+        const size_t at[] = {p.endRecord, p.centralRecords[1], p.localHeaders[1]};
+        test::poke(p.bytes, at[k.record] + k.field, k.value, k.width);
     }
     return p;
 }
 
 TEST(ZIPReader, directoryWalkKeepsWhatItReadBeforeItEnds) {
-    const struct {
-        const char* what;
-        Poke poke;
-        size_t entries;
-    } rows[] = {
-        {"no entries declared", {Poke::end, field::endEntryCount, 2, 0}, 0},
-        {"more declared than written", {Poke::end, field::endEntryCount, 2, 9}, 3},
-        {"one declared", {Poke::end, field::endEntryCount, 2, 1}, 1},
-        {"second signature broken", {Poke::central, 0, 1, 'X'}, 1},
-        {"second name past the end", {Poke::central, field::centralNameLength, 2, 0xFFFF}, 1},
-        {"third record past the end", {Poke::central, field::centralCommentLength, 2, 0xFFFF}, 2},
-        {"ZIP64 directory offset", {Poke::end, field::endDirectoryOffset, 4, 0xFFFFFFFF}, 0},
+    const std::tuple<const char*, Poke, size_t> rows[] = {
+        {"no entries declared", end(field::endEntryCount, 2, 0), 0},
+        {"more declared than written", end(field::endEntryCount, 2, 9), 3},
+        {"one declared", end(field::endEntryCount, 2, 1), 1},
+        {"second signature broken", central(0, 1, 'X'), 1},
+        {"second name past the end", central(field::centralNameLength, 2, 0xFFFF), 1},
+        {"third record past the end", central(field::centralCommentLength, 2, 0xFFFF), 2},
+        {"ZIP64 directory offset", end(field::endDirectoryOffset, 4, 0xFFFFFFFF), 0},
     };
-    for (const auto& row : rows) {
-        EXPECT_EQ(names(threePartsWith({row.poke}).bytes),
-                  std::vector<std::string>(threeNames.begin(), threeNames.begin() + row.entries))
-            << row.what;
+    for (const auto& [what, poke, entries] : rows) {
+        EXPECT_EQ(names(threePartsWith({poke}).bytes),
+                  std::vector<std::string>(threeNames.begin(), threeNames.begin() + entries))
+            << what;
     }
 }
 
 TEST(ZIPReader, extractionChecksBoundsBeforeTheMethod) {
-    const Poke method12 = {Poke::central, field::centralMethod, 2, 12},
-               dataPastEnd = {Poke::central, field::centralCompressedSize, 4, 0xFFFFFFF0};
+    const Poke method12 = central(field::centralMethod, 2, 12),
+               dataPastEnd = central(field::centralCompressedSize, 4, 0xFFFFFFF0);
+    const ZIPError invalid = ZIPError::invalidArchive(), failed = ZIPError::decompressionFailed();
     const struct {
         const char* what;
-        std::initializer_list<Poke> pokes;
+        std::initializer_list<Poke> pokes;  // an aggregate member: the list lives as long
         ZIPError expected;
     } rows[] = {
-        {"local header past the end",
-         {{Poke::central, field::centralLocalOffset, 4, 0xFFFFFFFF}},
-         ZIPError::invalidArchive()},
-        {"local signature wrong", {{Poke::local, 3, 1, 9}}, ZIPError::invalidArchive()},
-        {"data past the end", {dataPastEnd}, ZIPError::invalidArchive()},
-        {"local name past the end",
-         {{Poke::local, field::localNameLength, 2, 0xFFFF}},
-         ZIPError::invalidArchive()},
+        {"local header past the end", {central(field::centralLocalOffset, 4, ~0u)}, invalid},
+        {"local signature wrong", {local(3, 1, 9)}, invalid},
+        {"data past the end", {dataPastEnd}, invalid},
+        {"local name past the end", {local(field::localNameLength, 2, 0xFFFF)}, invalid},
         {"method 12", {method12}, ZIPError::unsupportedCompression(12)},
-        {"method 12, data past the end", {method12, dataPastEnd}, ZIPError::invalidArchive()},
-        {"block of the reserved type",
-         {{Poke::local, 30 + 16, 1, 7}},
-         ZIPError::decompressionFailed()},
-        {"stream cut short",
-         {{Poke::central, field::centralCompressedSize, 4, 3}},
-         ZIPError::decompressionFailed()},
+        {"method 12, data past the end", {method12, dataPastEnd}, invalid},
+        {"block of the reserved type", {local(30 + 16, 1, 7)}, failed},
+        {"stream cut short", {central(field::centralCompressedSize, 4, 3)}, failed},
     };
     for (const auto& row : rows) {
         ZIPTestPackage p = threePartsWith(row.pokes);
