@@ -49,17 +49,14 @@ inline void poke(Bytes& b, size_t at, std::uint32_t v, int width = 4) {
         b.at(at + k) = static_cast<std::uint8_t>(v >> (8 * k));
 }
 
+// Written as most writers do; the corpus holds packages with data descriptors and extra
+// fields.
 struct ZIPTestEntry {
-    // method 8: written deflated; any other: written as it is. dataDescriptor: as streaming
-    // writers do, local CRC and sizes 0 and a data descriptor after the data. extra: in the
-    // local and the central record.
-    ZIPTestEntry(std::string n, Bytes c, std::uint16_t m = 8, bool d = false, Bytes x = {})
-        : name(std::move(n)), content(std::move(c)), method(m), dataDescriptor(d), extra(x) {}
+    ZIPTestEntry(std::string n, Bytes c, std::uint16_t m = 8)
+        : name(std::move(n)), content(std::move(c)), method(m) {}
     std::string name;
-    Bytes content;  // uncompressed
-    std::uint16_t method;
-    bool dataDescriptor;
-    Bytes extra;
+    Bytes content;         // uncompressed
+    std::uint16_t method;  // 8: written deflated; any other: written as it is
 };
 
 // Field offsets inside the records.
@@ -94,18 +91,16 @@ inline ZIPTestPackage writeZIP(const std::vector<ZIPTestEntry>& entries,
                       bool local) {
         u32({signature});
         u16(local ? std::initializer_list<size_t>{20} : std::initializer_list<size_t>{20, 20});
-        u16({e.dataDescriptor ? 8u : 0u, e.method, 0, 0});  // flags, method, time, date
-        const bool zero = local && e.dataDescriptor;
-        u32({0, zero ? 0 : data.size(), zero ? 0 : e.content.size()});
-        u16({e.name.size(), e.extra.size()});
+        u16({0, e.method, 0, 0});  // flags, method, time, date
+        u32({0, data.size(), e.content.size()});
+        u16({e.name.size(), 0});
     };
     for (const ZIPTestEntry& e : entries) {
         stored.push_back(e.method == 8 ? rawDeflate(e.content) : e.content);
         p.localHeaders.push_back(b.size());
         record(0x04034B50, e, stored.back(), true);
-        for (const Bytes& part : {bytesOf(e.name), e.extra, stored.back()})
-            put(part);
-        if (e.dataDescriptor) u32({0x08074B50, 0, stored.back().size(), e.content.size()});
+        put(bytesOf(e.name));
+        put(stored.back());
     }
     const size_t directory = b.size();
     for (size_t k = 0; k < entries.size(); ++k) {
@@ -114,7 +109,6 @@ inline ZIPTestPackage writeZIP(const std::vector<ZIPTestEntry>& entries,
         u16({0, 0, 0});  // comment length, disk, internal attributes
         u32({0, p.localHeaders[k]});
         put(bytesOf(entries[k].name));
-        put(entries[k].extra);
     }
     p.endRecord = b.size();
     u32({0x06054B50, 0});

@@ -153,14 +153,11 @@ TEST(Fast3MFParser, inputsTooShortForAnyElementGiveNothing) {
 // The first `name` attribute of `tag` as the general rule finds it (white space, the name,
 // '=', '"', all before the tag end): its value, or nullptr.
 const char* ruleValue(const std::string& tag, const std::string& name) {
-    const size_t end = tag.find('>') + 1;
-    for (size_t k = 0; k + name.size() + 2 < end; ++k) {
-        if (std::strchr(" \t\n\r", tag[k]) && tag.compare(k + 1, name.size(), name) == 0 &&
-            tag[k + 1 + name.size()] == '=' && tag[k + 2 + name.size()] == '"') {
-            return tag.c_str() + k + name.size() + 3;
-        }
-    }
-    return nullptr;
+    const std::string head = tag.substr(0, tag.find('>') + 1);
+    size_t at = std::string::npos;
+    for (char space : {' ', '\t', '\n', '\r'})
+        at = std::min(at, head.find(space + name + "=\""));
+    return at == std::string::npos ? nullptr : tag.c_str() + at + name.size() + 3;
 }
 
 // The usual spelling takes a shortcut, every other one the general rule; both must agree
@@ -202,8 +199,7 @@ TEST(Fast3MFParser, everySpellingOfVerticesAndTrianglesReadsAsTheGeneralRuleSays
         }
         const Result r = parse(xml + "</mesh></object>");
         const ThreeMFMesh& m = r.meshes.at(1).at(0);
-        ASSERT_EQ(m.vertexCount, 50);
-        ASSERT_EQ(m.triangleCount, 50);
+        ASSERT_EQ(std::pair(m.vertexCount, m.triangleCount), std::pair(50l, 50l));
         const std::vector<float> positions = values<float>(m.positionData);
         const std::vector<std::uint32_t> indices = values<std::uint32_t>(m.indexData);
         for (size_t k = 0; k < 150; ++k) {
