@@ -56,15 +56,7 @@ struct Poke {
     int width;
     std::uint32_t value;
 };
-Poke end(size_t field, int width, std::uint32_t value) {
-    return {Poke::end, field, width, value};
-}
-Poke central(size_t field, int width, std::uint32_t value) {
-    return {Poke::central, field, width, value};
-}
-Poke local(size_t field, int width, std::uint32_t value) {
-    return {Poke::local, field, width, value};
-}
+using enum Poke::Record;
 ZIPTestPackage threePartsWith(std::initializer_list<Poke> pokes) {
     ZIPTestPackage p = test::writeZIP(threeParts);
     for (const Poke& k : pokes) {
@@ -76,13 +68,13 @@ ZIPTestPackage threePartsWith(std::initializer_list<Poke> pokes) {
 
 TEST(ZIPReader, directoryWalkKeepsWhatItReadBeforeItEnds) {
     const std::tuple<const char*, Poke, size_t> rows[] = {
-        {"no entries declared", end(field::endEntryCount, 2, 0), 0},
-        {"more declared than written", end(field::endEntryCount, 2, 9), 3},
-        {"one declared", end(field::endEntryCount, 2, 1), 1},
-        {"second signature broken", central(0, 1, 'X'), 1},
-        {"second name past the end", central(field::centralNameLength, 2, 0xFFFF), 1},
-        {"third record past the end", central(field::centralCommentLength, 2, 0xFFFF), 2},
-        {"ZIP64 directory offset", end(field::endDirectoryOffset, 4, 0xFFFFFFFF), 0},
+        {"no entries declared", {end, field::endEntryCount, 2, 0}, 0},
+        {"more declared than written", {end, field::endEntryCount, 2, 9}, 3},
+        {"one declared", {end, field::endEntryCount, 2, 1}, 1},
+        {"second signature broken", {central, 0, 1, 'X'}, 1},
+        {"second name past the end", {central, field::centralNameLength, 2, 0xFFFF}, 1},
+        {"third record past the end", {central, field::centralCommentLength, 2, 0xFFFF}, 2},
+        {"ZIP64 directory offset", {end, field::endDirectoryOffset, 4, 0xFFFFFFFF}, 0},
     };
     for (const auto& [what, poke, entries] : rows) {
         EXPECT_EQ(names(threePartsWith({poke}).bytes),
@@ -92,22 +84,22 @@ TEST(ZIPReader, directoryWalkKeepsWhatItReadBeforeItEnds) {
 }
 
 TEST(ZIPReader, extractionChecksBoundsBeforeTheMethod) {
-    const Poke method12 = central(field::centralMethod, 2, 12),
-               dataPastEnd = central(field::centralCompressedSize, 4, 0xFFFFFFF0);
+    const Poke method12 = {central, field::centralMethod, 2, 12},
+               dataPastEnd = {central, field::centralCompressedSize, 4, 0xFFFFFFF0};
     const ZIPError invalid = ZIPError::invalidArchive(), failed = ZIPError::decompressionFailed();
     const struct {
         const char* what;
         std::initializer_list<Poke> pokes;  // an aggregate member: the list lives as long
         ZIPError expected;
     } rows[] = {
-        {"local header past the end", {central(field::centralLocalOffset, 4, ~0u)}, invalid},
-        {"local signature wrong", {local(3, 1, 9)}, invalid},
+        {"local header past the end", {{central, field::centralLocalOffset, 4, ~0u}}, invalid},
+        {"local signature wrong", {{local, 3, 1, 9}}, invalid},
         {"data past the end", {dataPastEnd}, invalid},
-        {"local name past the end", {local(field::localNameLength, 2, 0xFFFF)}, invalid},
+        {"local name past the end", {{local, field::localNameLength, 2, 0xFFFF}}, invalid},
         {"method 12", {method12}, ZIPError::unsupportedCompression(12)},
         {"method 12, data past the end", {method12, dataPastEnd}, invalid},
-        {"block of the reserved type", {local(30 + 16, 1, 7)}, failed},
-        {"stream cut short", {central(field::centralCompressedSize, 4, 3)}, failed},
+        {"block of the reserved type", {{local, 30 + 16, 1, 7}}, failed},
+        {"stream cut short", {{central, field::centralCompressedSize, 4, 3}}, failed},
     };
     for (const auto& row : rows) {
         ZIPTestPackage p = threePartsWith(row.pokes);
@@ -162,10 +154,9 @@ TEST(ZIPReader, rootModelPartIsChosenByNameThenBySuffix) {
         std::vector<test::ZIPTestEntry> entries;
         for (const std::string& n : partNames)
             entries.push_back({n, test::bytesOf(n)});
-        Bytes bytes = test::writeZIP(entries).bytes;
-        ZIPReader::Archive a{ByteBuffer(bytes.begin(), bytes.end()), {}};
-        if (!partNames.empty()) a.entries = ZIPReader::readCentralDirectory(a.data);
-        return a;
+        const Bytes bytes = test::writeZIP(entries).bytes;
+        return ZIPReader::Archive{{bytes.begin(), bytes.end()},
+                                  ZIPReader::readCentralDirectory(bytes)};
     };
     auto chosen = [&](const std::vector<std::string>& partNames) {
         ByteBuffer b = ZIPReader::extractModelFile(archiveOf(partNames));
@@ -174,10 +165,10 @@ TEST(ZIPReader, rootModelPartIsChosenByNameThenBySuffix) {
     EXPECT_EQ(chosen({"3D/other.model", "3D/3dmodel.model"}), "3D/3dmodel.model");
     EXPECT_EQ(chosen({"a.txt", "3D/3DModel.model"}), "3D/3DModel.model");
     EXPECT_EQ(chosen({"Metadata/thumb.MODEL", "3D/3DModel.model"}), "Metadata/thumb.MODEL");
-    for (const auto& parts :
-         {std::vector<std::string>{}, {"3D/3dmodel.custom", "model", "3D/3dmodel.model.rels"}}) {
-        EXPECT_EQ(thrown([&] { chosen(parts); }), ZIPError::entryNotFound("3D/3dmodel.model"));
-    }
+    EXPECT_EQ(thrown([&] {
+                  chosen({"3D/3dmodel.custom", "model", "3D/3dmodel.model.rels"});
+              }),
+              ZIPError::entryNotFound("3D/3dmodel.model"));
     // The chosen entry's failure is final: the suffix candidate is not tried.
     ZIPReader::Archive a = archiveOf({"3D/3dmodel.model", "3D/good.model"});
     a.entries[0].compressionMethod = 14;
