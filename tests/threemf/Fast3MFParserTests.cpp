@@ -41,10 +41,9 @@ const std::string mesh = "<mesh>" + vertex + triangle + "</mesh>";
 // The triangle counts of the meshes under `id`, in order.
 std::vector<std::int64_t> triangleCounts(const Result& r, std::uint32_t id) {
     std::vector<std::int64_t> counts;
-    if (auto found = r.meshes.find(id); found != r.meshes.end()) {
-        for (const ThreeMFMesh& m : found->second)
-            counts.push_back(m.triangleCount);
-    }
+    for (const ThreeMFMesh& m :
+         r.meshes.contains(id) ? r.meshes.at(id) : std::vector<ThreeMFMesh>())
+        counts.push_back(m.triangleCount);
     return counts;
 }
 

@@ -27,34 +27,31 @@ std::string assembly(int id, const std::string& components) {
            "</components></object>";
 }
 
-class ThreeMFLoader : public ::testing::Test {
-protected:
-    std::shared_ptr<Scene> load(const Bytes& package) {
-        return SceneLoader().load(dir_.write("model.3mf", package));
-    }
-    std::shared_ptr<Scene> loadRoot(const std::string& root) {
-        return load(test::threeMFPackage({{"3D/3dmodel.model", root}}));
-    }
-    static const Node& buildNode(const Scene& s) {
-        return *s.rootNode->childNodes().at(0)->childNodes().at(0);
-    }
-    // Where the first vertex of each geometry node lands in the scene, in tree order.
-    static std::vector<Vec3> firstVertices(const Scene& scene) {
-        std::vector<Vec3> out;
-        scene.rootNode->enumerateChildNodes([&](Node& node, bool&) {
-            if (!node.geometry) return;
-            float p[3];
-            node.geometry->sources.at(0).readFloat3(0, p);
-            Vec3 w = transformPoint(node.worldTransform(), {p[0], p[1], p[2]});
-            out.push_back({std::round(w.x * 1e4) / 1e4, std::round(w.y * 1e4) / 1e4,
-                           std::round(w.z * 1e4) / 1e4});
-        });
-        return out;
-    }
-    test::TempDir dir_;
-};
+std::shared_ptr<Scene> load(const Bytes& package) {
+    static const test::TempDir dir;
+    return SceneLoader().load(dir.write("model.3mf", package));
+}
+std::shared_ptr<Scene> loadRoot(const std::string& root) {
+    return load(test::threeMFPackage({{"3D/3dmodel.model", root}}));
+}
+const Node& buildNode(const Scene& s) {
+    return *s.rootNode->childNodes().at(0)->childNodes().at(0);
+}
+// Where the first vertex of each geometry node lands in the scene (to 1e-4), in tree order.
+std::vector<Vec3> firstVertices(const Scene& scene) {
+    std::vector<Vec3> out;
+    scene.rootNode->enumerateChildNodes([&](Node& node, bool&) {
+        if (!node.geometry) return;
+        float p[3];
+        node.geometry->sources.at(0).readFloat3(0, p);
+        const Vec3 w = transformPoint(node.worldTransform(), {p[0], p[1], p[2]});
+        auto round = [](double v) { return std::round(v * 1e4) / 1e4; };
+        out.push_back({round(w.x), round(w.y), round(w.z)});
+    });
+    return out;
+}
 
-TEST_F(ThreeMFLoader, oneMeshMakesTheFixedNodeTreeWithTheGreyMaterial) {
+TEST(ThreeMFLoader, oneMeshMakesTheFixedNodeTreeWithTheGreyMaterial) {
     auto scene =
         loadRoot(triangleObject(1) + R"(<item objectid="1" transform="2 0 0 0 2 0 0 0 2 0 0 0"/>)");
     auto only = [](const Node& n) -> const Node& {
@@ -78,7 +75,7 @@ TEST_F(ThreeMFLoader, oneMeshMakesTheFixedNodeTreeWithTheGreyMaterial) {
     EXPECT_EQ(std::get<double>(m.roughness), 0.6);
 }
 
-TEST_F(ThreeMFLoader, theFirstBuildItemPlacesEverythingTurnedYUp) {
+TEST(ThreeMFLoader, theFirstBuildItemPlacesEverythingTurnedYUp) {
     // (10, 20, 30) in the package shows as (10, 30, -20); the second item changes nothing.
     const std::string objects = triangleObject(1) + triangleObject(2, 5);
     auto scene = loadRoot(objects + R"(<item objectid="2" transform="1 0 0 0 1 0 0 0 1 10 20 30"/>)"
@@ -88,7 +85,7 @@ TEST_F(ThreeMFLoader, theFirstBuildItemPlacesEverythingTurnedYUp) {
     EXPECT_EQ(firstVertices(*loadRoot(objects)), (std::vector<Vec3>{{0, 0, 0}, {5, 0, 0}}));
 }
 
-TEST_F(ThreeMFLoader, componentsDrawTheirMeshOncePerUseAndOneLevelDeep) {
+TEST(ThreeMFLoader, componentsDrawTheirMeshOncePerUseAndOneLevelDeep) {
     // Object 5 stands alone; object 1 shows only through its components: shifted, and turned
     // a quarter about z in the row-vector layout ((5, 0, 0) -> (0, 5, 0) + (1, 2, 3)).
     auto scene =
@@ -100,7 +97,7 @@ TEST_F(ThreeMFLoader, componentsDrawTheirMeshOncePerUseAndOneLevelDeep) {
     EXPECT_EQ(buildNode(*scene).childNodes().size(), 3u);
 }
 
-TEST_F(ThreeMFLoader, componentPartsAreFoundByTheirPathLessOneLeadingSlash) {
+TEST(ThreeMFLoader, componentPartsAreFoundByTheirPathLessOneLeadingSlash) {
     std::string uses = component(9, R"(p:path="/3D/part.model")");
     for (const char* path :
          {R"(p:path="/3D/part.model")", R"(path="3D/part.model")", R"(p:path="//3D/part.model")",
@@ -115,7 +112,7 @@ TEST_F(ThreeMFLoader, componentPartsAreFoundByTheirPathLessOneLeadingSlash) {
               (std::vector<Vec3>{{3, 0, 0}, {40, 0, 0}, {40, 0, 0}, {3, 0, 0}}));
 }
 
-TEST_F(ThreeMFLoader, unreadablePartsAreSkippedAndNothingToDrawIsAnError) {
+TEST(ThreeMFLoader, unreadablePartsAreSkippedAndNothingToDrawIsAnError) {
     std::vector<test::ZIPTestEntry> entries = {
         {"3D/3dmodel.model",
          test::bytesOf(assembly(2, component(1, R"(p:path="/a.model")") +
@@ -138,7 +135,7 @@ TEST_F(ThreeMFLoader, unreadablePartsAreSkippedAndNothingToDrawIsAnError) {
     }
 }
 
-TEST_F(ThreeMFLoader, overlappingEntriesCannotMultiplyTheDecodingWork) {
+TEST(ThreeMFLoader, overlappingEntriesCannotMultiplyTheDecodingWork) {
     // Two directory records share one deflated part and declare a huge size, so each asks
     // for the most its stream could fill; together more than a package of this size could
     // hold without overlap. The second is skipped.
@@ -162,7 +159,7 @@ TEST_F(ThreeMFLoader, overlappingEntriesCannotMultiplyTheDecodingWork) {
     EXPECT_EQ(firstVertices(*load(p.bytes)), (std::vector<Vec3>{{1, 0, 0}}));
 }
 
-TEST_F(ThreeMFLoader, manyComponentsOfManyMeshesStayWithinTheGeometryNodeLimit) {
+TEST(ThreeMFLoader, manyComponentsOfManyMeshesStayWithinTheGeometryNodeLimit) {
     // 300 meshes filed under one id and 300 components using it would make 90,000 geometry
     // nodes from 30 KB; a part this small may make 4096. Every pair node is still made.
     std::string meshes, components;
