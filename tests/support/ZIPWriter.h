@@ -72,49 +72,43 @@ struct ZIPTestPackage {
     size_t endRecord = 0;
 };
 
+// CRCs are 0: the reader does not check them.
 inline ZIPTestPackage writeZIP(const std::vector<ZIPTestEntry>& entries,
                                const Bytes& archiveComment = {}) {
     ZIPTestPackage p;
     Bytes& b = p.bytes;
     auto put = [&](const Bytes& part) { b.insert(b.end(), part.begin(), part.end()); };
-    auto u16 = [&](std::initializer_list<size_t> fields) {
+    auto le = [&](int width, std::initializer_list<size_t> fields) {  // little-endian fields
         for (size_t v : fields)
-            appendUInt16(b, static_cast<std::uint16_t>(v));
-    };
-    auto u32 = [&](std::initializer_list<size_t> fields) {
-        for (size_t v : fields)
-            appendUInt32(b, static_cast<std::uint32_t>(v));
+            for (int k = 0; k < width; ++k)
+                b.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
     };
     std::vector<Bytes> stored;
-    // Up to the extra field length; the CRC is 0, as the reader does not check it.
-    auto record = [&](std::uint32_t signature, const ZIPTestEntry& e, const Bytes& data,
-                      bool local) {
-        u32({signature});
-        u16(local ? std::initializer_list<size_t>{20} : std::initializer_list<size_t>{20, 20});
-        u16({0, e.method, 0, 0});  // flags, method, time, date
-        u32({0, data.size(), e.content.size()});
-        u16({e.name.size(), 0});
-    };
     for (const ZIPTestEntry& e : entries) {
         stored.push_back(e.method == 8 ? rawDeflate(e.content) : e.content);
         p.localHeaders.push_back(b.size());
-        record(0x04034B50, e, stored.back(), true);
+        le(4, {0x04034B50});
+        le(2, {20, 0, e.method, 0, 0});  // version, flags, method, time, date
+        le(4, {0, stored.back().size(), e.content.size()});
+        le(2, {e.name.size(), 0});
         put(bytesOf(e.name));
         put(stored.back());
     }
     const size_t directory = b.size();
     for (size_t k = 0; k < entries.size(); ++k) {
         p.centralRecords.push_back(b.size());
-        record(0x02014B50, entries[k], stored[k], false);
-        u16({0, 0, 0});  // comment length, disk, internal attributes
-        u32({0, p.localHeaders[k]});
+        le(4, {0x02014B50});
+        le(2, {20, 20, 0, entries[k].method, 0, 0});
+        le(4, {0, stored[k].size(), entries[k].content.size()});
+        le(2, {entries[k].name.size(), 0, 0, 0, 0});  // name, extra, comment, disk, attributes
+        le(4, {0, p.localHeaders[k]});
         put(bytesOf(entries[k].name));
     }
     p.endRecord = b.size();
-    u32({0x06054B50, 0});
-    u16({entries.size(), entries.size()});
-    u32({p.endRecord - directory, directory});
-    u16({archiveComment.size()});
+    le(4, {0x06054B50, 0});
+    le(2, {entries.size(), entries.size()});
+    le(4, {p.endRecord - directory, directory});
+    le(2, {archiveComment.size()});
     put(archiveComment);
     return p;
 }
