@@ -129,23 +129,22 @@ TEST(Fast3MFParser, componentsAndItemsNeedAnObjectIdAndTakePathsAsWritten) {
 }
 
 TEST(Fast3MFParser, transformsNeedTwelveBlankSeparatedNumbers) {
-    const ThreeMFTransform shifted = {1, 0, 0, 0, 1, 0, 0, 0, 1, 10, 20, 30};
-    const std::pair<const char*, ThreeMFTransform> rows[] = {
-        {R"(transform="1 0 0 0 1 0 0 0 1 10 20 30")", shifted},
-        {"transform=\"1\t0  0 0 1 0 0 0 1 10 20 30 \"", shifted},
-        {R"(transform="1 0 0 0 1 0 0 0 1 10 20 30 99")", shifted},  // the 13th is ignored
-        {"transform=\"1 0 0 0 1 0 0 0 1\n10 20 30\"", shifted},     // the C library skips it
-        {R"(transform="1 0 0 0 1 0 0 0 1 10 20")", threeMFIdentityTransform},
-        {R"(transform="1,0,0,0,1,0,0,0,1,10,20,30")", threeMFIdentityTransform},
-        {R"(transform = "1 0 0 0 1 0 0 0 1 10 20 30")", threeMFIdentityTransform},
-        {R"(transform="2 0 0 0 2 0 0 0 2 1e1 0x14 +30.0")",
-         {2, 0, 0, 0, 2, 0, 0, 0, 2, 10, 20, 30}},
+    auto transform = [](const std::string& attribute) {
+        return parse("<item objectid=\"1\" " + attribute + "/>").buildItems.at(0).transform;
     };
-    for (const auto& [attribute, expected] : rows) {
-        Result r = parse(std::string("<item objectid=\"1\" ") + attribute + "/>");
-        ASSERT_EQ(r.buildItems.size(), 1u) << attribute;
-        EXPECT_EQ(r.buildItems[0].transform, expected) << attribute;
-    }
+    const ThreeMFTransform shifted = {1, 0, 0, 0, 1, 0, 0, 0, 1, 10, 20, 30};
+    for (const char* attribute :
+         {R"(transform="1 0 0 0 1 0 0 0 1 10 20 30")",
+          "transform=\"1\t0  0 0 1 0 0 0 1 10 20 30 \"",
+          R"(transform="1 0 0 0 1 0 0 0 1 10 20 30 99")",  // 13th ignored
+          "transform=\"1 0 0 0 1 0 0 0 1\n10 20 30\""})    // the C library skips \n
+        EXPECT_EQ(transform(attribute), shifted) << attribute;
+    for (const char* attribute :
+         {R"(transform="1 0 0 0 1 0 0 0 1 10 20")", R"(transform="1,0,0,0,1,0,0,0,1,10,20,30")",
+          R"(transform = "1 0 0 0 1 0 0 0 1 10 20 30")"})
+        EXPECT_EQ(transform(attribute), threeMFIdentityTransform) << attribute;
+    EXPECT_EQ(transform(R"(transform="2 0 0 0 2 0 0 0 2 1e1 0x14 +30.0")"),
+              (ThreeMFTransform{2, 0, 0, 0, 2, 0, 0, 0, 2, 10, 20, 30}));
 }
 
 // The first `name` attribute of `tag` as the general rule finds it (white space, the name,
