@@ -1,20 +1,30 @@
-// The model scanner's rules beyond the spelling of single attributes (which the reference
-// test covers): which openings count, how meshes open, close and are filed under object
-// ids, components and build items, transforms, and string attributes.
+// The model scanner's rules: which openings count, how meshes open, close and are filed under
+// object ids, components and build items, transforms, string attributes, and every spelling
+// of vertices and triangles against a plain transcription of the general attribute rule.
+// Its numbers are the C library's numbers in the C locale: bit for bit against strtof_l and
+// strtoul on tricky and random texts, and under a decimal-comma locale.
 #include <gtest/gtest.h>
+#include <locale.h>
+#include <stdlib.h>
 
+#include <algorithm>
 #include <cstring>
+#include <random>
+#include <sstream>
 
 #include "extensions/Shared/Fast3MFParser.h"
+#include "extensions/Shared/ThreeMFNumbers.h"
 
 namespace kelvo {
 namespace {
 
 using Result = Fast3MFParser::ParseResult;
 
+const std::uint8_t* bytes(const std::string& s) {
+    return reinterpret_cast<const std::uint8_t*>(s.data());
+}
 Result parse(const std::string& xml) {
-    return Fast3MFParser::parse(
-        ByteSpan(reinterpret_cast<const std::uint8_t*>(xml.data()), xml.size()));
+    return Fast3MFParser::parse(ByteSpan(bytes(xml), xml.size()));
 }
 
 template <class T>
@@ -31,10 +41,9 @@ const std::string mesh = "<mesh>" + vertex + triangle + "</mesh>";
 // The triangle counts of the meshes under `id`, in order.
 std::vector<std::int64_t> triangleCounts(const Result& r, std::uint32_t id) {
     std::vector<std::int64_t> counts;
-    if (auto found = r.meshes.find(id); found != r.meshes.end()) {
-        for (const ThreeMFMesh& m : found->second)
-            counts.push_back(m.triangleCount);
-    }
+    for (const ThreeMFMesh& m :
+         r.meshes.contains(id) ? r.meshes.at(id) : std::vector<ThreeMFMesh>())
+        counts.push_back(m.triangleCount);
     return counts;
 }
 
@@ -56,24 +65,6 @@ TEST(Fast3MFParser, meshesCopyTheirOwnRangeOfTheSharedBuffers) {
               (std::vector<std::uint32_t>{0, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF, 0}));
 }
 
-TEST(Fast3MFParser, onlyTheExactOpeningsCount) {
-    for (const std::string& xml : {
-             "<object id=\"1\"><mesh><vertex\tx=\"1\"/>" + triangle + "</mesh>",
-             "<object id=\"1\"><mesh><VERTEX x=\"1\"/>" + triangle + "</mesh>",
-             "<object id=\"1\"><mesh><m:vertex x=\"1\"/>" + triangle + "</mesh>",
-             "<object id=\"1\"><mesh>" + vertex + "<triangle\tv1=\"0\"/></mesh>",
-             "<object id=\"1\"><meshes>" + vertex + triangle + "</meshes>",
-             "<object id=\"1\"><MESH>" + vertex + triangle + "</MESH>",
-         }) {
-        EXPECT_TRUE(parse(xml).meshes.empty()) << xml;
-    }
-    Result r =
-        parse("<object id=\"1\"><mesh><vertices>" + vertex + "</vertices><triangles>" + triangle +
-              "</triangles></mesh><components><component objectid=\"1\"/></components></object>");
-    EXPECT_EQ(triangleCounts(r, 1), std::vector<std::int64_t>{1});
-    EXPECT_EQ(r.components.size(), 1u);
-}
-
 TEST(Fast3MFParser, meshesOpenAndCloseByTheirOwnRules) {
     struct Row {
         std::string xml;
@@ -82,11 +73,19 @@ TEST(Fast3MFParser, meshesOpenAndCloseByTheirOwnRules) {
         {"<mesh>" + vertex + triangle, {1}},                 // never closed
         {"<mesh/>" + vertex + triangle + "</object>", {1}},  // self-closing stays open
         {"<mesh\n>" + vertex + triangle + "</mesh>", {1}},
+        {"<mesh><vertices>" + vertex + "</vertices><triangles>" + triangle + "</triangles>", {1}},
         {"<meshy>" + vertex + triangle + "</meshy>", {}},
+        {"<meshes>" + vertex + triangle + "</meshes>", {}},
+        {"<MESH>" + vertex + triangle + "</MESH>", {}},
         {"<mesh>" + vertex + "</mesh><mesh>" + triangle + "</mesh>", {}},
         {"<mesh>" + vertex + triangle + "<mesh>" + triangle + "</mesh>", {2}},  // no nesting
         {vertex + triangle + mesh, {1}},  // outside a mesh: not written
         {mesh + "<mesh>" + vertex + triangle + triangle + "</mesh>", {1, 2}},
+        // Only the exact openings of vertices and triangles count.
+        {"<mesh><vertex\tx=\"1\"/>" + triangle, {}},
+        {"<mesh><VERTEX x=\"1\"/>" + triangle, {}},
+        {"<mesh><m:vertex x=\"1\"/>" + triangle, {}},
+        {"<mesh>" + vertex + "<triangle\tv1=\"0\"/>", {}},
     };
     for (const Row& row : rows)
         EXPECT_EQ(triangleCounts(parse("<object id=\"1\">" + row.xml), 1), row.counts) << row.xml;
@@ -105,70 +104,168 @@ TEST(Fast3MFParser, meshesAreFiledUnderTheObjectIdCurrentWhenTheyEnd) {
     EXPECT_EQ(r.meshes.size(), 3u);
 }
 
-TEST(Fast3MFParser, componentsAndItemsNeedAnObjectIdAndPreferPPath) {
-    Result r = parse(R"(<component objectid="+7"/><component objectid=" 7"/><component id="3"/>)"
-                     "<component objectid=\"8\"\tpath=\"/a.model\"/>"
-                     R"(<component objectid="9" path="/b.model" p:path="/c.model"/>)"
-                     R"(<component objectid="11" p:path="/x>y.model"/>)"
-                     R"(<mesh><item objectid="3"/></mesh><item objectid="x"/>)");
+TEST(Fast3MFParser, componentsAndItemsNeedAnObjectIdAndTakePathsAsWritten) {
+    Result r = parse(
+        R"(<component objectid="+7"/><component objectid=" 7"/><component id="3"/>)"
+        R"(<component objectid="4294967296"/><component objectid="-0004294967295"/>)"
+        R"(<component objectid="0004294967295"/><component objectid="1e3"/><component objectid="-0"/>)"
+        "<component objectid=\"8\"\tpath=\"/a.model\"/>"
+        R"(<component objectid="9" path="/b.model" p:path="/c.model"/>)"
+        R"(<component objectid="10" path="a&amp;b " p:path=""/>)"
+        "<component objectid=\"11\" p:path=\"\xff\"/>"
+        R"(<component objectid="12" p:path="/x>y.model"/>)"
+        R"(<mesh><item objectid="3"/></mesh><item objectid="x"/><item objectid="12)");
     std::vector<std::string> seen;
     for (const ThreeMFComponent& c : r.components)
         seen.push_back(std::to_string(c.objectId) + " " + c.path.value_or("-"));
-    EXPECT_EQ(seen, (std::vector<std::string>{"7 -", "8 /a.model", "9 /c.model", "11 /x>"}));
-    ASSERT_EQ(r.buildItems.size(), 1u);  // recognised inside a mesh too
-    EXPECT_EQ(r.buildItems[0].objectId, 3u);
+    // p:path first; no decoding or trimming; not UTF-8: none; a value ends at the tag end.
+    EXPECT_EQ(seen, (std::vector<std::string>{"7 -", "4294967295 -", "0 -", "8 /a.model",
+                                              "9 /c.model", "10 a&amp;b ", "11 -", "12 /x>"}));
+    // Items are recognised inside a mesh too; a value may run to the end of the part.
+    ASSERT_EQ(r.buildItems.size(), 2u);
+    EXPECT_EQ(std::pair(r.buildItems[0].objectId, r.buildItems[1].objectId), std::pair(3u, 12u));
     EXPECT_EQ(r.buildItems[0].transform, threeMFIdentityTransform);
     EXPECT_TRUE(r.meshes.empty());
 }
 
 TEST(Fast3MFParser, transformsNeedTwelveBlankSeparatedNumbers) {
+    auto transform = [](const std::string& attribute) {
+        return parse("<item objectid=\"1\" " + attribute + "/>").buildItems.at(0).transform;
+    };
     const ThreeMFTransform shifted = {1, 0, 0, 0, 1, 0, 0, 0, 1, 10, 20, 30};
-    struct Row {
-        const char* attribute;
-        ThreeMFTransform expected;
-    } rows[] = {
-        {R"(transform="1 0 0 0 1 0 0 0 1 10 20 30")", shifted},
-        {"transform=\"1\t0  0 0 1 0 0 0 1 10 20 30 \"", shifted},
-        {R"(transform="1 0 0 0 1 0 0 0 1 10 20 30 99")", shifted},  // the 13th is ignored
-        {"transform=\"1 0 0 0 1 0 0 0 1\n10 20 30\"", shifted},     // the C library skips it
-        {R"(transform="1 0 0 0 1 0 0 0 1 10 20")", threeMFIdentityTransform},
-        {R"(transform="1,0,0,0,1,0,0,0,1,10,20,30")", threeMFIdentityTransform},
-        {R"(transform = "1 0 0 0 1 0 0 0 1 10 20 30")", threeMFIdentityTransform},
-        {R"(transform="2 0 0 0 2 0 0 0 2 1e1 0x14 +30.0")",
-         {2, 0, 0, 0, 2, 0, 0, 0, 2, 10, 20, 30}},
+    for (const char* attribute :
+         {R"(transform="1 0 0 0 1 0 0 0 1 10 20 30")",
+          "transform=\"1\t0  0 0 1 0 0 0 1 10 20 30 \"",
+          R"(transform="1 0 0 0 1 0 0 0 1 10 20 30 99")",  // 13th ignored
+          "transform=\"1 0 0 0 1 0 0 0 1\n10 20 30\""})    // the C library skips \n
+        EXPECT_EQ(transform(attribute), shifted) << attribute;
+    for (const char* attribute :
+         {R"(transform="1 0 0 0 1 0 0 0 1 10 20")", R"(transform="1,0,0,0,1,0,0,0,1,10,20,30")",
+          R"(transform = "1 0 0 0 1 0 0 0 1 10 20 30")"})
+        EXPECT_EQ(transform(attribute), threeMFIdentityTransform) << attribute;
+    EXPECT_EQ(transform(R"(transform="2 0 0 0 2 0 0 0 2 1e1 0x14 +30.0")"),
+              (ThreeMFTransform{2, 0, 0, 0, 2, 0, 0, 0, 2, 10, 20, 30}));
+}
+
+// The first `name` attribute of `tag` as the general rule finds it (white space, the name,
+// '=', '"', all before the tag end): its value, or nullptr.
+const char* ruleValue(const std::string& tag, const std::string& name) {
+    const std::string head = tag.substr(0, tag.find('>') + 1);
+    size_t at = std::string::npos;
+    for (char space : {' ', '\t', '\n', '\r'})
+        at = std::min(at, head.find(space + name + "=\""));
+    return at == std::string::npos ? nullptr : tag.c_str() + at + name.size() + 3;
+}
+
+// The usual spelling takes a shortcut, every other one the general rule; both must agree
+// with it, with the C library's numbers.
+TEST(Fast3MFParser, everySpellingOfVerticesAndTrianglesReadsAsTheGeneralRuleSays) {
+    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    std::mt19937 random(2024);
+    auto pick = [&](size_t n) { return static_cast<size_t>(random() % n); };
+    auto one = [&](std::initializer_list<const char*> choices) {
+        return std::string(choices.begin()[pick(choices.size())]);
     };
-    for (const Row& row : rows) {
-        Result r = parse(std::string("<item objectid=\"1\" ") + row.attribute + "/>");
-        ASSERT_EQ(r.buildItems.size(), 1u) << row.attribute;
-        EXPECT_EQ(r.buildItems[0].transform, row.expected) << row.attribute;
+    auto element = [&](std::string tag, std::vector<std::string> names, bool floats) {
+        std::shuffle(names.begin(), names.end(), random);
+        if (pick(4) == 0) names.erase(names.begin() + pick(3));        // one missing
+        if (pick(6) == 0) names.push_back(names[pick(names.size())]);  // one repeated
+        tag += " ";
+        for (const std::string& name : names) {
+            if (pick(5) == 0) tag += one({"pid=\"1\" ", "p1=\"0\" ", "xx=\"5\" ", "v=\"7\" "});
+            char number[64];
+            std::snprintf(number, sizeof number, "%.*g", static_cast<int>(pick(12)),
+                          std::ldexp(static_cast<double>(random()) - 2e9, -int(pick(60))));
+            std::string value = floats ? number : std::to_string(pick(100000));
+            if (pick(6) == 0)
+                value = floats ? one({"", "+1.5", " 2", "0x1p-3", "-inf", "nan", "1e", ".", "-0",
+                                      "1,5", "123456789012345678901234", "1e-46", "16777217"})
+                               : one({"", "+3", "-0", "-1", " 4", "4294967295", "4294967296",
+                                      "0000000000000000000000012", "99999999999999999999", "7x"});
+            tag += name + one({"=\"", "=\"", "=\"", "= \"", "='"}) + value +
+                   one({"\"", "\"", "\"", "'"}) + one({" ", " ", "\t", "\n", "\r\n", ""});
+        }
+        return tag + one({"/>", "/>", " />", ">"}) + one({"\n     ", "", " "});
+    };
+    for (int round = 0; round < 200 && !HasFailure(); ++round) {
+        std::vector<std::string> vertices, triangles;
+        std::string xml = "<object id=\"1\"><mesh>\n";
+        for (int k = 0; k < 50; ++k) {
+            xml += vertices.emplace_back(element("<vertex", {"x", "y", "z"}, true));
+            xml += triangles.emplace_back(element("<triangle", {"v1", "v2", "v3"}, false));
+        }
+        const Result r = parse(xml + "</mesh></object>");
+        const ThreeMFMesh& m = r.meshes.at(1).at(0);
+        ASSERT_EQ(std::pair(m.vertexCount, m.triangleCount), std::pair(50l, 50l));
+        const std::vector<float> positions = values<float>(m.positionData);
+        const std::vector<std::uint32_t> indices = values<std::uint32_t>(m.indexData);
+        for (size_t k = 0; k < 150; ++k) {
+            const char* x = ruleValue(vertices[k / 3], std::string(1, "xyz"[k % 3]));
+            const float want = x ? strtof_l(x, nullptr, c) : 0.0f;
+            EXPECT_EQ(std::memcmp(&positions[k], &want, 4), 0) << vertices[k / 3];
+            const char* v = ruleValue(triangles[k / 3], "v" + std::to_string(k % 3 + 1));
+            const unsigned long index = v ? std::strtoul(v, nullptr, 10) : 0;
+            EXPECT_EQ(indices[k], std::min(index, 0xFFFFFFFFul)) << triangles[k / 3];
+        }
     }
 }
 
-TEST(Fast3MFParser, stringAttributesAreTakenAsWritten) {
-    const std::string tag =
-        "<c objectid=\"1\" path=\"a&amp;b \" p:path=\"\" bad=\"\xff\" open=\"xyz";
-    ByteSpan b(reinterpret_cast<const std::uint8_t*>(tag.data()), tag.size());
-    auto attr = [&](const char* name, size_t to) {
-        return Fast3MFParser::parseStringAttr(b, 0, to, name);
-    };
-    EXPECT_EQ(attr("path", tag.size()), "a&amp;b ");      // no decoding, no trimming
-    EXPECT_EQ(attr("p:path", tag.size()), std::nullopt);  // empty
-    EXPECT_EQ(attr("bad", tag.size()), std::nullopt);     // not UTF-8
-    EXPECT_EQ(attr("open", tag.size()), "xyz");           // runs to the end of the tag
-    EXPECT_EQ(attr("objectid", 10), std::nullopt);        // beyond the tag
+void expectSameAsCLibrary(const std::string& text) {
+    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    char* stop = nullptr;
+    const float expected = strtof_l(text.c_str(), &stop, c);
+    CFloatParse got = parseCFloat(bytes(text), bytes(text) + text.size());
+    EXPECT_EQ(std::memcmp(&got.value, &expected, 4), 0) << '"' << text << "\" gives " << got.value;
+    EXPECT_EQ(got.next - bytes(text), stop - text.c_str()) << '"' << text << '"';
 }
 
-TEST(Fast3MFParser, inputsTooShortForAnyElementGiveNothing) {
-    for (const std::string& xml :
-         {std::string(), std::string("<mesh>"), std::string("<vertex "), std::string(1000, '<'),
-          std::string("<item objectid="), std::string("<object id=\"1\"><mesh><vertex x=\"1")}) {
-        Result r = parse(xml);
-        EXPECT_TRUE(r.meshes.empty() && r.components.empty() && r.buildItems.empty()) << xml;
+TEST(ThreeMFNumbers, floatsMatchTheCLibraryOnTrickyAndRandomTexts) {
+    // Limits, subnormals, exact halfway cases, hexadecimal, inf and nan, broken texts.
+    std::stringstream tricky(
+        "0|-0|+0|1.|.5|-.5|.|-|e5|1e|1e+|1e-3x|  \t\n\v\f\r2.5|3.4028235e38|3.4028236e38|1e39|"
+        "1e-46|7e-46|1.17549435e-38|16777217|16777217.0|0.1|33554431.0|"
+        "123456789012345678901234567890|1.000000059604644775390625|1.0000000596046447753906250|"
+        "1.00000005960464477539062500001|2.5e-4294967296|1e99999999999999999999|0x1p3|-0X1.8P+1|"
+        "0x|0x.8|inf|-Infinity|INFINITE|nan|-NaN|nan(123)|nan(x|1,5|\xff|12.5\"|1e5.5");
+    for (std::string text; std::getline(tricky, text, '|');)
+        expectSameAsCLibrary(text);
+    expectSameAsCLibrary("0." + std::string(400, '0') + "1e400");
+    const std::string alphabet = "01234567890123456789..eE+-xXpPaAfFinINtyT()_ \t\n\"";
+    std::mt19937 random(1234);
+    for (int k = 0; k < 200000 && !HasFailure(); ++k) {
+        std::string text(1 + random() % 24, ' ');
+        for (char& c : text)
+            c = alphabet[random() % alphabet.size()];
+        expectSameAsCLibrary(text);
+        char decimal[64];  // the decimals slicers write
+        std::snprintf(decimal, sizeof decimal, "%.*f", static_cast<int>(random() % 12),
+                      std::ldexp(static_cast<double>(random()), -static_cast<int>(random() % 40)));
+        expectSameAsCLibrary(decimal);
     }
-    EXPECT_EQ(parse(R"(<item objectid="12)").buildItems.at(0).objectId,
-              12u);  // a value may run to the end
-    EXPECT_TRUE(parse(R"(<mesh><vertex x="1"/><triangle )")
-                    .meshes.empty());  // an opening needs a byte after it
+}
+
+TEST(ThreeMFNumbers, readersNeverLookPastTheirEnd) {
+    const std::string text = "12.34", hex = "0x1p3";
+    EXPECT_EQ(parseCFloat(bytes(text), bytes(text) + 3).value, 12.0f);
+    EXPECT_EQ(parseCFloat(bytes(hex), bytes(hex) + 3).value, 1.0f);
+    EXPECT_EQ(parseTriangleIndex(bytes(text), bytes(text) + 1), 1u);
+}
+
+TEST(ThreeMFNumbers, numbersKeepTheDecimalPointUnderADecimalCommaLocale) {
+    const std::string saved = setlocale(LC_ALL, nullptr);
+    if (!setlocale(LC_ALL, "de_DE.UTF-8") && !setlocale(LC_ALL, "fr_FR.UTF-8"))
+        GTEST_SKIP() << "no locale with a decimal comma is installed (tools/dev test makes one)";
+    EXPECT_EQ(std::strtof("1.5", nullptr), 1.0f);  // the locale is in force
+    const std::string xml =
+        R"(<object id="1"><mesh><vertex x="1.5" y="-2.25e1" z="0x1.8p1"/><vertex x="1,5"/>)"
+        R"(<triangle v1="0" v2="1" v3="1"/></mesh></object>)"
+        R"(<item objectid="1" transform="0.5 0 0 0 0.5 0 0 0 0.5 1.25 2.5 3.75"/>)";
+    const Result r = parse(xml);
+    setlocale(LC_ALL, saved.c_str());
+    EXPECT_EQ(values<float>(r.meshes.at(1).at(0).positionData),
+              (std::vector<float>{1.5f, -22.5f, 3.0f, 1.0f, 0, 0}));
+    EXPECT_EQ(r.buildItems.at(0).transform,
+              (ThreeMFTransform{0.5f, 0, 0, 0, 0.5f, 0, 0, 0, 0.5f, 1.25f, 2.5f, 3.75f}));
 }
 
 }  // namespace
