@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/SphereSTL.h"
 #include "extensions/Shared/SceneLoader.h"
 #include "tests/support/VirtualDisplay.h"
 
@@ -33,39 +34,9 @@ double median(std::vector<double> values) {
 
 // A UV sphere of about `triangles` triangles as a binary STL.
 std::filesystem::path writeSphere(long triangles) {
-    int rings = static_cast<int>(std::sqrt(triangles / 2.0));
-    int segments = static_cast<int>(triangles / (2 * rings));
     auto path = std::filesystem::temp_directory_path() /
                 ("kelvo-preview-bench-" + std::to_string(triangles) + ".stl");
-    std::ofstream out(path, std::ios::binary);
-    char header[80] = "kelvo preview benchmark sphere";
-    out.write(header, 80);
-    std::uint32_t count = static_cast<std::uint32_t>(rings) * segments * 2;
-    out.write(reinterpret_cast<const char*>(&count), 4);
-    auto point = [&](int i, int j, float* p) {
-        double theta = M_PI * i / rings, phi = 2 * M_PI * j / segments;
-        p[0] = static_cast<float>(std::sin(theta) * std::cos(phi));
-        p[1] = static_cast<float>(std::sin(theta) * std::sin(phi));
-        p[2] = static_cast<float>(std::cos(theta));
-    };
-    for (int i = 0; i < rings; ++i) {
-        for (int j = 0; j < segments; ++j) {
-            float a[3], b[3], c[3], d[3];
-            point(i, j, a);
-            point(i + 1, j, b);
-            point(i + 1, j + 1, c);
-            point(i, j + 1, d);
-            const float* corners[2][3] = {{a, b, c}, {a, c, d}};
-            for (const auto& t : corners) {
-                // A zero normal: the importer computes it from the corners.
-                float record[12] = {0, 0, 0};
-                for (int k = 0; k < 3; ++k)
-                    std::copy(t[k], t[k] + 3, record + 3 + 3 * k);
-                out.write(reinterpret_cast<const char*>(record), 48);
-                out.write("\0\0", 2);
-            }
-        }
-    }
+    kelvo::bench::writeSphereSTL(path, triangles);
     return path;
 }
 

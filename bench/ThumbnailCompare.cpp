@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/SphereSTL.h"
+
 extern char** environ;
 
 namespace {
@@ -86,34 +88,8 @@ Timing measure(const std::vector<std::string>& args, const fs::path& output, int
 
 // A UV sphere of about `triangles` triangles as a binary STL.
 fs::path sphere(const fs::path& dir, long triangles) {
-    const int rings = static_cast<int>(std::sqrt(triangles / 2.0));
-    const int segments = static_cast<int>(triangles / (2 * rings));
     const fs::path path = dir / ("sphere-" + std::to_string(triangles / 1000) + "k.stl");
-    std::ofstream out(path, std::ios::binary);
-    char header[80] = "kelvo benchmark sphere";
-    const std::uint32_t count = static_cast<std::uint32_t>(rings) * segments * 2;
-    out.write(header, 80);
-    out.write(reinterpret_cast<const char*>(&count), 4);
-    auto point = [&](int i, int j, float* p) {
-        const double theta = M_PI * i / rings, phi = 2 * M_PI * j / segments;
-        p[0] = static_cast<float>(std::sin(theta) * std::cos(phi));
-        p[1] = static_cast<float>(std::sin(theta) * std::sin(phi));
-        p[2] = static_cast<float>(std::cos(theta));
-    };
-    for (int i = 0; i < rings; ++i) {
-        for (int j = 0; j < segments; ++j) {
-            float a[3], b[3], c[3], d[3];
-            point(i, j, a), point(i + 1, j, b), point(i + 1, j + 1, c), point(i, j + 1, d);
-            const float* tris[2][3] = {{a, b, c}, {a, c, d}};
-            for (const auto& t : tris) {
-                float record[12] = {0, 0, 0};
-                for (int v = 0; v < 3; ++v)
-                    std::copy(t[v], t[v] + 3, record + 3 + v * 3);
-                out.write(reinterpret_cast<const char*>(record), 48);
-                out.write("\0\0", 2);
-            }
-        }
-    }
+    kelvo::bench::writeSphereSTL(path, triangles);
     return path;
 }
 
