@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "extensions/Shared/Fast3MFParser.h"
+#include "extensions/Shared/ThreeMF/Fast3MFParser.h"
 #include "extensions/Shared/SceneLoader.h"
-#include "extensions/Shared/ZIPReader.h"
+#include "extensions/Shared/ZIP/ZIPReader.h"
 #include "platform/Compression/RawDeflate.h"
 #include "platform/Foundation/FileReading.h"
 

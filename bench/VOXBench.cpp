@@ -12,9 +12,9 @@
 #include <filesystem>
 #include <random>
 
-#include "extensions/Shared/VOXLoader.h"
-#include "extensions/Shared/VOXReader.h"
-#include "extensions/Shared/VoxelMesher.h"
+#include "extensions/Shared/VOX/VOXLoader.h"
+#include "extensions/Shared/VOX/VOXReader.h"
+#include "extensions/Shared/VOX/VoxelMesher.h"
 #include "platform/Foundation/FileReading.h"
 
 namespace {

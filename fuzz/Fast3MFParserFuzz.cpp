@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
-#include "extensions/Shared/Fast3MFParser.h"
-#include "extensions/Shared/ThreeMFNumbers.h"
+#include "extensions/Shared/ThreeMF/Fast3MFParser.h"
+#include "extensions/Shared/ThreeMF/ThreeMFNumbers.h"
 
 namespace {
 

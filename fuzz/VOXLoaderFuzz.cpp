@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "extensions/Shared/VOXLoader.h"
+#include "extensions/Shared/VOX/VOXLoader.h"
 #include "platform/Foundation/Error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

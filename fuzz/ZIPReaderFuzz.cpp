@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "extensions/Shared/Fast3MFParser.h"
-#include "extensions/Shared/ZIPReader.h"
+#include "extensions/Shared/ThreeMF/Fast3MFParser.h"
+#include "extensions/Shared/ZIP/ZIPReader.h"
 
 namespace {
 

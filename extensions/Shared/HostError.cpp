@@ -5,7 +5,7 @@
 #include <string>
 #include <system_error>
 
-#include "extensions/Shared/ZIPReader.h"
+#include "extensions/Shared/ZIP/ZIPReader.h"
 
 namespace kelvo {
 

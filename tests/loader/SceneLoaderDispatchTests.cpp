@@ -3,7 +3,7 @@
 
 #include "extensions/Shared/SceneLoader.h"
 #include "extensions/Shared/SceneLoaderError.h"
-#include "extensions/Shared/ZIPReader.h"
+#include "extensions/Shared/ZIP/ZIPReader.h"
 #include "tests/support/TestFiles.h"
 
 namespace kelvo {

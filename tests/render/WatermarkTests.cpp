@@ -9,7 +9,7 @@
 
 #include "extensions/Shared/Brand.h"
 #include "extensions/Shared/SceneLoader.h"
-#include "extensions/Shared/Watermark.h"
+#include "extensions/Shared/Staging/Watermark.h"
 #include "platform/Foundation/FileReading.h"
 #include "platform/Foundation/Resources.h"
 #include "platform/Imaging/Compositing.h"

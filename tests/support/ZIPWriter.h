@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "extensions/Shared/ZIPReader.h"
+#include "extensions/Shared/ZIP/ZIPReader.h"
 #include "tests/support/TestFiles.h"
 
 namespace kelvo {

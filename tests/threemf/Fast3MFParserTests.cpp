@@ -12,8 +12,8 @@
 #include <random>
 #include <sstream>
 
-#include "extensions/Shared/Fast3MFParser.h"
-#include "extensions/Shared/ThreeMFNumbers.h"
+#include "extensions/Shared/ThreeMF/Fast3MFParser.h"
+#include "extensions/Shared/ThreeMF/ThreeMFNumbers.h"
 
 namespace kelvo {
 namespace {

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <sstream>
 
-#include "extensions/Shared/Fast3MFParser.h"
+#include "extensions/Shared/ThreeMF/Fast3MFParser.h"
 #include "extensions/Shared/SceneLoader.h"
-#include "extensions/Shared/ZIPReader.h"
+#include "extensions/Shared/ZIP/ZIPReader.h"
 #include "platform/Foundation/FileReading.h"
 #include "tests/support/TestFiles.h"
 

@@ -7,7 +7,7 @@
 
 #include "extensions/KelvoThumbnail/FileURI.h"
 #include "extensions/Shared/HostError.h"
-#include "extensions/Shared/ZIPReader.h"
+#include "extensions/Shared/ZIP/ZIPReader.h"
 
 namespace kelvo {
 namespace {

@@ -6,8 +6,8 @@
 #include <limits>
 
 #include "extensions/Shared/SceneLoaderError.h"
-#include "extensions/Shared/VOXReader.h"
-#include "extensions/Shared/VOXSceneGraph.h"
+#include "extensions/Shared/VOX/VOXReader.h"
+#include "extensions/Shared/VOX/VOXSceneGraph.h"
 #include "tests/support/VOXWriter.h"
 
 namespace kelvo {

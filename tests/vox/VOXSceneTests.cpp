@@ -7,9 +7,9 @@
 #include <random>
 
 #include "extensions/Shared/SceneLoader.h"
-#include "extensions/Shared/VOXLoader.h"
-#include "extensions/Shared/VOXReader.h"
-#include "extensions/Shared/VoxelMesher.h"
+#include "extensions/Shared/VOX/VOXLoader.h"
+#include "extensions/Shared/VOX/VOXReader.h"
+#include "extensions/Shared/VOX/VoxelMesher.h"
 #include "platform/Foundation/Error.h"
 #include "platform/Foundation/FileReading.h"
 #include "tests/support/VOXWriter.h"

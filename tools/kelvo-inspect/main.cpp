@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "extensions/Shared/SceneLoader.h"
-#include "extensions/Shared/ZIPReader.h"
+#include "extensions/Shared/ZIP/ZIPReader.h"
 #include "platform/Foundation/Error.h"
 #include "platform/Imaging/PNG.h"
 #include "platform/Renderer/Renderer.h"

@@ -1,4 +1,4 @@
-#include "extensions/Shared/ZIPReader.h"
+#include "extensions/Shared/ZIP/ZIPReader.h"
 
 #include <algorithm>
 #include <cassert>

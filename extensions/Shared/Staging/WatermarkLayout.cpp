@@ -2,7 +2,7 @@
 // lower bounds that keep the mark legible on small thumbnails.
 #include <cmath>
 
-#include "extensions/Shared/Watermark.h"
+#include "extensions/Shared/Staging/Watermark.h"
 
 namespace kelvo {
 

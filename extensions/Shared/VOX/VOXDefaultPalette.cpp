@@ -1,6 +1,6 @@
 // The default palette, computed at compile time from the rule that generates it, so it is
 // one constant of the library and never rebuilt.
-#include "extensions/Shared/VOXReader.h"
+#include "extensions/Shared/VOX/VOXReader.h"
 
 namespace kelvo {
 

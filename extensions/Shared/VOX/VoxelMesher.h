@@ -39,7 +39,7 @@
 #include <memory>
 #include <span>
 
-#include "extensions/Shared/VOXReader.h"
+#include "extensions/Shared/VOX/VOXReader.h"
 #include "platform/SceneKit/Node.h"
 
 namespace kelvo {

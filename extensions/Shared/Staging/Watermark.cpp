@@ -1,7 +1,7 @@
 // The brand mark in the top-left corner of every thumbnail: the icon, then the maker's web
 // address in white with a soft shadow. Icon and font are looked up and loaded on every
 // call; either may be missing, and the mark is then drawn without it.
-#include "extensions/Shared/Watermark.h"
+#include "extensions/Shared/Staging/Watermark.h"
 
 #include <cmath>
 #include <new>

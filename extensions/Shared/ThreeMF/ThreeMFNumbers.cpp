@@ -1,4 +1,4 @@
-#include "extensions/Shared/ThreeMFNumbers.h"
+#include "extensions/Shared/ThreeMF/ThreeMFNumbers.h"
 
 #include <fast_float/fast_float.h>
 #include <locale.h>

@@ -27,10 +27,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "extensions/Shared/Fast3MFParser.h"
+#include "extensions/Shared/ThreeMF/Fast3MFParser.h"
 #include "extensions/Shared/SceneLoader.h"
 #include "extensions/Shared/SceneLoaderError.h"
-#include "extensions/Shared/ZIPReader.h"
+#include "extensions/Shared/ZIP/ZIPReader.h"
 #include "platform/Compression/RawDeflate.h"
 #include "platform/Foundation/FileReading.h"
 

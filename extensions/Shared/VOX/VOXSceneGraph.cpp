@@ -1,9 +1,9 @@
-#include "extensions/Shared/VOXSceneGraph.h"
+#include "extensions/Shared/VOX/VOXSceneGraph.h"
 
 #include <algorithm>
 #include <limits>
 
-#include "extensions/Shared/VOXReader.h"
+#include "extensions/Shared/VOX/VOXReader.h"
 
 namespace kelvo {
 

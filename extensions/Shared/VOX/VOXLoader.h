@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "extensions/Shared/VoxelMesher.h"
+#include "extensions/Shared/VOX/VoxelMesher.h"
 #include "platform/Foundation/ByteBuffer.h"
 #include "platform/SceneKit/Node.h"
 

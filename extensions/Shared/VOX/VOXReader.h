@@ -25,7 +25,7 @@
 #include <utility>
 #include <vector>
 
-#include "extensions/Shared/VOXSceneGraph.h"
+#include "extensions/Shared/VOX/VOXSceneGraph.h"
 #include "platform/Foundation/ByteBuffer.h"
 
 namespace kelvo {

@@ -11,7 +11,7 @@
 //
 // Quads are first recorded in 8 bytes each; once their number is known the four output
 // buffers are allocated at their exact size and filled in one pass.
-#include "extensions/Shared/VoxelMesher.h"
+#include "extensions/Shared/VOX/VoxelMesher.h"
 
 #include <algorithm>
 #include <bit>

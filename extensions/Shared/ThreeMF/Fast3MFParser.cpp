@@ -1,4 +1,4 @@
-#include "extensions/Shared/Fast3MFParser.h"
+#include "extensions/Shared/ThreeMF/Fast3MFParser.h"
 
 #include <bit>
 #include <cstring>
@@ -7,7 +7,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "extensions/Shared/ThreeMFNumbers.h"
+#include "extensions/Shared/ThreeMF/ThreeMFNumbers.h"
 #include "platform/Foundation/UTF8.h"
 
 namespace kelvo {

@@ -1,4 +1,4 @@
-#include "extensions/Shared/VOXReader.h"
+#include "extensions/Shared/VOX/VOXReader.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,11 +1,11 @@
 // VOX files: walk the chunks, resolve the scene graph's translations, mesh each model and
 // place it.
-#include "extensions/Shared/VOXLoader.h"
+#include "extensions/Shared/VOX/VOXLoader.h"
 
 #include "extensions/Shared/SceneLoader.h"
-#include "extensions/Shared/VOXReader.h"
-#include "extensions/Shared/VOXSceneGraph.h"
-#include "extensions/Shared/VoxelMesher.h"
+#include "extensions/Shared/VOX/VOXReader.h"
+#include "extensions/Shared/VOX/VOXSceneGraph.h"
+#include "extensions/Shared/VOX/VoxelMesher.h"
 #include "platform/Foundation/FileReading.h"
 
 namespace kelvo {
