@@ -2,31 +2,13 @@
 
 #include <string>
 
+#include "platform/Foundation/Text.h"
+
 namespace kelvo {
 
-namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != prefix[i]) return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 std::optional<std::filesystem::path> localPathFromArgument(std::string_view input) {
-    if (!startsWithIgnoringCase(input, "file:")) return std::filesystem::path(input);
+    if (!startsWithIgnoringASCIICase(input, "file:")) return std::filesystem::path(input);
     std::string_view rest = input.substr(5);
     if (rest.substr(0, 2) == "//") {
         rest.remove_prefix(2);
@@ -34,7 +16,7 @@ std::optional<std::filesystem::path> localPathFromArgument(std::string_view inpu
         if (slash == std::string_view::npos) return std::nullopt;
         const std::string_view host = rest.substr(0, slash);
         const bool local =
-            host.empty() || (host.size() == 9 && startsWithIgnoringCase(host, "localhost"));
+            host.empty() || (host.size() == 9 && startsWithIgnoringASCIICase(host, "localhost"));
         if (!local) return std::nullopt;
         rest.remove_prefix(slash);
     }
@@ -49,7 +31,7 @@ std::optional<std::filesystem::path> localPathFromArgument(std::string_view inpu
             continue;
         }
         if (i + 2 >= rest.size()) return std::nullopt;
-        const int high = hexValue(rest[i + 1]), low = hexValue(rest[i + 2]);
+        const int high = hexDigitValue(rest[i + 1]), low = hexDigitValue(rest[i + 2]);
         if (high < 0 || low < 0 || (high == 0 && low == 0)) return std::nullopt;
         path.push_back(static_cast<char>(high * 16 + low));
         i += 2;

@@ -3,23 +3,12 @@
 #include <string>
 
 #include "platform/Foundation/FileReading.h"
+#include "platform/Foundation/Text.h"
 
 namespace kelvo {
 
-namespace {
-
-// The loaders' keys are ASCII, and no non-ASCII character lower-cases to an ASCII letter of
-// any key, so ASCII lower-casing chooses exactly as full Unicode lower-casing would.
-std::string asciiLowercase(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
-}  // namespace
-
 std::shared_ptr<Scene> SceneLoader::load(const std::filesystem::path& from) const {
+    // The keys are ASCII, so ASCII lower-casing chooses exactly as Unicode lower-casing would.
     const std::string extension = asciiLowercase(pathExtension(from));
     if (extension == "glb" || extension == "gltf") return loadGLTFSync(from);
     if (extension == "3mf") return load3MF(from);

@@ -21,7 +21,7 @@ struct FileDescriptor {
 
 }  // namespace
 
-ByteBuffer readFileContents(const std::filesystem::path& path) {
+ByteBuffer readFileContents(const std::filesystem::path& path, std::uint64_t sizeLimit) {
     // O_NONBLOCK keeps open() from waiting for a writer on a FIFO; it is refused below.
     FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
     if (file.fd < 0) throw posixError(errno, path);
@@ -30,6 +30,7 @@ ByteBuffer readFileContents(const std::filesystem::path& path) {
     if (::fstat(file.fd, &info) != 0) throw posixError(errno, path);
     if (S_ISDIR(info.st_mode)) throw posixError(EISDIR, path);
     if (!S_ISREG(info.st_mode)) throw posixError(EINVAL, path);
+    if (static_cast<std::uint64_t>(info.st_size) > sizeLimit) throw posixError(EFBIG, path);
 
     // The size is a hint: the file may change while we read, so read until end of file and
     // keep what was really read. One spare byte lets a file that did not grow end without
@@ -46,6 +47,7 @@ ByteBuffer readFileContents(const std::filesystem::path& path) {
         }
         if (got == 0) break;
         filled += static_cast<size_t>(got);
+        if (filled > sizeLimit) throw posixError(EFBIG, path);  // it grew while we read
     }
     bytes.resize(filled);
     return bytes;

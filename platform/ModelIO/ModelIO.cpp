@@ -1,22 +1,12 @@
 #include "platform/ModelIO/ModelIO.h"
 
 #include "platform/Foundation/FileReading.h"
+#include "platform/Foundation/Text.h"
 #include "platform/ModelIO/STLImporter.h"
 
 namespace kelvo {
 
 namespace {
-
-bool equalsIgnoringASCIICase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
 
 std::shared_ptr<Node> makeNode(const AssetObject& object, std::vector<AssetMesh>& meshes) {
     auto node = Node::make();

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "fast_float/fast_float.h"
+#include "platform/Foundation/Text.h"
 
 namespace kelvo {
 
@@ -185,16 +186,6 @@ private:
     const char* p_;
     const char* end_;
 };
-
-bool equalsIgnoringASCIICase(std::string_view word, std::string_view keyword) {
-    if (word.size() != keyword.size()) return false;
-    for (size_t i = 0; i < word.size(); ++i) {
-        char c = word[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != keyword[i]) return false;
-    }
-    return true;
-}
 
 // Lenient ASCII reading: keywords may come in any case, words between them that are not
 // understood are skipped, a facet without "endfacet" ends at the next facet or solid, and a

@@ -29,6 +29,14 @@ GeometrySource GeometrySource::floatTriples(ByteBuffer bytes, GeometrySemantic s
     return source;
 }
 
+GeometrySource GeometrySource::floats(ByteBuffer bytes, GeometrySemantic semantic,
+                                      std::int64_t vectorCount, std::int64_t components) {
+    GeometrySource source = floatTriples(std::move(bytes), semantic, vectorCount);
+    source.componentsPerVector = components;
+    source.dataStride = components * 4;
+    return source;
+}
+
 std::int64_t GeometrySource::usableVectorCount() const {
     if (!data || vectorCount <= 0 || componentsPerVector <= 0 || bytesPerComponent <= 0 ||
         dataOffset < 0 || dataStride < 0) {
@@ -61,6 +69,19 @@ GeometryElement GeometryElement::triangles(ByteBuffer bytes, std::int64_t triang
     return element;
 }
 
+GeometryElement GeometryElement::points(ByteBuffer bytes, std::int64_t pointCount) {
+    GeometryElement element = triangles(std::move(bytes), pointCount);
+    element.primitiveType = PrimitiveType::point;
+    return element;
+}
+
+std::int64_t GeometryElement::usablePointCount() const {
+    if (!data || primitiveType != PrimitiveType::point || primitiveCount <= 0) return 0;
+    if (bytesPerIndex != 1 && bytesPerIndex != 2 && bytesPerIndex != 4) return 0;
+    std::int64_t fitting = static_cast<std::int64_t>(data->size()) / bytesPerIndex;
+    return fitting < primitiveCount ? fitting : primitiveCount;
+}
+
 std::int64_t GeometryElement::usableTriangleCount() const {
     if (!data || primitiveType != PrimitiveType::triangles || primitiveCount <= 0) return 0;
     if (bytesPerIndex != 1 && bytesPerIndex != 2 && bytesPerIndex != 4) return 0;
@@ -84,6 +105,14 @@ std::int64_t Geometry::triangleCount() const {
     std::int64_t total = 0;
     for (const auto& e : elements) {
         if (e.primitiveType == PrimitiveType::triangles) total += e.primitiveCount;
+    }
+    return total;
+}
+
+std::int64_t Geometry::pointCount() const {
+    std::int64_t total = 0;
+    for (const auto& e : elements) {
+        if (e.primitiveType == PrimitiveType::point) total += e.primitiveCount;
     }
     return total;
 }

@@ -2,8 +2,10 @@
 //
 // A source describes one per-vertex attribute inside a byte buffer (count, component type,
 // offset, stride); an element is an index buffer. The layouts the loaders use are fixed:
-// positions, normals and colours as 32-bit float triples with stride 12, triangles as
-// unsigned 32-bit indices. Nothing here trusts the numbers: the usable counts are clamped
+// positions and normals as 32-bit float triples with stride 12; colours as float triples
+// (stride 12) or, with opacity, float quadruples (stride 16), sRGB-encoded; texture
+// coordinates (the first UV set) as float pairs with stride 8, v growing downwards in the
+// image as glTF has it; triangles and points as unsigned 32-bit indices. Nothing here trusts the numbers: the usable counts are clamped
 // to what the buffers hold, and every consumer must still check each index against the
 // vertex count.
 #pragma once
@@ -37,6 +39,10 @@ struct GeometrySource {
     // the buffer without copying it.
     static GeometrySource floatTriples(ByteBuffer bytes, GeometrySemantic semantic,
                                        std::int64_t vectorCount);
+    // `vectorCount` packed float vectors of `components` each (2 for texture coordinates,
+    // 4 for colours with alpha), taking ownership of the buffer.
+    static GeometrySource floats(ByteBuffer bytes, GeometrySemantic semantic,
+                                 std::int64_t vectorCount, std::int64_t components);
 
     // How many of the declared vectors lie wholly inside the buffer (0 for a broken layout).
     std::int64_t usableVectorCount() const;
@@ -60,10 +66,14 @@ struct GeometryElement {
 
     // Triangles as unsigned 32-bit indices, taking ownership of the buffer.
     static GeometryElement triangles(ByteBuffer bytes, std::int64_t triangleCount);
+    // Points (a point cloud) as unsigned 32-bit indices, one per point.
+    static GeometryElement points(ByteBuffer bytes, std::int64_t pointCount);
 
     // Triangles (for primitive type triangles) that lie wholly inside the buffer; 0 for any
     // other primitive type or index size than 1, 2 or 4 bytes.
     std::int64_t usableTriangleCount() const;
+    // Likewise the points of a point element (one index each); 0 for any other type.
+    std::int64_t usablePointCount() const;
     // Index number i of the buffer (not checked: i < 3 * usableTriangleCount()).
     std::uint32_t index(std::int64_t i) const {
         const std::uint8_t* p = data->data() + i * bytesPerIndex;
@@ -94,9 +104,10 @@ struct Geometry {
 
     // The first source with the given semantic, or null.
     const GeometrySource* source(GeometrySemantic semantic) const;
-    // Vertices (of the vertex source) and triangles (of all elements) as declared.
+    // Vertices (of the vertex source), triangles and points (of all elements) as declared.
     std::int64_t vertexCount() const;
     std::int64_t triangleCount() const;
+    std::int64_t pointCount() const;
 
     // The box of all finite vertex positions in the geometry's own space; empty when there
     // is none. Vertices that no triangle uses count too, as they do for the platform's box.

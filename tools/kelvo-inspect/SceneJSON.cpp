@@ -93,17 +93,6 @@ void writeContents(JSONWriter& w, const MaterialContents& contents) {
         w.text += ']';
     } else if (const double* d = std::get_if<double>(&contents)) {
         w.number(*d);
-    } else if (auto* t = std::get_if<std::shared_ptr<const Texture>>(&contents); t && *t) {
-        w.text += '{';
-        w.key("image");
-        w.string((*t)->path);
-        w.text += ',';
-        w.key("width");
-        w.integer((*t)->image.width);
-        w.text += ',';
-        w.key("height");
-        w.integer((*t)->image.height);
-        w.text += '}';
     } else {
         w.text += "null";
     }

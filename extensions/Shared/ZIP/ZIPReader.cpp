@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "platform/Compression/RawDeflate.h"
+#include "platform/Foundation/Text.h"
 #include "platform/Foundation/UTF8.h"
 
 namespace kelvo {
@@ -41,14 +42,7 @@ std::string describe(ZIPReader::ZIPError::Case c, const std::string& name, std::
 // ASCII lower-casing is exact here: no non-ASCII character lower-cases to one of the
 // letters of ".model", so a Unicode-aware comparison would choose the same entries.
 bool endsWithModelSuffix(const std::string& name) {
-    constexpr std::string_view suffix = ".model";
-    if (name.size() < suffix.size()) return false;
-    for (size_t k = 0; k < suffix.size(); ++k) {
-        char c = name[name.size() - suffix.size() + k];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != suffix[k]) return false;
-    }
-    return true;
+    return endsWithIgnoringASCIICase(name, ".model");
 }
 
 std::int64_t inflateCapacity(std::int64_t compressedLength, std::int64_t expectedSize) {
