@@ -7,8 +7,8 @@ namespace kelvo::render {
 namespace {
 
 struct Plane {
-    double a, b, c, d;  // a X + b Y + c W + d >= 0 is kept
-    double distance(const ClipVertex& v) const { return a * v.x + b * v.y + c * v.w + d; }
+    double a, b, c, e, d;  // a X + b Y + c W + e D + d >= 0 is kept
+    double distance(const ClipVertex& v) const { return a * v.x + b * v.y + c * v.w + e * v.d + d; }
 };
 
 int clipAgainst(const Plane& plane, const ClipVertex* in, int count, ClipVertex* out) {
@@ -20,7 +20,8 @@ int clipAgainst(const Plane& plane, const ClipVertex* in, int count, ClipVertex*
         if (dp >= 0) out[n++] = p;
         if ((dp >= 0) != (dq >= 0)) {
             double t = dp / (dp - dq);
-            out[n++] = {p.x + (q.x - p.x) * t, p.y + (q.y - p.y) * t, p.w + (q.w - p.w) * t};
+            out[n++] = {p.x + (q.x - p.x) * t, p.y + (q.y - p.y) * t, p.w + (q.w - p.w) * t,
+                        p.d + (q.d - p.d) * t};
         }
     }
     return n;
@@ -31,11 +32,11 @@ int clipAgainst(const Plane& plane, const ClipVertex* in, int count, ClipVertex*
 int clipTriangle(const ClipVertex in[3], double zNear, double width, double height, double band,
                  ClipVertex out[maxClippedCorners]) {
     const Plane planes[5] = {
-        {0, 0, 1, -zNear},          // in front of the near plane
-        {1, 0, band, 0},            // X / W >= -band
-        {-1, 0, width + band, 0},   // X / W <= width + band
-        {0, 1, band, 0},            // Y / W >= -band
-        {0, -1, height + band, 0},  // Y / W <= height + band
+        {0, 0, 0, 1, -zNear},          // in front of the near plane
+        {1, 0, band, 0, 0},            // X / W >= -band
+        {-1, 0, width + band, 0, 0},   // X / W <= width + band
+        {0, 1, band, 0, 0},            // Y / W >= -band
+        {0, -1, height + band, 0, 0},  // Y / W <= height + band
     };
     // Each plane adds at most one corner: two buffers of 3 + 5 suffice.
     ClipVertex a[maxClippedCorners], b[maxClippedCorners];

@@ -6,16 +6,25 @@
 //   Rasterizer.cpp  per band of rows: projects each draw's vertices (once each when
 //                   triangles share them), sets up and culls triangles, and writes depth
 //                   and triangle id per sample (a visibility buffer; nothing is shaded);
+//                   points become small discs the same way;
 //   Resolve.cpp     shades each pixel once per distinct triangle among its samples and
 //                   writes the 8-bit result.
 // Shading after visibility keeps the cost of lighting proportional to pixels, not to
 // triangles, which is what makes million-triangle models cheap at thumbnail sizes.
+//
+// Two kinds of material need more. Alpha-masked draws are tested per sample while the
+// visibility buffer is written (a sample whose alpha falls below the cutoff is not covered),
+// through the same surface evaluation the resolve uses. Blended draws stay out of the
+// visibility buffer: after the opaque samples are shaded into a colour per sample, their
+// triangles, sorted farthest first, are tested against the opaque depth (never writing it),
+// shaded once per pixel and composited over the samples they cover (Blend.cpp).
 //
 // Spaces: a geometry's own space (model); world; view (camera at the origin looking along
 // -Z, +Y up, right-handed); clip (X, Y, W) with W the distance in front of the camera and
 // X / W, Y / W the raster position in pixels; raster in 1/256 pixel units (fixed point).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -46,6 +55,10 @@ inline constexpr std::uint32_t noTriangle = 0xFFFFFFFF;
 
 struct FrameCamera {
     int width = 0, height = 0;
+    // Orthographic: raster position is an affine map of view position, the third clip
+    // coordinate is the distance along the view axis and depth is its negative (still
+    // "larger is nearer", and affine in raster space as depth must be). W is then 1.
+    bool orthographic = false;
     double focalX = 1, focalY = 1;  // pixels per unit of X / W and Y / W
     double centerX = 0, centerY = 0;
     // Geometry nearer than zNear is clipped, beyond zFar (infinity when the range is fitted
@@ -87,16 +100,51 @@ struct TripleStream {
     }
 };
 
+// A float-pair source (texture coordinates) as raw bytes.
+struct PairStream {
+    const std::uint8_t* bytes = nullptr;
+    std::int64_t stride = 0;
+    std::int64_t count = 0;
+
+    void read(std::int64_t i, float out[2]) const { std::memcpy(out, bytes + i * stride, 8); }
+};
+
+// A material's texture slot, ready to sample (TextureSampling.h): the decoded levels, the
+// sampler and the texture transform as a 2x3 matrix applied to (u, v, 1).
+struct TextureBinding {
+    const std::vector<RGBAImage>* levels = nullptr;  // null: no texture
+    TextureWrap wrapS = TextureWrap::repeat, wrapT = TextureWrap::repeat;
+    bool nearestMagnification = false;
+    bool srgb = false;  // colour data, decoded to linear before filtering
+    float transform[2][3] = {{1, 0, 0}, {0, 1, 0}};
+
+    explicit operator bool() const { return levels != nullptr; }
+};
+
+// Everything about a draw's material beyond the lighting model's inputs.
+struct DrawMaterial {
+    float baseAlpha = 1;  // the diffuse colour's alpha
+    Float3 emission;      // linear, times its intensity; added after lighting
+    AlphaMode alphaMode = AlphaMode::opaque;
+    float alphaCutoff = 0.5f;
+    TextureBinding baseColor, metalnessRoughness, emissionTexture;
+
+    bool textured() const { return baseColor || metalnessRoughness || emissionTexture; }
+};
+
 // One geometry element of one node. The pointers borrow from the scene, which outlives the
 // frame. Counts are what the buffers really hold.
 struct DrawCall {
     TripleStream positions;
     TripleStream normals;  // count 0 when absent or unusable
     TripleStream colors;
+    bool colorAlpha = false;  // the colours are quadruples: alpha at byte 12
+    PairStream texcoords;     // the first UV set; count 0 when absent
     const std::uint8_t* indices = nullptr;
     int bytesPerIndex = 4;  // 1, 2 or 4
-    std::int64_t triangleCount = 0;
-    std::uint32_t firstId = 0;  // triangle t has id firstId + t in the visibility buffer
+    bool points = false;    // one index per primitive, drawn as a disc
+    std::int64_t primitiveCount = 0;
+    std::uint32_t firstId = 0;  // primitive t has id firstId + t in the visibility buffer
 
     // Model positions are taken relative to `origin` (one of the geometry's vertices) before
     // any transform, so that a model far from its own origin keeps float precision.
@@ -107,6 +155,10 @@ struct DrawCall {
     bool mirrored = false;   // the model-to-view transform has a negative determinant
     bool cullBackFaces = true;
     shading::Surface surface;  // base colour linear; vertex colours multiply it
+    DrawMaterial material;
+
+    bool masked() const { return material.alphaMode == AlphaMode::mask && !points; }
+    bool blended() const { return material.alphaMode == AlphaMode::blend && !points; }
 
     std::uint32_t index(std::int64_t i) const {
         const std::uint8_t* p = indices + i * bytesPerIndex;
@@ -144,9 +196,16 @@ struct FrameLights {
 struct FramePlan {
     FrameCamera camera;
     bool cameraCanSee = false;
-    std::vector<DrawCall> draws;
+    std::vector<DrawCall> draws;  // in id order
     FrameLights lights;
     float background[4] = {0, 0, 0, 0};  // linear, premultiplied
+    float pointRadius = 1;               // pixels
+
+    bool hasBlending() const {
+        for (const DrawCall& draw : draws)
+            if (draw.blended()) return true;
+        return false;
+    }
 };
 
 FramePlan planFrame(const Scene& scene, const Node& pointOfView, int width, int height);
@@ -173,13 +232,33 @@ struct RasterVertex {
                                 // not finite
 };
 
-// Draws every triangle of `draw` into `buffer`. `scratch` is reused between calls so that
-// nothing is allocated per draw once it is large enough.
-void rasterizeDraw(const DrawCall& draw, const FrameCamera& camera, VisibilityBuffer& buffer,
-                   std::vector<RasterVertex>& scratch);
+class Shader;
+
+// Draws every triangle or point of `draw` (not blended) into `buffer`. `scratch` is reused
+// between calls so that nothing is allocated per draw once it is large enough. A masked
+// draw asks `shader` (required then) for each sample's alpha.
+void rasterizeDraw(const DrawCall& draw, const FramePlan& plan, VisibilityBuffer& buffer,
+                   std::vector<RasterVertex>& scratch, Shader* shader);
 
 // Shades the rows of `buffer` into `image`.
 void resolveBand(const FramePlan& plan, const VisibilityBuffer& buffer, RGBAImage& image);
+
+// Linear premultiplied RGBA per sample of a band, laid out as the visibility buffer's.
+using SampleColors = std::vector<std::array<float, 4>>;
+
+// With blended draws: shades the rows of `buffer` into one colour per sample (the
+// background where nothing is), composites the blended triangles over them, farthest
+// first, and writes the band of `image`. `order` is the blended triangles' ids, sorted.
+void resolveBlendedBand(const FramePlan& plan, const std::vector<std::uint32_t>& order,
+                        const VisibilityBuffer& buffer, SampleColors& colors, RGBAImage& image);
+// The ids of every blended triangle, farthest (by its centroid) first.
+std::vector<std::uint32_t> sortBlendedTriangles(const FramePlan& plan);
+
+// The samples of the band that blended triangle `id` covers in front of the opaque depth:
+// sets their bits in masks[pixel of the band] and appends each pixel it touches first to
+// `touched`. The caller clears the masks it has used.
+void rasterizeBlended(const FramePlan& plan, std::uint32_t id, const VisibilityBuffer& buffer,
+                      std::vector<std::uint8_t>& masks, std::vector<std::uint32_t>& touched);
 
 // renderSnapshot (Renderer.h) with sample buffers of about `bandBudget` bytes, at least one
 // row; exposed so that tests can cut small images into many bands.

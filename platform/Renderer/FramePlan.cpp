@@ -61,6 +61,50 @@ shading::Surface surfaceOf(const Material* material) {
     return s;
 }
 
+TextureBinding bindingOf(const TextureSlot& slot, bool srgb) {
+    TextureBinding binding;
+    const Texture* texture = slot.texture.get();
+    if (!texture || !texture->found || texture->levels.empty()) return binding;
+    for (const RGBAImage& level : texture->levels)
+        if (level.width < 1 || level.height < 1 ||
+            level.pixels.size() != size_t(level.width) * level.height * 4)
+            return binding;
+    binding.levels = &texture->levels;
+    binding.wrapS = slot.wrapS;
+    binding.wrapT = slot.wrapT;
+    binding.nearestMagnification = slot.nearestMagnification;
+    binding.srgb = srgb;
+    // uv' = offset + rotate(rotation) * (scale * uv), rotation counter-clockwise.
+    const double c = std::cos(slot.rotation), s = std::sin(slot.rotation);
+    const double m[2][3] = {{c * slot.scale[0], -s * slot.scale[1], slot.offset[0]},
+                            {s * slot.scale[0], c * slot.scale[1], slot.offset[1]}};
+    for (int r = 0; r < 2; ++r) {
+        for (int k = 0; k < 3; ++k) {
+            const float v = static_cast<float>(m[r][k]);
+            binding.transform[r][k] = std::isfinite(v) ? v : (r == k ? 1.0f : 0.0f);
+        }
+    }
+    return binding;
+}
+
+DrawMaterial drawMaterialOf(const Material* material) {
+    DrawMaterial out;
+    if (!material) return out;
+    const Material& m = *material;
+    if (const Color* c = std::get_if<Color>(&m.diffuse); c && std::isfinite(c->alpha))
+        out.baseAlpha = shading::clamp01(static_cast<float>(c->alpha));
+    const float intensity = static_cast<float>(m.emissionIntensity);
+    Float3 emission =
+        linearColor(m.emission) * (std::isfinite(intensity) ? std::max(intensity, 0.0f) : 0.0f);
+    if (finite3(emission)) out.emission = emission;
+    out.alphaMode = m.alphaMode;
+    out.alphaCutoff = std::isfinite(m.alphaCutoff) ? static_cast<float>(m.alphaCutoff) : 0.5f;
+    out.baseColor = bindingOf(m.diffuseTexture, true);
+    out.metalnessRoughness = bindingOf(m.metalnessRoughnessTexture, false);
+    out.emissionTexture = bindingOf(m.emissionTexture, true);
+    return out;
+}
+
 bool toAffineMap(const Mat4& t, AffineMap& out) {
     for (int i = 0; i < 4; ++i) {
         for (int j = 0; j < 3; ++j) {
@@ -108,8 +152,14 @@ public:
         Mat4 toClip = Mat4::identity();
         for (int r = 0; r < 4; ++r) {
             const double* v = toView.m[r];
-            toClip.m[r][0] = cam.focalX * v[0] - cam.centerX * v[2];
-            toClip.m[r][1] = -cam.focalY * v[1] - cam.centerY * v[2];
+            if (cam.orthographic) {
+                // Raster position directly, and the distance along the view axis.
+                toClip.m[r][0] = cam.focalX * v[0] + (r == 3 ? cam.centerX : 0);
+                toClip.m[r][1] = -cam.focalY * v[1] + (r == 3 ? cam.centerY : 0);
+            } else {
+                toClip.m[r][0] = cam.focalX * v[0] - cam.centerX * v[2];
+                toClip.m[r][1] = -cam.focalY * v[1] - cam.centerY * v[2];
+            }
             toClip.m[r][2] = -v[2];
         }
         Mat4 inverse = affineInverse(modelView);
@@ -131,11 +181,19 @@ public:
         if (const GeometrySource* c = geometry.source(GeometrySemantic::color);
             c && c->hasFloat3Layout()) {
             draw.colors = stream(*c);
+            draw.colorAlpha = c->componentsPerVector >= 4 && c->dataStride >= 16;
+        }
+        if (const GeometrySource* t = geometry.source(GeometrySemantic::texcoord);
+            t && t->floatComponents && t->bytesPerComponent == 4 && t->componentsPerVector >= 2) {
+            const std::int64_t count = t->usableVectorCount();
+            if (count > 0) draw.texcoords = {t->data->data() + t->dataOffset, t->dataStride, count};
         }
         for (size_t e = 0; e < geometry.elements.size(); ++e) {
             const GeometryElement& element = geometry.elements[e];
-            std::int64_t triangles = element.usableTriangleCount();
-            if (triangles <= 0) continue;
+            const bool points = element.primitiveType == PrimitiveType::point;
+            std::int64_t primitives =
+                points ? element.usablePointCount() : element.usableTriangleCount();
+            if (primitives <= 0) continue;
             std::int64_t room = static_cast<std::int64_t>(noTriangle) - nextId_;
             if (room <= 0) return;
             const Material* material =
@@ -144,11 +202,13 @@ public:
                     : geometry.materials[e % geometry.materials.size()].get();
             draw.indices = element.data->data();
             draw.bytesPerIndex = static_cast<int>(element.bytesPerIndex);
-            draw.triangleCount = std::min(triangles, room);
+            draw.points = points;
+            draw.primitiveCount = std::min(primitives, room);
             draw.firstId = static_cast<std::uint32_t>(nextId_);
             draw.surface = surfaceOf(material);
+            draw.material = drawMaterialOf(material);
             draw.cullBackFaces = !(material && material->isDoubleSided);
-            nextId_ += draw.triangleCount;
+            nextId_ += draw.primitiveCount;
             plan_.draws.push_back(draw);
         }
     }
@@ -195,11 +255,19 @@ bool setUpCamera(const Node& pointOfView, int width, int height, FrameCamera& ca
     if (!isFinite(world)) return false;
     cam.view = affineInverse(world);
     if (!isFinite(cam.view)) return false;
-    double fov = camera.fieldOfView;
-    if (!(fov > 0 && fov < 180)) return false;
     cam.width = width;
     cam.height = height;
-    cam.focalY = height * 0.5 / std::tan(fov * std::numbers::pi / 360);
+    if (camera.usesOrthographicProjection) {
+        // orthographicScale is half the image's height in scene units.
+        const double scale = camera.orthographicScale;
+        if (!(scale > 0 && std::isfinite(scale))) return false;
+        cam.orthographic = true;
+        cam.focalY = height * 0.5 / scale;
+    } else {
+        double fov = camera.fieldOfView;
+        if (!(fov > 0 && fov < 180)) return false;
+        cam.focalY = height * 0.5 / std::tan(fov * std::numbers::pi / 360);
+    }
     cam.focalX = cam.focalY;
     cam.centerX = width * 0.5;
     cam.centerY = height * 0.5;
@@ -242,6 +310,8 @@ FramePlan planFrame(const Scene& scene, const Node& pointOfView, int width, int 
     }
     plan.cameraCanSee = setUpCamera(pointOfView, width, height, plan.camera);
     if (!plan.cameraCanSee) return plan;
+    // Points about two pixels across at 256 pixels, growing with the image.
+    plan.pointRadius = static_cast<float>(std::max(0.5, std::min(width, height) / 256.0));
 
     // Depth first, parents before children, children in order; an explicit stack so that
     // a deep tree cannot exhaust the call stack.

@@ -7,6 +7,11 @@
 // samples solved per row. At a million triangles on a small image most triangles cover no
 // sample at all, so everything before the first edge function is a few integer
 // operations, and a triangle whose box holds no sample row or column leaves right there.
+//
+// What happens to a covered sample is the sink's business: the plain one tests and writes
+// depth and id; the masked one also asks for the surface's alpha there; the blended one
+// only tests, and collects the samples. Each is a template argument, so the plain path
+// compiles to what it always was.
 #include <algorithm>
 #include <cassert>
 #include <cmath>
@@ -15,6 +20,7 @@
 
 #include "platform/Renderer/Clipping.h"
 #include "platform/Renderer/Frame.h"
+#include "platform/Renderer/ShaderInline.h"
 
 namespace kelvo::render {
 
@@ -62,6 +68,56 @@ struct Edge {
     }
     std::int64_t at(std::int64_t x, std::int64_t y) const {
         return a * (x - x0) + b * (y - y0) + bias;
+    }
+};
+
+// Sinks: called for every sample a primitive covers, with its index in the band's buffers,
+// the primitive's depth there, and its pixel and sample number.
+struct WriteSink {
+    float* depth;
+    std::uint32_t* ids;
+    std::uint32_t id = noTriangle;
+
+    void operator()(size_t index, float z, std::int64_t, std::int64_t, int) const {
+        if (z > depth[index]) {
+            depth[index] = z;
+            ids[index] = id;
+        }
+    }
+};
+
+// Alpha-masked surfaces: a sample in front is covered only where the surface's alpha there
+// reaches the cutoff.
+struct MaskSink {
+    float* depth;
+    std::uint32_t* ids;
+    Shader* shader;
+    float cutoff;
+    std::uint32_t id = noTriangle;
+
+    void operator()(size_t index, float z, std::int64_t px, std::int64_t py, int q) const {
+        if (!(z > depth[index])) return;
+        const float sx = float(px) + sampleX[q] * (1.0f / subpixelScale);
+        const float sy = float(py) + sampleY[q] * (1.0f / subpixelScale);
+        if (!(shader->alphaAt(id, sx, sy) >= cutoff)) return;
+        depth[index] = z;
+        ids[index] = id;
+    }
+};
+
+// Blended surfaces: the samples in front of what is drawn, as a mask per pixel; depth is
+// not written.
+struct CollectSink {
+    const float* depth;
+    std::uint8_t* masks;
+    std::vector<std::uint32_t>* touched;
+    std::uint32_t id = noTriangle;
+
+    void operator()(size_t index, float z, std::int64_t, std::int64_t, int q) const {
+        if (!(z > depth[index])) return;
+        const size_t pixel = index / samplesPerPixel;
+        if (masks[pixel] == 0) touched->push_back(static_cast<std::uint32_t>(pixel));
+        masks[pixel] |= static_cast<std::uint8_t>(1 << q);
     }
 };
 
@@ -114,9 +170,10 @@ constexpr std::int32_t smallBoxPixels = 8;
 // The small path, for the many triangles of a dense mesh that touch a few pixels: per
 // pixel of the box, the four samples' edge values are the pixel's plus fixed offsets, all
 // in 32-bit integers.
+template <class Sink>
 void rasterizeSmall(const RasterVertex& a, const RasterVertex& b, const RasterVertex& c,
-                    std::int64_t area, const SampleBox& box, std::uint32_t id,
-                    VisibilityBuffer& buffer) {
+                    std::int64_t area, const SampleBox& box, const VisibilityBuffer& buffer,
+                    const Sink& sink) {
     const std::int32_t pxFirst = std::max(box.minX >> subpixelBits, 0);
     const std::int32_t pxLast = std::min(box.maxX >> subpixelBits, buffer.width - 1);
     const std::int32_t pyFirst = std::max(box.minY >> subpixelBits, buffer.rowBegin);
@@ -136,8 +193,6 @@ void rasterizeSmall(const RasterVertex& a, const RasterVertex& b, const RasterVe
     }
     bool depthReady = false;
     float zOrigin = 0, dzdx = 0, dzdy = 0;
-    float* const depth = buffer.depth.data();
-    std::uint32_t* const ids = buffer.ids.data();
     for (std::int32_t py = pyFirst; py <= pyLast; ++py) {
         std::int32_t w[3] = {rowStart[0], rowStart[1], rowStart[2]};
         for (std::int32_t px = pxFirst; px <= pxLast; ++px) {
@@ -167,10 +222,7 @@ void rasterizeSmall(const RasterVertex& a, const RasterVertex& b, const RasterVe
                     float z = zOrigin +
                               dzdx * static_cast<float>(px * subpixelScale + sampleX[q] - ox) +
                               dzdy * static_cast<float>(py * subpixelScale + sampleY[q] - oy);
-                    if (z > depth[pixel + q]) {
-                        depth[pixel + q] = z;
-                        ids[pixel + q] = id;
-                    }
+                    sink(pixel + q, z, px, py, q);
                 }
             }
             for (int i = 0; i < 3; ++i)
@@ -183,9 +235,10 @@ void rasterizeSmall(const RasterVertex& a, const RasterVertex& b, const RasterVe
 
 // Draws a triangle whose signed area (raster space) is `area` > 0, that is, with b and c
 // in the order that makes the edge functions below positive inside.
+template <class Sink>
 void rasterizeOriented(const RasterVertex& a, const RasterVertex& b, const RasterVertex& c,
-                       std::int64_t area, const SampleBox& box, std::uint32_t id,
-                       VisibilityBuffer& buffer) {
+                       std::int64_t area, const SampleBox& box, const VisibilityBuffer& buffer,
+                       const Sink& sink) {
     const std::int32_t minX = box.minX, maxX = box.maxX;
     const std::int64_t rowFirst = box.rowFirst, rowLast = box.rowLast;
     const std::int64_t width = buffer.width;
@@ -194,8 +247,6 @@ void rasterizeOriented(const RasterVertex& a, const RasterVertex& b, const Raste
     bool edgesReady = false, depthReady = false;
     Edge e0, e1, e2;
     float dzdx = 0, dzdy = 0, zStep = 0;
-    float* const depth = buffer.depth.data();
-    std::uint32_t* const ids = buffer.ids.data();
     for (std::int64_t r = rowFirst; r <= rowLast; ++r) {
         const int q = static_cast<int>(r & 3);
         std::int64_t pxFirst =
@@ -260,10 +311,7 @@ void rasterizeOriented(const RasterVertex& a, const RasterVertex& b, const Raste
         for (std::int64_t k = kFirst; k <= kLast; ++k) {
             size_t index = rowBase + static_cast<size_t>(pxFirst + k) * samplesPerPixel;
             float z = zRow + zStep * static_cast<float>(k);
-            if (z > depth[index]) {
-                depth[index] = z;
-                ids[index] = id;
-            }
+            sink(index, z, pxFirst + k, r >> 2, q);
         }
     }
 }
@@ -275,8 +323,9 @@ inline std::int64_t signedArea(const RasterVertex& a, const RasterVertex& b,
 }
 
 // Either orientation; zero area draws nothing.
+template <class Sink>
 inline void rasterizeEither(const RasterVertex& a, const RasterVertex& b, const RasterVertex& c,
-                            std::int64_t area, std::uint32_t id, VisibilityBuffer& buffer) {
+                            std::int64_t area, const VisibilityBuffer& buffer, const Sink& sink) {
     SampleBox box;
     if (area == 0 || !findSamples(a, b, c, buffer, box)) return;
     // Below a pixel the row walk is cheaper: it sets up edges only for rows that hold a
@@ -285,16 +334,17 @@ inline void rasterizeEither(const RasterVertex& a, const RasterVertex& b, const 
     const bool small = (spanX >= subpixelScale || spanY >= subpixelScale) &&
                        spanX <= smallBoxPixels * subpixelScale &&
                        spanY <= smallBoxPixels * subpixelScale;
-    auto draw = small ? rasterizeSmall : rasterizeOriented;
-    if (area > 0) draw(a, b, c, area, box, id, buffer);
-    if (area < 0) draw(a, c, b, -area, box, id, buffer);
+    auto draw = small ? rasterizeSmall<Sink> : rasterizeOriented<Sink>;
+    if (area > 0) draw(a, b, c, area, box, buffer, sink);
+    if (area < 0) draw(a, c, b, -area, box, buffer, sink);
 }
 
 }  // namespace
 
 void rasterizeTriangle(const RasterVertex& a, const RasterVertex& b, const RasterVertex& c,
                        std::uint32_t id, VisibilityBuffer& buffer) {
-    rasterizeEither(a, b, c, signedArea(a, b, c), id, buffer);
+    rasterizeEither(a, b, c, signedArea(a, b, c), buffer,
+                    WriteSink{buffer.depth.data(), buffer.ids.data(), id});
 }
 
 namespace {
@@ -304,7 +354,8 @@ namespace {
 class Projector {
 public:
     Projector(const DrawCall& draw, const FrameCamera& camera)
-        : zNear_(static_cast<float>(camera.zNear)),
+        : orthographic_(camera.orthographic),
+          zNear_(static_cast<float>(camera.zNear)),
           right_(static_cast<float>(camera.width) + guardBand),
           bottom_(static_cast<float>(camera.height) + guardBand),
           origin_(draw.origin),
@@ -324,7 +375,15 @@ public:
                      rows_[2] * (p[2] - origin_.z) + rows_[3];
         RasterVertex v;
         // Comparisons with a non-number fail, so non-finite vertices land in `outside` too.
-        if (clip[2] >= zNear_) {
+        if (orthographic_) {
+            if (clip[2] >= zNear_ && clip[0] >= -guardBand && clip[0] <= right_ &&
+                clip[1] >= -guardBand && clip[1] <= bottom_) {
+                v.x = toFixed(clip[0]);
+                v.y = toFixed(clip[1]);
+                v.depth = -clip[2];
+                return v;
+            }
+        } else if (clip[2] >= zNear_) {
             float inv = 1.0f / clip[2];
             float sx = clip[0] * inv, sy = clip[1] * inv;
             if (sx >= -guardBand && sx <= right_ && sy >= -guardBand && sy <= bottom_) {
@@ -343,6 +402,7 @@ private:
     // scalar form of this product unvectorised, and it runs three times per triangle.
     typedef float Lanes __attribute__((vector_size(16)));
 
+    bool orthographic_;
     float zNear_, right_, bottom_;
     Float3 origin_;
     Lanes rows_[4];
@@ -351,13 +411,14 @@ private:
 };
 
 // The slow path: clip in homogeneous space, then fan the polygon into triangles.
+template <class Sink>
 void rasterizeClipped(const DrawCall& draw, const FrameCamera& camera, const std::uint32_t index[3],
-                      std::uint32_t id, VisibilityBuffer& buffer) {
+                      const VisibilityBuffer& buffer, const Sink& sink) {
     ClipVertex corners[3];
     for (int k = 0; k < 3; ++k) {
         Float3 c = draw.toClip.apply(draw.positions[index[k]] - draw.origin);
         if (!std::isfinite(c.x) || !std::isfinite(c.y) || !std::isfinite(c.z)) return;
-        corners[k] = {c.x, c.y, c.z};
+        corners[k] = {c.x, c.y, camera.orthographic ? 1.0 : c.z, c.z};
     }
     ClipVertex polygon[maxClippedCorners];
     int count =
@@ -368,7 +429,7 @@ void rasterizeClipped(const DrawCall& draw, const FrameCamera& camera, const std
         double inv = 1.0 / polygon[k].w;
         v[k].x = toFixed(static_cast<float>(polygon[k].x * inv));
         v[k].y = toFixed(static_cast<float>(polygon[k].y * inv));
-        v[k].depth = static_cast<float>(inv);
+        v[k].depth = static_cast<float>(camera.orthographic ? -polygon[k].d : inv);
     }
     // Facing from the clipped polygon: the part in front of the camera has the orientation
     // the whole triangle would have on screen.
@@ -377,23 +438,37 @@ void rasterizeClipped(const DrawCall& draw, const FrameCamera& camera, const std
         area += signedArea(v[0], v[k], v[k + 1]);
     bool front = (area < 0) != draw.mirrored;
     if (area == 0 || (draw.cullBackFaces && !front)) return;
-    for (int k = 1; k + 1 < count; ++k) {
-        rasterizeEither(v[0], v[k], v[k + 1], signedArea(v[0], v[k], v[k + 1]), id, buffer);
+    for (int k = 1; k + 1 < count; ++k)
+        rasterizeEither(v[0], v[k], v[k + 1], signedArea(v[0], v[k], v[k + 1]), buffer, sink);
+}
+
+// One triangle of `draw`, corners given by index, projected here or beforehand.
+template <class Sink>
+inline void rasterizeOne(const DrawCall& draw, const FrameCamera& camera,
+                         const std::uint32_t index[3], const RasterVertex& a, const RasterVertex& b,
+                         const RasterVertex& c, const VisibilityBuffer& buffer, const Sink& sink) {
+    if (a.outside | b.outside | c.outside) {
+        rasterizeClipped(draw, camera, index, buffer, sink);
+        return;
     }
+    // Counter-clockwise as seen is negative area in raster space, whose y runs downwards.
+    std::int64_t area = signedArea(a, b, c);
+    if (draw.cullBackFaces && area != 0 && (area > 0) != draw.mirrored) return;
+    rasterizeEither(a, b, c, area, buffer, sink);
 }
 
 // With `vertices`, the raster positions computed beforehand; without, each triangle's
 // corners are projected as they come.
-template <class Index>
+template <class Index, class Sink>
 void rasterizeTriangles(const DrawCall& draw, const FrameCamera& camera,
-                        const RasterVertex* vertices, VisibilityBuffer& buffer) {
+                        const RasterVertex* vertices, const VisibilityBuffer& buffer, Sink sink) {
     const Projector project(draw, camera);
     const std::uint8_t* indexBytes = draw.indices;
     const std::uint64_t vertexCount = static_cast<std::uint64_t>(draw.positions.count);
     // Counter-clockwise as seen is negative area in raster space, whose y runs downwards.
     const bool cullNegative = draw.cullBackFaces && draw.mirrored;
     const bool cullPositive = draw.cullBackFaces && !draw.mirrored;
-    for (std::int64_t t = 0; t < draw.triangleCount; ++t) {
+    for (std::int64_t t = 0; t < draw.primitiveCount; ++t) {
         Index raw[3];
         std::memcpy(raw, indexBytes + t * 3 * sizeof(Index), sizeof raw);
         const std::uint32_t index[3] = {raw[0], raw[1], raw[2]};
@@ -404,26 +479,88 @@ void rasterizeTriangles(const DrawCall& draw, const FrameCamera& camera,
         } else {
             a = project(index[0]), b = project(index[1]), c = project(index[2]);
         }
-        const std::uint32_t id = draw.firstId + static_cast<std::uint32_t>(t);
+        sink.id = draw.firstId + static_cast<std::uint32_t>(t);
         if (a.outside | b.outside | c.outside) {
-            rasterizeClipped(draw, camera, index, id, buffer);
+            rasterizeClipped(draw, camera, index, buffer, sink);
             continue;
         }
         std::int64_t area = signedArea(a, b, c);
         if ((area > 0 && cullPositive) || (area < 0 && cullNegative)) continue;
-        rasterizeEither(a, b, c, area, id, buffer);
+        rasterizeEither(a, b, c, area, buffer, sink);
+    }
+}
+
+// Points: a disc of `radius` pixels around each projected vertex, at its depth.
+void rasterizePoints(const DrawCall& draw, const FrameCamera& camera, float radius,
+                     VisibilityBuffer& buffer) {
+    const Projector project(draw, camera);
+    const std::int64_t r = std::max<std::int64_t>(1, std::lround(radius * subpixelScale));
+    WriteSink sink{buffer.depth.data(), buffer.ids.data()};
+    for (std::int64_t t = 0; t < draw.primitiveCount; ++t) {
+        const std::uint32_t i = draw.index(t);
+        if (i >= static_cast<std::uint64_t>(draw.positions.count)) continue;
+        const RasterVertex v = project(i);
+        if (v.outside) continue;
+        sink.id = draw.firstId + static_cast<std::uint32_t>(t);
+        const std::int64_t rowFirst = std::max<std::int64_t>(
+            ceilShift<6>(v.y - r - 32), std::int64_t{buffer.rowBegin} * samplesPerPixel);
+        const std::int64_t rowLast = std::min<std::int64_t>(
+            floorShift<6>(v.y + r - 32), std::int64_t{buffer.rowEnd} * samplesPerPixel - 1);
+        for (std::int64_t row = rowFirst; row <= rowLast; ++row) {
+            const int q = static_cast<int>(row & 3);
+            const std::int64_t dy = 64 * row + 32 - v.y;
+            const std::int64_t span2 = r * r - dy * dy;
+            if (span2 < 0) continue;
+            const std::int64_t half = static_cast<std::int64_t>(std::sqrt(double(span2)));
+            const std::int64_t pxFirst =
+                std::max<std::int64_t>(ceilShift<subpixelBits>(v.x - half - sampleX[q]), 0);
+            const std::int64_t pxLast = std::min<std::int64_t>(
+                floorShift<subpixelBits>(v.x + half - sampleX[q]), buffer.width - 1);
+            const std::int64_t py = row >> 2;
+            for (std::int64_t px = pxFirst; px <= pxLast; ++px) {
+                const size_t index =
+                    (static_cast<size_t>(py - buffer.rowBegin) * buffer.width + px) *
+                        samplesPerPixel +
+                    q;
+                sink(index, v.depth, px, py, q);
+            }
+        }
+    }
+}
+
+template <class Sink>
+void rasterizeWith(const DrawCall& draw, const FrameCamera& camera, const RasterVertex* vertices,
+                   const VisibilityBuffer& buffer, const Sink& sink) {
+    switch (draw.bytesPerIndex) {
+        case 1:
+            rasterizeTriangles<std::uint8_t>(draw, camera, vertices, buffer, sink);
+            break;
+        case 2:
+            rasterizeTriangles<std::uint16_t>(draw, camera, vertices, buffer, sink);
+            break;
+        case 4:
+            rasterizeTriangles<std::uint32_t>(draw, camera, vertices, buffer, sink);
+            break;
+        default:
+            break;
     }
 }
 
 }  // namespace
 
-void rasterizeDraw(const DrawCall& draw, const FrameCamera& camera, VisibilityBuffer& buffer,
-                   std::vector<RasterVertex>& scratch) {
+void rasterizeDraw(const DrawCall& draw, const FramePlan& plan, VisibilityBuffer& buffer,
+                   std::vector<RasterVertex>& scratch, Shader* shader) {
+    const FrameCamera& camera = plan.camera;
+    if (draw.blended()) return;
+    if (draw.points) {
+        rasterizePoints(draw, camera, plan.pointRadius, buffer);
+        return;
+    }
     // Projecting every vertex once pays when triangles share vertices. Where they hardly
     // do (STL files keep three corners per triangle) it would only write and read back a
     // copy of the mesh, so the corners are projected where they are used.
     const RasterVertex* vertices = nullptr;
-    if (draw.positions.count <= 2 * draw.triangleCount) {
+    if (draw.positions.count <= 2 * draw.primitiveCount) {
         const size_t count = static_cast<size_t>(draw.positions.count);
         if (scratch.size() < count) scratch.resize(count);
         const Projector project(draw, camera);
@@ -431,19 +568,33 @@ void rasterizeDraw(const DrawCall& draw, const FrameCamera& camera, VisibilityBu
             scratch[i] = project(static_cast<std::int64_t>(i));
         vertices = scratch.data();
     }
-    switch (draw.bytesPerIndex) {
-        case 1:
-            rasterizeTriangles<std::uint8_t>(draw, camera, vertices, buffer);
-            break;
-        case 2:
-            rasterizeTriangles<std::uint16_t>(draw, camera, vertices, buffer);
-            break;
-        case 4:
-            rasterizeTriangles<std::uint32_t>(draw, camera, vertices, buffer);
-            break;
-        default:
-            break;
+    if (draw.masked()) {
+        rasterizeWith(
+            draw, camera, vertices, buffer,
+            MaskSink{buffer.depth.data(), buffer.ids.data(), shader, draw.material.alphaCutoff});
+    } else {
+        rasterizeWith(draw, camera, vertices, buffer,
+                      WriteSink{buffer.depth.data(), buffer.ids.data()});
     }
+}
+
+void rasterizeBlended(const FramePlan& plan, std::uint32_t id, const VisibilityBuffer& buffer,
+                      std::vector<std::uint8_t>& masks, std::vector<std::uint32_t>& touched) {
+    auto it = std::upper_bound(plan.draws.begin(), plan.draws.end(), id,
+                               [](std::uint32_t v, const DrawCall& d) { return v < d.firstId; });
+    if (it == plan.draws.begin()) return;
+    const DrawCall& draw = *(it - 1);
+    const std::int64_t t = static_cast<std::int64_t>(id - draw.firstId);
+    if (t >= draw.primitiveCount || draw.points) return;
+    std::uint32_t index[3];
+    for (int k = 0; k < 3; ++k) {
+        index[k] = draw.index(3 * t + k);
+        if (index[k] >= static_cast<std::uint64_t>(draw.positions.count)) return;
+    }
+    const Projector project(draw, plan.camera);
+    CollectSink sink{buffer.depth.data(), masks.data(), &touched, id};
+    rasterizeOne(draw, plan.camera, index, project(index[0]), project(index[1]), project(index[2]),
+                 buffer, sink);
 }
 
 }  // namespace kelvo::render

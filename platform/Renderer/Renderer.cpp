@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "platform/Renderer/Frame.h"
+#include "platform/Renderer/ShaderInline.h"
 
 namespace kelvo {
 
@@ -42,19 +43,36 @@ std::optional<RGBAImage> renderInBands(const Scene& scene, const Node& pointOfVi
     fillBackground(image, plan.background);
     if (!plan.cameraCanSee || plan.draws.empty()) return image;
 
-    const size_t bytesPerRow =
-        size_t(width) * samplesPerPixel * (sizeof(float) + sizeof(std::uint32_t));
+    // Blended surfaces are composited per sample, which needs a colour per sample as well.
+    const bool blending = plan.hasBlending();
+    const size_t bytesPerSample =
+        sizeof(float) + sizeof(std::uint32_t) + (blending ? sizeof(SampleColors::value_type) : 0);
+    const size_t bytesPerRow = size_t(width) * samplesPerPixel * bytesPerSample;
     const int bandRows = static_cast<int>(std::clamp<size_t>(bandBudget / bytesPerRow, 1, height));
-    const float clearDepth = static_cast<float>(1 / plan.camera.zFar);
+    // Depth is 1 / W in perspective and the negative distance in parallel projection: either
+    // way larger is nearer, and the far plane's value is where the buffer starts.
+    const float clearDepth =
+        static_cast<float>(plan.camera.orthographic ? -plan.camera.zFar : 1 / plan.camera.zFar);
     VisibilityBuffer buffer;
     buffer.width = width;
     std::vector<RasterVertex> scratch;
+    // Alpha tests of masked draws evaluate their surfaces; its cache holds across bands.
+    std::optional<Shader> maskShader;
+    for (const DrawCall& draw : plan.draws)
+        if (draw.masked() && !maskShader) maskShader.emplace(plan);
+    std::vector<std::uint32_t> blendOrder;
+    SampleColors colors;
+    if (blending) blendOrder = sortBlendedTriangles(plan);
     for (int begin = 0; begin < height; begin += bandRows) {
         int end = std::min(height, begin + bandRows);
         buffer.reset(bandRows, begin, end, clearDepth);
         for (const DrawCall& draw : plan.draws)
-            rasterizeDraw(draw, plan.camera, buffer, scratch);
-        resolveBand(plan, buffer, image);
+            rasterizeDraw(draw, plan, buffer, scratch, maskShader ? &*maskShader : nullptr);
+        if (blending) {
+            resolveBlendedBand(plan, blendOrder, buffer, colors, image);
+        } else {
+            resolveBand(plan, buffer, image);
+        }
     }
     return image;
 }

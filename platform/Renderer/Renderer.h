@@ -10,8 +10,9 @@
 // - The camera is the point-of-view node's world transform: it sits at its origin and looks
 //   along its local -Z with local +Y up. A node without a camera uses a default Camera.
 // - Projection is perspective, Camera::fieldOfView degrees on the vertical axis, the
-//   horizontal extent following the image's aspect ratio (square pixels). Orthographic
-//   cameras are drawn in perspective for now.
+//   horizontal extent following the image's aspect ratio (square pixels); or, for a camera
+//   that uses orthographic projection, parallel, Camera::orthographicScale being half the
+//   image's height in scene units.
 // - With Camera::automaticallyAdjustsZRange nothing in front of the camera is clipped: the
 //   far plane is at infinity and the near plane a millionth of the distance to the model
 //   (depth is stored as 1 / distance in float, precise at any range, so the planes need not
@@ -38,14 +39,22 @@
 //   material is double-sided (its back faces are then lit as seen from the back). A node
 //   whose transform mirrors (negative determinant) keeps its outside out.
 // - Positions and normals are float triples; colour sources with 3 or more float components
-//   multiply the diffuse colour (the 4th component, alpha, is not used). Sources of other
-//   layouts are ignored. Without a usable normal source a triangle is flat shaded with its
-//   face normal.
+//   multiply the diffuse colour (a 4th component, alpha, multiplies its opacity). The first
+//   texture-coordinate source (float pairs) maps the textures. Sources of other layouts are
+//   ignored. Without a usable normal source a triangle is flat shaded with its face normal.
 // - A triangle is skipped when any index is not below the vertex count the buffers hold, a
 //   vertex is not finite, or it has no area after snapping. The material of element i is
-//   materials[i % count]; no material is a white Lambertian one. Textures are not sampled
-//   yet: a texture counts as white.
-// - Shading follows Shading.h.
+//   materials[i % count]; no material is a white Lambertian one.
+// - Point elements are drawn as round dots about 2 pixels across at 256 pixels (the
+//   diameter grows with the image's smaller side), lit by their normals where they have
+//   them and in their flat colour otherwise; they are always opaque.
+// - Materials: textures of the base colour, metalness-roughness and emission slots are
+//   sampled (TextureSampling.h); normal and occlusion textures are not used. The diffuse
+//   colour's alpha, vertex alpha and texture alpha make the opacity, which opaque materials
+//   ignore, masked ones compare with their cutoff per sample, and blended ones use to
+//   composite over what lies behind them, farthest triangles first, without hiding what
+//   lies further behind in depth (see Frame.h).
+// - Shading follows Shading.h; emission is added to the lit colour before tone mapping.
 //
 // Limits: 1 to maxRenderSide pixels on each side. Memory beyond the image is bounded by
 // rendering in horizontal bands (about 64 MiB of sample buffers) plus 16 bytes per vertex
