@@ -1,8 +1,9 @@
 // Thumbnail imaging speed: the CPU renderer on generated tori of 100K, 1M and 5M triangles
 // at 256 and 1024 pixels (4 samples per pixel), in two layouts (shared vertices with smooth
-// normals, and three unshared corners per triangle with facet normals as STL files load),
-// then the watermark step alone and the PNG encoding alone. Every render is checked to
-// cover a plausible share of the image before it is timed. One core.
+// normals, and three unshared corners per triangle with facet normals as STL files load);
+// the shared torus again with base-colour and metalness-roughness textures of 512 pixels,
+// alpha-masked, and blended; then the watermark step alone and the PNG encoding alone. Every render
+// is checked to cover a plausible share of the image before it is timed. One core.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -11,6 +12,7 @@
 #include <numbers>
 
 #include "extensions/Shared/SceneLoader.h"
+#include "platform/Imaging/ImageDecoding.h"
 #include "platform/Imaging/PNG.h"
 #include "platform/Renderer/Renderer.h"
 
@@ -41,11 +43,31 @@ ByteBuffer bytesOf(const std::vector<T>& v) {
     return b;
 }
 
+enum class Look { plain, textured, masked, blended };
+
+// A 512-pixel texture of fine detail with holes in its alpha, decoded as loaders leave it.
+std::shared_ptr<const kelvo::Texture> makeTexture() {
+    kelvo::RGBAImage image(512, 512);
+    for (int y = 0; y < 512; ++y) {
+        for (int x = 0; x < 512; ++x) {
+            std::uint8_t* p = image.pixel(x, y);
+            p[0] = static_cast<std::uint8_t>(x * 7 + y);
+            p[1] = static_cast<std::uint8_t>((x ^ y) & 255);
+            p[2] = static_cast<std::uint8_t>(y * 3);
+            p[3] = ((x / 16 + y / 16) % 4) ? 255 : 0;
+        }
+    }
+    auto texture = std::make_shared<kelvo::Texture>();
+    texture->levels = kelvo::makeMipChain(std::move(image));
+    return texture;
+}
+
 // A torus of about `triangles` triangles, staged as the thumbnailer stages it.
-std::shared_ptr<kelvo::Scene> makeTorusScene(long triangles, bool unshared) {
+std::shared_ptr<kelvo::Scene> makeTorusScene(long triangles, bool unshared,
+                                             Look look = Look::plain) {
     int sides = static_cast<int>(std::sqrt(triangles / 8.0));
     int rings = static_cast<int>(triangles / (2 * sides));
-    std::vector<float> positions, normals;
+    std::vector<float> positions, normals, uvs;
     std::vector<std::uint32_t> indices;
     auto push = [&](const TorusPoint& t, const float* facet) {
         positions.insert(positions.end(), t.p, t.p + 3);
@@ -75,8 +97,10 @@ std::shared_ptr<kelvo::Scene> makeTorusScene(long triangles, bool unshared) {
         }
     } else {
         for (int i = 0; i < rings; ++i) {
-            for (int j = 0; j < sides; ++j)
+            for (int j = 0; j < sides; ++j) {
                 push(torusPoint(i, j, rings, sides), nullptr);
+                uvs.insert(uvs.end(), {4.0f * i / rings, 1.0f * j / sides});
+            }
         }
         auto at = [&](int i, int j) {
             return static_cast<std::uint32_t>((i % rings) * sides + j % sides);
@@ -96,6 +120,16 @@ std::shared_ptr<kelvo::Scene> makeTorusScene(long triangles, bool unshared) {
         bytesOf(indices), static_cast<std::int64_t>(indices.size() / 3))};
     auto geometry = std::make_shared<kelvo::Geometry>(std::move(sources), std::move(elements));
     geometry->materials = {kelvo::makeDefaultModelMaterial()};
+    if (look != Look::plain) {
+        geometry->sources.push_back(
+            GeometrySource::floats(bytesOf(uvs), GeometrySemantic::texcoord, vertexCount, 2));
+        kelvo::Material& m = *geometry->materials[0];
+        m.diffuseTexture.texture = m.metalnessRoughnessTexture.texture = makeTexture();
+        m.alphaMode = look == Look::masked    ? kelvo::AlphaMode::mask
+                      : look == Look::blended ? kelvo::AlphaMode::blend
+                                              : kelvo::AlphaMode::opaque;
+        m.isDoubleSided = look != Look::textured;
+    }
     auto scene = std::make_shared<kelvo::Scene>();
     auto node = kelvo::Node::withGeometry(geometry);
     node->setEulerAngles({0.5, 0.3, 0});
@@ -109,11 +143,11 @@ struct Staged {
 };
 
 // Generating 5M triangles takes a while; each mesh is made once per run.
-const Staged& stagedTorus(long triangles, bool unshared) {
-    static std::map<std::pair<long, bool>, Staged> cache;
-    auto [it, fresh] = cache.try_emplace({triangles, unshared});
+const Staged& stagedTorus(long triangles, bool unshared, Look look = Look::plain) {
+    static std::map<std::tuple<long, bool, Look>, Staged> cache;
+    auto [it, fresh] = cache.try_emplace({triangles, unshared, look});
     if (fresh) {
-        it->second.scene = makeTorusScene(triangles, unshared);
+        it->second.scene = makeTorusScene(triangles, unshared, look);
         it->second.camera =
             kelvo::SceneLoader().setupCameraAndLighting(*it->second.scene, {256, 256});
     }
@@ -128,8 +162,8 @@ bool plausible(const kelvo::RGBAImage& image) {
     return share > 0.1 && share < 0.9;
 }
 
-void render(benchmark::State& state, bool unshared) {
-    const Staged& staged = stagedTorus(state.range(0), unshared);
+void render(benchmark::State& state, bool unshared, Look look = Look::plain) {
+    const Staged& staged = stagedTorus(state.range(0), unshared, look);
     int side = static_cast<int>(state.range(1));
     auto check = kelvo::renderSnapshot(*staged.scene, *staged.camera, side, side);
     if (!check || !plausible(*check)) {
@@ -155,6 +189,22 @@ BENCHMARK(BM_RenderSharedVertices)
 BENCHMARK(BM_RenderUnsharedVertices)
     ->ArgsProduct({{1'000'000}, {256}})
     ->Unit(benchmark::kMillisecond);
+
+// The same shared torus, textured: the peer is BM_RenderSharedVertices at the same sizes.
+void BM_RenderTextured(benchmark::State& s) {
+    render(s, false, Look::textured);
+}
+void BM_RenderMasked(benchmark::State& s) {
+    render(s, false, Look::masked);
+}
+void BM_RenderBlended(benchmark::State& s) {
+    render(s, false, Look::blended);
+}
+BENCHMARK(BM_RenderTextured)
+    ->ArgsProduct({{100'000, 1'000'000}, {256, 1024}})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderMasked)->ArgsProduct({{100'000}, {256, 1024}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderBlended)->ArgsProduct({{100'000}, {256, 1024}})->Unit(benchmark::kMillisecond);
 
 kelvo::RGBAImage renderedFrame() {
     const Staged& staged = stagedTorus(100'000, false);

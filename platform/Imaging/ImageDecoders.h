@@ -30,8 +30,9 @@ bool acceptableSize(std::uint64_t width, std::uint64_t height);
 // in flight; everything is allocated by the constructor, so addRow never allocates.
 class RowShrinker {
 public:
-    // Requires 1 <= width <= sourceWidth and 1 <= height <= sourceHeight.
-    RowShrinker(int sourceWidth, int sourceHeight, int width, int height);
+    // Requires 1 <= width <= sourceWidth and 1 <= height <= sourceHeight. An `opaque`
+    // source (every alpha 255) takes a faster path that ignores alpha.
+    RowShrinker(int sourceWidth, int sourceHeight, int width, int height, bool opaque);
 
     // The next source row: sourceWidth RGBA pixels.
     void addRow(const std::uint8_t* rgba);
@@ -43,11 +44,14 @@ private:
         int first;     // the target index the source pixel starts in
         float weight;  // its share there; the rest (1 - weight) goes to first + 1
     };
+    template <int sums>
+    void addColumns(const std::uint8_t* rgba);
     void emitRow();
 
     int sourceWidth_, sourceHeight_, width_, height_;
+    int sums_;  // per target pixel
     std::vector<Span> columns_, rows_;
-    std::vector<float> horizontal_;  // the current source row shrunk: 7 sums per pixel
+    std::vector<float> horizontal_;  // the current source row shrunk
     std::vector<float> accumulator_[2];
     int sourceRow_ = 0, targetRow_ = 0;
     RGBAImage image_;

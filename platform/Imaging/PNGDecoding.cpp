@@ -36,6 +36,7 @@ void ignoreWarning(png_structp, png_const_charp) {}
 struct Header {
     png_uint_32 width = 0, height = 0;
     bool interlaced = false;
+    bool opaque = false;  // no alpha channel and no transparent colour
 };
 
 // Reads up to the image data and asks for 8-bit RGBA rows. Gamma and colour profiles are
@@ -46,6 +47,8 @@ bool readHeader(png_structp png, png_infop info, Header* header) {
     header->width = png_get_image_width(png, info);
     header->height = png_get_image_height(png, info);
     header->interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
+    header->opaque = !(png_get_color_type(png, info) & PNG_COLOR_MASK_ALPHA) &&
+                     !png_get_valid(png, info, PNG_INFO_tRNS);
     png_set_expand(png);    // palette and low-depth grey to 8 bits, tRNS to alpha
     png_set_scale_16(png);  // 16 bits to 8
     png_set_gray_to_rgb(png);
@@ -115,7 +118,7 @@ std::optional<RGBAImage> decodePNGImage(ByteSpan bytes, int maxSide) {
     }
     std::vector<std::uint8_t> row(size_t{header.width} * 4);
     RowShrinker shrinker(static_cast<int>(header.width), static_cast<int>(header.height),
-                         size.width, size.height);
+                         size.width, size.height, header.opaque);
     if (!readStreamed(reader.png, row.data(), header.height, &shrinker)) return std::nullopt;
     return shrinker.finish();
 }
