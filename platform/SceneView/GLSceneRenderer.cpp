@@ -11,18 +11,43 @@
 
 namespace kelvo {
 
+struct GLSceneRenderer::Range {
+    std::int64_t first = 0;  // in indices, or in vertices when sequential
+    std::int64_t count = 0;  // indices or vertices, three per triangle or one per point
+    bool sequential = false;
+    bool points = false;
+    SurfaceMaterial material;
+    // Texture and sampler names of the material's slots, 0 where it has none.
+    unsigned textures[3] = {0, 0, 0};
+    unsigned samplers[3] = {0, 0, 0};
+};
+
 struct GLSceneRenderer::GPUGeometry {
-    struct Range {
-        std::int64_t first = 0;  // in indices, or in vertices when sequential
-        std::int64_t count = 0;  // indices or vertices, three per triangle
-        bool sequential = false;
-        SurfaceMaterial material;
-    };
     unsigned vertexArray = 0;
     unsigned indexBuffer = 0;
     std::vector<Range> ranges;
     BoundingBox bounds;
 };
+
+namespace {
+
+const TextureSlot& slotOf(const SurfaceMaterial& m, int i) {
+    return i == 0 ? m.baseColorTexture : i == 1 ? m.metalnessRoughnessTexture : m.emissionTexture;
+}
+
+GLint glWrap(TextureWrap wrap) {
+    switch (wrap) {
+        case TextureWrap::clampToEdge:
+            return GL_CLAMP_TO_EDGE;
+        case TextureWrap::mirroredRepeat:
+            return GL_MIRRORED_REPEAT;
+        case TextureWrap::repeat:
+            return GL_REPEAT;
+    }
+    return GL_REPEAT;
+}
+
+}  // namespace
 
 struct GLSceneRenderer::DrawItem {
     const GPUGeometry* geometry = nullptr;
@@ -85,12 +110,42 @@ std::string GLSceneRenderer::initialize() {
         program_ = 0;
         return std::string("the shader program does not link: ") + log;
     }
-    for (const char* name :
-         {"uModel", "uNormalMatrix", "uViewProjection", "uBaseColor", "uMetalness", "uRoughness",
-          "uKind", "uEye", "uLightCount", "uLightKind", "uLightVector", "uLightSpotDirection",
-          "uLightRadiance", "uAmbient"}) {
+    for (const char* name : {"uModel",
+                             "uNormalMatrix",
+                             "uViewProjection",
+                             "uBaseColor",
+                             "uMetalness",
+                             "uRoughness",
+                             "uKind",
+                             "uEye",
+                             "uLightCount",
+                             "uLightKind",
+                             "uLightVector",
+                             "uLightSpotDirection",
+                             "uLightRadiance",
+                             "uAmbient",
+                             "uBaseAlpha",
+                             "uEmission",
+                             "uAlphaMode",
+                             "uAlphaCutoff",
+                             "uPoint",
+                             "uPointSize",
+                             "uHasBaseTexture",
+                             "uHasMetalRoughTexture",
+                             "uHasEmissionTexture",
+                             "uBaseTexture",
+                             "uMetalRoughTexture",
+                             "uEmissionTexture",
+                             "uBaseTransform",
+                             "uMetalRoughTransform",
+                             "uEmissionTransform"}) {
         uniforms_[name] = glGetUniformLocation(program_, name);
     }
+    glUseProgram(program_);
+    glUniform1i(uniforms_["uBaseTexture"], baseColorTextureUnit);
+    glUniform1i(uniforms_["uMetalRoughTexture"], metalnessRoughnessTextureUnit);
+    glUniform1i(uniforms_["uEmissionTexture"], emissionTextureUnit);
+    glUseProgram(0);
     return {};
 }
 
@@ -106,6 +161,53 @@ unsigned GLSceneRenderer::bufferFor(const std::shared_ptr<const ByteBuffer>& buf
     return name;
 }
 
+unsigned GLSceneRenderer::textureFor(const Texture& texture, bool srgb) {
+    auto found = textures_.find({&texture, srgb});
+    if (found != textures_.end()) return found->second;
+    GLint maxSize = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+    // Levels larger than the GPU takes are left out; the chain starts at the first that fits.
+    size_t first = 0;
+    while (first + 1 < texture.levels.size() &&
+           std::max(texture.levels[first].width, texture.levels[first].height) > maxSize) {
+        ++first;
+    }
+    unsigned name = 0;
+    glGenTextures(1, &name);
+    glBindTexture(GL_TEXTURE_2D, name);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    // Rows top first: GL's t = 0 row is the image's top, so UV v maps to t unchanged.
+    for (size_t i = first; i < texture.levels.size(); ++i) {
+        const RGBAImage& level = texture.levels[i];
+        glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(i - first),
+                     srgb ? GL_SRGB8_ALPHA8 : GL_RGBA8, level.width, level.height, 0, GL_RGBA,
+                     GL_UNSIGNED_BYTE, level.pixels.data());
+    }
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL,
+                    static_cast<GLint>(texture.levels.size() - first - 1));
+    glBindTexture(GL_TEXTURE_2D, 0);
+    textures_[{&texture, srgb}] = name;
+    return name;
+}
+
+// Samplers by wrap modes and magnification: trilinear minification, so that zooming does
+// not make mip levels pop (the CPU renderer, drawing one still, takes the nearest level).
+unsigned GLSceneRenderer::samplerFor(const TextureSlot& slot) {
+    auto key = std::make_tuple(slot.wrapS, slot.wrapT, slot.nearestMagnification);
+    auto found = samplers_.find(key);
+    if (found != samplers_.end()) return found->second;
+    unsigned name = 0;
+    glGenSamplers(1, &name);
+    glSamplerParameteri(name, GL_TEXTURE_WRAP_S, glWrap(slot.wrapS));
+    glSamplerParameteri(name, GL_TEXTURE_WRAP_T, glWrap(slot.wrapT));
+    glSamplerParameteri(name, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+    glSamplerParameteri(name, GL_TEXTURE_MAG_FILTER,
+                        slot.nearestMagnification ? GL_NEAREST : GL_LINEAR);
+    samplers_[key] = name;
+    return name;
+}
+
 GLSceneRenderer::GPUGeometry* GLSceneRenderer::upload(const Geometry& geometry) {
     auto found = geometries_.find(&geometry);
     if (found != geometries_.end()) return found->second.get();
@@ -117,19 +219,21 @@ GLSceneRenderer::GPUGeometry* GLSceneRenderer::upload(const Geometry& geometry) 
     std::int64_t indexCount = 0;
     for (const auto& e : prepared.elements)
         indexCount += static_cast<std::int64_t>(e.indices.size());
-    if (prepared.triangleCount() > 0) {
+    if (prepared.triangleCount() + prepared.pointCount() > 0) {
         glGenVertexArrays(1, &gpu->vertexArray);
         glBindVertexArray(gpu->vertexArray);
         auto bind = [&](unsigned location, const VertexAttribute& attribute) {
             glBindBuffer(GL_ARRAY_BUFFER, bufferFor(attribute.buffer));
             glVertexAttribPointer(
-                location, 3, GL_FLOAT, GL_FALSE, static_cast<GLsizei>(attribute.stride),
+                location, attribute.components, GL_FLOAT, GL_FALSE,
+                static_cast<GLsizei>(attribute.stride),
                 reinterpret_cast<const void*>(static_cast<std::intptr_t>(attribute.offset)));
             glEnableVertexAttribArray(location);
         };
         bind(positionAttribute, prepared.position);
         if (prepared.normal.present()) bind(normalAttribute, prepared.normal);
         if (prepared.color.present()) bind(colorAttribute, prepared.color);
+        if (prepared.texcoord.present()) bind(texcoordAttribute, prepared.texcoord);
 
         if (indexCount > 0) {
             glGenBuffers(1, &gpu->indexBuffer);
@@ -144,15 +248,26 @@ GLSceneRenderer::GPUGeometry* GLSceneRenderer::upload(const Geometry& geometry) 
                 e.materialIndex >= 0
                     ? geometry.materials[static_cast<size_t>(e.materialIndex)].get()
                     : nullptr;
-            if (e.sequential) {
-                gpu->ranges.push_back({0, e.triangleCount * 3, true, surfaceMaterial(material)});
-                continue;
+            Range range;
+            range.points = e.points;
+            range.material = surfaceMaterial(material);
+            for (int i = 0; i < 3; ++i) {
+                const TextureSlot& slot = slotOf(range.material, i);
+                if (!slot) continue;
+                range.textures[i] = textureFor(*slot.texture, i != 1);  // 1: data, linear
+                range.samplers[i] = samplerFor(slot);
             }
-            glBufferSubData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLintptr>(first * 4),
-                            static_cast<GLsizeiptr>(e.indices.size() * 4), e.indices.data());
-            gpu->ranges.push_back({first, static_cast<std::int64_t>(e.indices.size()), false,
-                                   surfaceMaterial(material)});
-            first += static_cast<std::int64_t>(e.indices.size());
+            if (e.sequential) {
+                range.count = e.triangleCount * 3;
+                range.sequential = true;
+            } else {
+                glBufferSubData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLintptr>(first * 4),
+                                static_cast<GLsizeiptr>(e.indices.size() * 4), e.indices.data());
+                range.first = first;
+                range.count = static_cast<std::int64_t>(e.indices.size());
+                first += range.count;
+            }
+            gpu->ranges.push_back(std::move(range));
         }
         glBindVertexArray(0);
     }
@@ -183,7 +298,8 @@ void GLSceneRenderer::addNode(const Node& node, const Mat4& world) {
             }
             items_.push_back(item);
             for (const auto& range : gpu->ranges)
-                triangles_ += range.count / 3;
+                (range.points ? points_ : triangles_) +=
+                    range.points ? range.count : range.count / 3;
             if (!gpu->bounds.isEmpty()) {
                 for (int corner = 0; corner < 8; ++corner) {
                     const BoundingBox& b = gpu->bounds;
@@ -205,12 +321,18 @@ void GLSceneRenderer::setScene(const std::shared_ptr<Scene>& scene) {
     }
     for (auto& [buffer, name] : buffers_)
         glDeleteBuffers(1, &name);
+    for (auto& [texture, name] : textures_)
+        glDeleteTextures(1, &name);
+    for (auto& [key, name] : samplers_)
+        glDeleteSamplers(1, &name);
     geometries_.clear();
     buffers_.clear();
+    textures_.clear();
+    samplers_.clear();
     items_.clear();
     worldBounds_ = {};
     lighting_ = {};
-    triangles_ = skipped_ = 0;
+    triangles_ = points_ = skipped_ = 0;
     scene_ = scene;
     if (!scene) return;
     addNode(*scene->rootNode, scene->rootNode->transform());
@@ -239,40 +361,63 @@ void GLSceneRenderer::ensureFramebuffer(int width, int height, int samples) {
     framebufferSamples_ = samples;
 }
 
-void GLSceneRenderer::draw(const DrawItem& item) {
-    const GPUGeometry& g = *item.geometry;
-    glBindVertexArray(g.vertexArray);
+void GLSceneRenderer::bindItem(const DrawItem& item) {
+    glBindVertexArray(item.geometry->vertexArray);
     glUniformMatrix4fv(uniforms_["uModel"], 1, GL_FALSE, item.model);
     glUniformMatrix3fv(uniforms_["uNormalMatrix"], 1, GL_FALSE, item.normalMatrix);
     // Attributes the geometry lacks read these constants instead.
     glVertexAttrib3f(normalAttribute, 0, 0, 0);
-    glVertexAttrib3f(colorAttribute, 1, 1, 1);
+    glVertexAttrib4f(colorAttribute, 1, 1, 1, 1);
+    glVertexAttrib2f(texcoordAttribute, 0, 0);
     // A mirroring placement turns counter-clockwise into clockwise on screen; its outside
     // stays its outside.
     glFrontFace(item.mirrored ? GL_CW : GL_CCW);
-    for (const auto& range : g.ranges) {
-        const SurfaceMaterial& m = range.material;
-        if (m.doubleSided) {
-            glDisable(GL_CULL_FACE);
+}
+
+void GLSceneRenderer::drawRange(const Range& range) {
+    const SurfaceMaterial& m = range.material;
+    if (m.doubleSided || range.points) {
+        glDisable(GL_CULL_FACE);
+    } else {
+        glEnable(GL_CULL_FACE);
+    }
+    glUniform3f(uniforms_["uBaseColor"], m.baseColor[0], m.baseColor[1], m.baseColor[2]);
+    glUniform1f(uniforms_["uBaseAlpha"], m.baseAlpha);
+    glUniform1f(uniforms_["uMetalness"], m.metalness);
+    glUniform1f(uniforms_["uRoughness"], m.roughness);
+    glUniform1i(uniforms_["uKind"], static_cast<int>(m.kind));
+    glUniform3f(uniforms_["uEmission"], m.emission[0], m.emission[1], m.emission[2]);
+    // Points are always opaque, as on the CPU.
+    glUniform1i(uniforms_["uAlphaMode"], range.points ? 0 : static_cast<int>(m.alphaMode));
+    glUniform1f(uniforms_["uAlphaCutoff"], m.alphaCutoff);
+    glUniform1i(uniforms_["uPoint"], range.points);
+    const char* has[3] = {"uHasBaseTexture", "uHasMetalRoughTexture", "uHasEmissionTexture"};
+    const char* transforms[3] = {"uBaseTransform", "uMetalRoughTransform", "uEmissionTransform"};
+    for (int i = 0; i < 3; ++i) {
+        glUniform1i(uniforms_[has[i]], range.textures[i] != 0);
+        if (!range.textures[i]) continue;
+        glActiveTexture(GL_TEXTURE0 + i);
+        glBindTexture(GL_TEXTURE_2D, range.textures[i]);
+        glBindSampler(static_cast<unsigned>(i), range.samplers[i]);
+        // uv' = offset + rotate(rotation) * (scale * uv), as rows of a 2 x 3 matrix.
+        const TextureSlot& slot = slotOf(m, i);
+        const double c = std::cos(slot.rotation), s = std::sin(slot.rotation);
+        const float rows[6] = {float(c * slot.scale[0]), float(-s * slot.scale[1]),
+                               float(slot.offset[0]),    float(s * slot.scale[0]),
+                               float(c * slot.scale[1]), float(slot.offset[1])};
+        glUniform3fv(uniforms_[transforms[i]], 2, rows);
+    }
+    const GLenum mode = range.points ? GL_POINTS : GL_TRIANGLES;
+    // GL counts in a signed int; a bigger range goes in pieces of whole primitives.
+    constexpr std::int64_t piece = (INT_MAX / 3) * 3;
+    for (std::int64_t done = 0; done < range.count; done += piece) {
+        std::int64_t count = std::min(piece, range.count - done);
+        if (range.sequential) {
+            glDrawArrays(mode, static_cast<GLint>(range.first + done), static_cast<GLsizei>(count));
         } else {
-            glEnable(GL_CULL_FACE);
-        }
-        glUniform3f(uniforms_["uBaseColor"], m.baseColor[0], m.baseColor[1], m.baseColor[2]);
-        glUniform1f(uniforms_["uMetalness"], m.metalness);
-        glUniform1f(uniforms_["uRoughness"], m.roughness);
-        glUniform1i(uniforms_["uKind"], static_cast<int>(m.kind));
-        // GL counts in a signed int; a bigger range goes in pieces of whole triangles.
-        constexpr std::int64_t piece = (INT_MAX / 3) * 3;
-        for (std::int64_t done = 0; done < range.count; done += piece) {
-            std::int64_t count = std::min(piece, range.count - done);
-            if (range.sequential) {
-                glDrawArrays(GL_TRIANGLES, static_cast<GLint>(range.first + done),
-                             static_cast<GLsizei>(count));
-            } else {
-                glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(count), GL_UNSIGNED_INT,
-                               reinterpret_cast<const void*>(
-                                   static_cast<std::intptr_t>((range.first + done) * 4)));
-            }
+            glDrawElements(mode, static_cast<GLsizei>(count), GL_UNSIGNED_INT,
+                           reinterpret_cast<const void*>(
+                               static_cast<std::intptr_t>((range.first + done) * 4)));
         }
     }
 }
@@ -328,9 +473,57 @@ void GLSceneRenderer::render(const FrameSettings& settings) {
     glUniform3f(uniforms_["uAmbient"], lighting.ambient[0], lighting.ambient[1],
                 lighting.ambient[2]);
 
+    // Points about two pixels across at 256 pixels, as on the CPU.
+    glEnable(GL_PROGRAM_POINT_SIZE);
+    glUniform1f(
+        uniforms_["uPointSize"],
+        static_cast<float>(std::max(1.0, std::min(settings.width, settings.height) / 128.0)));
+
     glDisable(GL_BLEND);
-    for (const auto& item : items_)
-        draw(item);
+    struct Blended {
+        double distance;
+        const DrawItem* item;
+        const Range* range;
+    };
+    std::vector<Blended> blended;
+    for (const auto& item : items_) {
+        bindItem(item);
+        for (const Range& range : item.geometry->ranges) {
+            if (range.material.alphaMode != AlphaMode::blend || range.points) {
+                drawRange(range);
+                continue;
+            }
+            const BoundingBox& b = item.geometry->bounds;
+            Vec3 centre = (b.min + b.max) * 0.5;
+            Vec3 world{item.model[0] * centre.x + item.model[4] * centre.y +
+                           item.model[8] * centre.z + item.model[12],
+                       item.model[1] * centre.x + item.model[5] * centre.y +
+                           item.model[9] * centre.z + item.model[13],
+                       item.model[2] * centre.x + item.model[6] * centre.y +
+                           item.model[10] * centre.z + item.model[14]};
+            blended.push_back({length(world - settings.eye), &item, &range});
+        }
+    }
+    if (!blended.empty()) {
+        // Farthest first, tested against the depth of what is drawn, not hiding each other.
+        std::stable_sort(blended.begin(), blended.end(), [](const Blended& a, const Blended& b) {
+            return a.distance > b.distance;
+        });
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+        glDepthMask(GL_FALSE);
+        const DrawItem* bound = nullptr;
+        for (const Blended& entry : blended) {
+            if (entry.item != bound) bindItem(*entry.item);
+            bound = entry.item;
+            drawRange(*entry.range);
+        }
+        glDepthMask(GL_TRUE);
+        glDisable(GL_BLEND);
+    }
+    for (int i = 0; i < 3; ++i)
+        glBindSampler(static_cast<unsigned>(i), 0);
+    glActiveTexture(GL_TEXTURE0);
     glBindVertexArray(0);
     glUseProgram(0);
 

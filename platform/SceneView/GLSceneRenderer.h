@@ -3,7 +3,11 @@
 // own.
 //
 // Geometry is checked (MeshPreparation.h) and uploaded once, when the scene is set: a buffer
-// shared by several geometries, or a geometry shared by several nodes, is uploaded once.
+// shared by several geometries, or a geometry shared by several nodes, is uploaded once, and
+// so is a texture (with its decoded mip levels; sRGB for colour, as stored for data) however
+// many materials use it. Opaque and masked surfaces are drawn first, then blended ones with
+// depth test but no depth writes, farthest first by the centre of each node's geometry.
+// Points are round, about two pixels across at 256 pixels, growing with the view.
 // Orbiting afterwards only changes a few uniforms, so a frame costs the GPU's drawing alone.
 // The scene graph is read when the scene is set and not watched afterwards: a scene that
 // changes must be set again.
@@ -18,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/Imaging/RGBAImage.h"
@@ -55,8 +60,11 @@ public:
     // The box of everything that will be drawn, in world space; empty for no geometry.
     const BoundingBox& worldBounds() const { return worldBounds_; }
     const SceneLighting& sceneLighting() const { return lighting_; }
-    // Triangles drawn per frame, and those left out for a bad index or vertex.
+    // Triangles and points drawn per frame, and those left out for a bad index or vertex.
     std::int64_t triangleCount() const { return triangles_; }
+    std::int64_t pointCount() const { return points_; }
+    // Distinct textures uploaded (one texture used as colour and as data counts twice).
+    size_t textureCount() const { return textures_.size(); }
     std::int64_t skippedTriangleCount() const { return skipped_; }
 
     // Draws one frame and copies it, resolved, into settings.targetFramebuffer.
@@ -69,21 +77,29 @@ private:
     struct GPUGeometry;
     struct DrawItem;
 
+    struct Range;
+
     unsigned bufferFor(const std::shared_ptr<const ByteBuffer>& buffer);
+    unsigned textureFor(const Texture& texture, bool srgb);
+    unsigned samplerFor(const TextureSlot& slot);
     GPUGeometry* upload(const Geometry& geometry);
     void addNode(const Node& node, const Mat4& world);
     void ensureFramebuffer(int width, int height, int samples);
-    void draw(const DrawItem& item);
+    void bindItem(const DrawItem& item);
+    void drawRange(const Range& range);
 
     unsigned program_ = 0;
     std::map<std::string, int> uniforms_;
     std::map<const ByteBuffer*, unsigned> buffers_;
+    std::map<std::pair<const Texture*, bool>, unsigned> textures_;
+    std::map<std::tuple<TextureWrap, TextureWrap, bool>, unsigned> samplers_;
     std::map<const Geometry*, std::unique_ptr<GPUGeometry>> geometries_;
     std::vector<DrawItem> items_;
     std::shared_ptr<Scene> scene_;  // keeps the uploaded buffers' owners alive
     BoundingBox worldBounds_;
     SceneLighting lighting_;
     std::int64_t triangles_ = 0;
+    std::int64_t points_ = 0;
     std::int64_t skipped_ = 0;
 
     unsigned framebuffer_ = 0;

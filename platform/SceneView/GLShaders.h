@@ -11,5 +11,11 @@ extern const char* const sceneFragmentShaderSource;
 inline constexpr unsigned positionAttribute = 0;
 inline constexpr unsigned normalAttribute = 1;
 inline constexpr unsigned colorAttribute = 2;
+inline constexpr unsigned texcoordAttribute = 3;
+
+// Texture units of the material's textures.
+inline constexpr int baseColorTextureUnit = 0;
+inline constexpr int metalnessRoughnessTextureUnit = 1;
+inline constexpr int emissionTextureUnit = 2;
 
 }  // namespace kelvo

@@ -6,10 +6,14 @@ namespace kelvo {
 
 namespace {
 
-// The layout of `source` as the GPU reads it, or an absent attribute when it cannot.
-VertexAttribute describe(const GeometrySource* source) {
+// The layout of `source` as the GPU reads it (`components` floats of each vector), or an
+// absent attribute when it cannot.
+VertexAttribute describe(const GeometrySource* source, int components = 3) {
     VertexAttribute attribute;
-    if (!source || !source->data || !source->hasFloat3Layout()) return attribute;
+    if (!source || !source->data || !source->floatComponents || source->bytesPerComponent != 4 ||
+        source->componentsPerVector < components) {
+        return attribute;
+    }
     // GL takes strides up to 2048 bytes (the least every implementation supports). A stride
     // of 0 means one vector repeated to the scene graph but a packed array to GL, which would
     // read past the buffer, so it is refused.
@@ -17,6 +21,7 @@ VertexAttribute describe(const GeometrySource* source) {
     attribute.buffer = source->data;
     attribute.offset = source->dataOffset;
     attribute.stride = source->dataStride;
+    attribute.components = components;
     return attribute;
 }
 
@@ -36,7 +41,14 @@ bool isSequential(const GeometryElement& element, std::int64_t triangles, std::i
 std::int64_t PreparedGeometry::triangleCount() const {
     std::int64_t total = 0;
     for (const auto& e : elements)
-        total += e.triangleCount;
+        total += e.points ? 0 : e.triangleCount;
+    return total;
+}
+
+std::int64_t PreparedGeometry::pointCount() const {
+    std::int64_t total = 0;
+    for (const auto& e : elements)
+        total += e.points ? e.triangleCount : 0;
     return total;
 }
 
@@ -59,12 +71,15 @@ PreparedGeometry prepareGeometry(const Geometry& geometry) {
     if (count > std::int64_t{UINT32_MAX}) count = UINT32_MAX;
     prepared.vertexCount = count;
 
-    for (GeometrySemantic semantic : {GeometrySemantic::normal, GeometrySemantic::color}) {
+    auto covering = [&](GeometrySemantic semantic) {
         const GeometrySource* source = geometry.source(semantic);
-        if (!source || source->usableVectorCount() < count) continue;
-        (semantic == GeometrySemantic::normal ? prepared.normal : prepared.color) =
-            describe(source);
+        return source && source->usableVectorCount() >= count ? source : nullptr;
+    };
+    prepared.normal = describe(covering(GeometrySemantic::normal));
+    if (const GeometrySource* colors = covering(GeometrySemantic::color)) {
+        prepared.color = describe(colors, colors->componentsPerVector >= 4 ? 4 : 3);
     }
+    prepared.texcoord = describe(covering(GeometrySemantic::texcoord), 2);
 
     // One pass over the positions: which are finite, and their box. Millions of vertices
     // pass here before the first frame, so the box is kept in floats with plain compares
@@ -90,11 +105,28 @@ PreparedGeometry prepareGeometry(const Geometry& geometry) {
     const std::int64_t materialCount = static_cast<std::int64_t>(geometry.materials.size());
     for (size_t e = 0; e < geometry.elements.size(); ++e) {
         const GeometryElement& element = geometry.elements[e];
-        std::int64_t triangles = element.usableTriangleCount();
-        if (triangles == 0) continue;
         PreparedElement out;
         out.materialIndex =
             materialCount > 0 ? static_cast<int>(static_cast<std::int64_t>(e) % materialCount) : -1;
+        if (element.primitiveType == PrimitiveType::point) {
+            const std::int64_t points = element.usablePointCount();
+            if (points == 0) continue;
+            out.points = true;
+            out.indices.reserve(static_cast<size_t>(points));
+            for (std::int64_t i = 0; i < points; ++i) {
+                const std::uint32_t v = element.index(i);
+                if (v < count && finite[v]) {
+                    out.indices.push_back(v);
+                } else {
+                    ++out.skippedTriangles;
+                }
+            }
+            out.triangleCount = static_cast<std::int64_t>(out.indices.size());
+            prepared.elements.push_back(std::move(out));
+            continue;
+        }
+        std::int64_t triangles = element.usableTriangleCount();
+        if (triangles == 0) continue;
         if (isSequential(element, triangles, count, finite)) {
             out.sequential = true;
             out.triangleCount = triangles;

@@ -63,9 +63,26 @@ SurfaceMaterial surfaceMaterial(const Material* material) {
         s.baseColor = {grey, grey, grey};
     }
     if (!std::isfinite(s.baseColor[0] + s.baseColor[1] + s.baseColor[2])) s.baseColor = {1, 1, 1};
+    if (const Color* c = std::get_if<Color>(&m.diffuse); c && std::isfinite(c->alpha))
+        s.baseAlpha = clamp01(static_cast<float>(c->alpha));
     s.metalness = scalarContents(m.metalness, 0);
     s.roughness = scalarContents(m.roughness, 0.5f);
     s.doubleSided = m.isDoubleSided;
+    const float intensity = static_cast<float>(m.emissionIntensity);
+    const std::array<float, 3> emission = linearColor(m.emission);
+    for (int k = 0; k < 3; ++k) {
+        const float e = emission[k] * (std::isfinite(intensity) ? std::max(intensity, 0.0f) : 0);
+        s.emission[k] = std::isfinite(e) ? e : 0;
+    }
+    s.alphaMode = m.alphaMode;
+    s.alphaCutoff = std::isfinite(m.alphaCutoff) ? static_cast<float>(m.alphaCutoff) : 0.5f;
+    auto decoded = [](const TextureSlot& slot) {
+        return slot.texture && slot.texture->found && !slot.texture->levels.empty() ? slot
+                                                                                    : TextureSlot{};
+    };
+    s.baseColorTexture = decoded(m.diffuseTexture);
+    s.metalnessRoughnessTexture = decoded(m.metalnessRoughnessTexture);
+    s.emissionTexture = decoded(m.emissionTexture);
     return s;
 }
 
@@ -139,7 +156,7 @@ std::array<float, 3> shadeSurface(const SurfaceMaterial& material, const SceneLi
             }
             color = color + shading::shadeDirect(surface, n, v, l, radiance);
         }
-        color = shading::toneMap(color);
+        color = shading::toneMap(color + f3(material.emission));
     }
     return {linearToSrgb(color.x), linearToSrgb(color.y), linearToSrgb(color.z)};
 }

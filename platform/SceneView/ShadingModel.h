@@ -7,8 +7,10 @@
 // the background) is sRGB-encoded. Shading works on linear values: material and light
 // colours are linearised once, vertex colours per vertex before they are interpolated. The
 // lit result passes through a tone map (linear up to 0.8, then a smooth shoulder towards 1)
-// and is encoded to sRGB. Unlit (constant) surfaces are not tone-mapped. Surfaces are opaque:
-// material and vertex alpha are not used, a pixel's alpha is its coverage.
+// and is encoded to sRGB. Unlit (constant) surfaces are not tone-mapped. Opacity (diffuse
+// alpha x vertex alpha x base-colour texture alpha) matters only to masked materials, which
+// are cut out where it falls below their cutoff, and blended ones, drawn after the opaque
+// surfaces, farthest first, over what they cover; otherwise a pixel's alpha is its coverage.
 //
 // Lights (collectLights). Every node with a light contributes, wherever it sits in the tree,
 // with radiance = linearised colour * intensity / 1000 (intensity 1000 lights a white diffuse
@@ -19,8 +21,11 @@
 //   - ambient: summed into one term that lights every surface from all sides.
 // The GPU program takes at most maxLights directional, omni and spot lights, in scene order.
 //
-// Materials (surfaceMaterial): base colour = diffuse colour (a number is a grey level; an
-// image or nothing counts as white) times the vertex colour when the geometry has one;
+// Materials (surfaceMaterial): base colour = diffuse colour (a number is a grey level;
+// nothing counts as white) times the vertex colour when the geometry has one, times the
+// base-colour texture (sRGB, decoded before filtering); the metalness-roughness texture's
+// blue and green (linear) multiply metalness and roughness; emission colour x intensity x
+// emission texture is added to the lit colour;
 // metalness (default 0) and roughness (default 0.5) from numbers or a colour's red, in 0..1.
 // The lighting model name picks the formula: physicallyBased is the metallic-roughness model
 // as glTF defines it (Lambert diffuse of base * (1 - metalness) * (1 - F), GGX specular with
@@ -49,13 +54,19 @@ inline constexpr int maxLights = 8;
 
 enum class ShadingKind : int { physicallyBased = 0, lambert = 1, constant = 2 };
 
-// A material reduced to the numbers the shader takes.
+// A material reduced to the numbers and textures the shader takes.
 struct SurfaceMaterial {
     std::array<float, 3> baseColor{1, 1, 1};  // linear
+    float baseAlpha = 1;
     float metalness = 0;
     float roughness = 0.5f;
     ShadingKind kind = ShadingKind::lambert;
     bool doubleSided = false;
+    std::array<float, 3> emission{0, 0, 0};  // linear, times its intensity
+    AlphaMode alphaMode = AlphaMode::opaque;
+    float alphaCutoff = 0.5f;
+    // Slots whose texture was decoded; the others are empty.
+    TextureSlot baseColorTexture, metalnessRoughnessTexture, emissionTexture;
 };
 
 // Null stands for a geometry without materials: white and Lambertian.

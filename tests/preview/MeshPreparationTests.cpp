@@ -81,8 +81,8 @@ TEST(MeshPreparation, narrowIndicesAreWidenedAndMaterialsRepeat) {
 TEST(MeshPreparation, attributesThatCannotBeReadForEveryVertexAreDropped) {
     Geometry g = sixVertices();
     g.elements.push_back(triangles({0, 1, 2}));
-    // Three normals for six vertices: dropped. Four-component float colours: their first
-    // three components are read.
+    // Three normals for six vertices: dropped. Four-component float colours: read with their
+    // alpha. Texture coordinates as pairs.
     g.sources.push_back(GeometrySource::floatTriples(bytesOf<float>({0, 0, 1, 0, 0, 1, 0, 0, 1}),
                                                      GeometrySemantic::normal, 6));
     GeometrySource colors =
@@ -94,6 +94,12 @@ TEST(MeshPreparation, attributesThatCannotBeReadForEveryVertexAreDropped) {
     EXPECT_FALSE(p.normal.present());
     ASSERT_TRUE(p.color.present());
     EXPECT_EQ(p.color.stride, 16);
+    EXPECT_EQ(p.color.components, 4);
+    EXPECT_FALSE(p.texcoord.present());
+    g.sources.push_back(
+        GeometrySource::floats(ByteBuffer(48, 0), GeometrySemantic::texcoord, 6, 2));
+    EXPECT_EQ(prepareGeometry(g).texcoord.components, 2);
+    g.sources.pop_back();
     // A stride of 0 would be read as packed by the GPU, past the end of a one-vector buffer.
     g.sources[2].dataStride = 0;
     g.sources[2].data = std::make_shared<const ByteBuffer>(ByteBuffer(16, 0));
@@ -111,6 +117,19 @@ TEST(MeshPreparation, attributesThatCannotBeReadForEveryVertexAreDropped) {
     EXPECT_TRUE(prepareGeometry(g).bounds.isEmpty());
     g.sources.clear();
     EXPECT_EQ(prepareGeometry(g).triangleCount(), 0);
+}
+
+TEST(MeshPreparation, pointsKeepTheirGoodIndicesAndAreNotCountedAsTriangles) {
+    Geometry g = sixVertices(std::numeric_limits<float>::quiet_NaN());
+    g.elements = {GeometryElement::points(bytesOf<std::uint32_t>({4, 5, 6, 0}), 4),
+                  triangles({0, 1, 2})};
+    PreparedGeometry p = prepareGeometry(g);
+    ASSERT_EQ(p.elements.size(), 2u);
+    EXPECT_TRUE(p.elements[0].points);
+    EXPECT_EQ(p.elements[0].indices, (std::vector<std::uint32_t>{4, 0}));
+    EXPECT_EQ(p.pointCount(), 2);
+    EXPECT_EQ(p.triangleCount(), 1);
+    EXPECT_EQ(p.skippedTriangles(), 2);  // the broken vertex 5 and the index past the end
 }
 
 }  // namespace
