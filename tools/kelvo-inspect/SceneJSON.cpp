@@ -23,7 +23,9 @@ constexpr GeometryCount geometryCounts[] = {
     {"triangles", [](const Geometry& g) { return g.triangleCount(); }},
 };
 
-JSON vec3(Vec3 v) { return {v.x, v.y, v.z}; }
+JSON vec3(Vec3 v) {
+    return {v.x, v.y, v.z};
+}
 
 JSON contents(const MaterialContents& value) {
     if (const Color* c = std::get_if<Color>(&value)) return {c->red, c->green, c->blue, c->alpha};
@@ -42,11 +44,14 @@ JSON material(const Material& m) {
 
 JSON geometry(const Geometry& g) {
     JSON out = JSON::object();
-    for (const GeometryCount& c : geometryCounts) out[c.key] = c.count(g);
+    for (const GeometryCount& c : geometryCounts)
+        out[c.key] = c.count(g);
     JSON& sources = out["sources"] = JSON::array();
-    for (const GeometrySource& s : g.sources) sources.push_back(semanticName(s.semantic));
+    for (const GeometrySource& s : g.sources)
+        sources.push_back(semanticName(s.semantic));
     JSON& materials = out["materials"] = JSON::array();
-    for (const auto& m : g.materials) materials.push_back(material(*m));
+    for (const auto& m : g.materials)
+        materials.push_back(material(*m));
     return out;
 }
 
@@ -77,10 +82,12 @@ JSON optional(const std::shared_ptr<T>& part, JSON (*describe)(const T&)) {
 JSON node(const Node& n) {
     JSON transform = JSON::array();
     for (const auto& row : n.transform().m) {
-        for (double value : row) transform.push_back(value);
+        for (double value : row)
+            transform.push_back(value);
     }
     JSON children = JSON::array();
-    for (const auto& child : n.childNodes()) children.push_back(node(*child));
+    for (const auto& child : n.childNodes())
+        children.push_back(node(*child));
     return {
         {"name", n.name},
         {"position", vec3(n.position())},
@@ -107,7 +114,8 @@ void addUp(const Node& n, Totals& totals) {
             totals.counts[i] += geometryCounts[i].count(*n.geometry);
         }
     }
-    for (const auto& child : n.childNodes()) addUp(*child, totals);
+    for (const auto& child : n.childNodes())
+        addUp(*child, totals);
 }
 
 JSON totals(const Node& root) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "extensions/Shared/FileFormats.h"
 #include "extensions/Shared/SceneLoader.h"
 #include "extensions/Shared/ZIP/ZIPReader.h"
 #include "platform/Foundation/Error.h"
@@ -17,15 +18,15 @@
 
 namespace {
 
-constexpr const char* usage =
+constexpr const char* usageHead =
     "Usage: kelvo-inspect [OPTION]... FILE\n"
     "Load a 3D model file with Kelvo's loaders and print the scene as JSON, or\n"
     "render it to a PNG as the thumbnailer does.\n"
     "\n"
-    "The loader is chosen by the file's extension: .stl (binary and ASCII),\n"
-    ".3mf (ZIP packages of 3MF model parts) and .vox (voxel models); .glb,\n"
-    ".gltf, .obj, .ply, .fbx and the USD family as their loaders become\n"
-    "available. Every other extension is refused.\n"
+    "The loader is chosen by the file's extension, in any letter case:\n";
+// Here the list of formats goes.
+constexpr const char* usage =
+    "Every other extension is refused.\n"
     "\n"
     "Options:\n"
     "      --render OUT.png  stage the scene, render it with the watermark and\n"
@@ -91,6 +92,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         if (!optionsEnded && (arg == "-h" || arg == "--help")) {
+            std::fputs(usageHead, stdout);
+            std::fwrite(kelvo::formatHelp.data(), 1, kelvo::formatHelp.size(), stdout);
             std::fputs(usage, stdout);
             return 0;
         }
