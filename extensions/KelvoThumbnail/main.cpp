@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "extensions/KelvoThumbnail/Thumbnailer.h"
+#include "extensions/Shared/ErrorReport.h"
 #include "extensions/Shared/FileFormats.h"
 
 namespace {
@@ -164,8 +165,7 @@ int main(int argc, char** argv) {
 
     kelvo::applyProcessLimits(options, program);
     if (std::optional<kelvo::Error> error = kelvo::makeThumbnail(options)) {
-        std::fprintf(stderr, "%s: %s: %s %ld: %s\n", program, options.input.c_str(),
-                     error->domain().c_str(), error->code(), error->localizedDescription().c_str());
+        std::fputs(kelvo::errorLine(program, options.input, *error).c_str(), stderr);
         return 1;
     }
     return 0;
