@@ -6,6 +6,7 @@
 
 #include "extensions/KelvoQuickLook/PreviewApplication.h"
 #include "extensions/Shared/FileFormats.h"
+#include "platform/Imaging/ImageDecoding.h"
 
 namespace {
 
@@ -91,5 +92,7 @@ int main(int argc, char** argv) {
     if (options.screenshot && options.files.size() != 1) {
         return usageError("--screenshot takes exactly one FILE");
     }
+    // The view can be zoomed in close: textures keep up to this much detail.
+    kelvo::setMaximumTextureSide(kelvo::previewTextureSide);
     return kelvo::runPreview(options);
 }

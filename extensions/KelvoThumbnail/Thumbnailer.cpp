@@ -16,6 +16,7 @@
 #include "extensions/Shared/ErrorReport.h"
 #include "extensions/Shared/HostError.h"
 #include "platform/Dispatch/DispatchSemaphore.h"
+#include "platform/Imaging/ImageDecoding.h"
 #include "platform/Imaging/PNG.h"
 
 namespace kelvo {
@@ -65,6 +66,9 @@ std::optional<Error> produce(const ThumbnailerOptions& options) {
     if (!path) return thumbnailerError(notALocalFile, "Not a local file URI");
 
     const double side = options.size;
+    // A thumbnail shows no more of a texture than about twice its own side: textures are
+    // decoded, while loading, no larger than that.
+    setMaximumTextureSide(textureSideForThumbnail(thumbnailPixelSize(options.size, options.scale)));
     Outcome outcome;
     ThumbnailProvider provider(scenePolicy(options.triangleBudget));
     provider.provideThumbnail(

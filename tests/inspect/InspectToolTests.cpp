@@ -43,12 +43,12 @@ TEST(InspectTool, printsTheSceneOfTheBundledExample) {
     ASSERT_EQ(run.out.find('\n'), run.out.size() - 1) << "one line";
     const auto scene = nlohmann::ordered_json::parse(run.out);
     EXPECT_EQ(scene["totals"].dump(),
-              R"({"nodes":2,"geometryNodes":1,"vertices":23040,"triangles":7680})");
+              R"({"nodes":2,"geometryNodes":1,"vertices":23040,"triangles":7680,"points":0})");
     const auto& geometry = scene["root"]["children"][0]["geometry"];
     EXPECT_EQ(geometry["sources"].dump(), R"(["vertex","normal"])");
     EXPECT_EQ(geometry["materials"][0],
               nlohmann::ordered_json::parse(R"({"lightingModel":"physicallyBased",
-                  "diffuse":[0.7,0.7,0.7,1],"metalness":0.1,"roughness":0.6})"));
+                  "diffuse":[0.7,0.7,0.7,1],"metalness":0.1,"roughness":0.6,"textures":{}})"));
 }
 
 TEST(InspectTool, failuresPrintOneLineAndNothingOnStdout) {
@@ -132,6 +132,30 @@ TEST(SceneJSON, escapesTextAndWritesNonNumbersAsNull) {
     EXPECT_EQ(child["name"], "a\"b\\c\n\x01\uFFFD");
     EXPECT_EQ(child["position"].dump(), "[null,null,1.5]");
     EXPECT_TRUE(json["boundingBox"].is_null());
+}
+
+TEST(SceneJSON, texturesGiveTheirSourceDecodedSizeAndWhetherFound) {
+    auto decoded = std::make_shared<Texture>();
+    decoded->path = "textures/wood.jpg";
+    decoded->mimeType = "image/jpeg";
+    decoded->levels = {RGBAImage(512, 256), RGBAImage(256, 128)};
+    auto missing = std::make_shared<Texture>();
+    missing->path = "gone.png";
+    missing->found = false;
+    auto material = std::make_shared<Material>();
+    material->diffuseTexture.texture = decoded;
+    material->occlusionTexture.texture = missing;
+    auto geometry = std::make_shared<Geometry>();
+    geometry->materials = {material};
+    Scene scene;
+    scene.rootNode->addChildNode(Node::withGeometry(geometry));
+    const auto json = nlohmann::json::parse(sceneToJSON(scene, "f.glb"));
+    EXPECT_EQ(json["root"]["children"][0]["geometry"]["materials"][0]["textures"],
+              nlohmann::json::parse(R"({
+                  "diffuse": {"source": "textures/wood.jpg", "mimeType": "image/jpeg",
+                              "found": true, "width": 512, "height": 256},
+                  "occlusion": {"source": "gone.png", "mimeType": "", "found": false,
+                                "width": null, "height": null}})"));
 }
 
 }  // namespace

@@ -21,6 +21,7 @@ struct GeometryCount {
 constexpr GeometryCount geometryCounts[] = {
     {"vertices", [](const Geometry& g) { return g.vertexCount(); }},
     {"triangles", [](const Geometry& g) { return g.triangleCount(); }},
+    {"points", [](const Geometry& g) { return g.pointCount(); }},
 };
 
 JSON vec3(Vec3 v) {
@@ -33,12 +34,33 @@ JSON contents(const MaterialContents& value) {
     return nullptr;
 }
 
-JSON material(const Material& m) {
+// Where a texture came from, whether it was found and decoded, and its decoded size (of its
+// largest mip level; null when not decoded).
+JSON texture(const Texture& t) {
+    const bool decoded = !t.levels.empty();
     return {
-        {"lightingModel", m.lightingModelName},
-        {"diffuse", contents(m.diffuse)},
-        {"metalness", contents(m.metalness)},
-        {"roughness", contents(m.roughness)},
+        {"source", t.path},
+        {"mimeType", t.mimeType},
+        {"found", t.found && decoded},
+        {"width", decoded ? JSON(t.levels[0].width) : JSON(nullptr)},
+        {"height", decoded ? JSON(t.levels[0].height) : JSON(nullptr)},
+    };
+}
+
+JSON material(const Material& m) {
+    JSON textures = JSON::object();
+    const std::pair<const char*, const TextureSlot*> slots[] = {
+        {"diffuse", &m.diffuseTexture},     {"metalnessRoughness", &m.metalnessRoughnessTexture},
+        {"emission", &m.emissionTexture},   {"normal", &m.normalTexture},
+        {"occlusion", &m.occlusionTexture},
+    };
+    for (const auto& [name, slot] : slots) {
+        if (slot->texture) textures[name] = texture(*slot->texture);
+    }
+    return {
+        {"lightingModel", m.lightingModelName}, {"diffuse", contents(m.diffuse)},
+        {"metalness", contents(m.metalness)},   {"roughness", contents(m.roughness)},
+        {"textures", std::move(textures)},
     };
 }
 

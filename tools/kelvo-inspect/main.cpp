@@ -1,6 +1,7 @@
 // kelvo-inspect: loads a model file the way the thumbnailer and the previewer do and prints
 // the scene it produced as JSON, or renders it to a PNG the way the thumbnailer does. A thin
 // shell: argument parsing, output, exit codes.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "extensions/Shared/HostError.h"
 #include "extensions/Shared/SceneLoader.h"
 #include "platform/Foundation/Error.h"
+#include "platform/Imaging/ImageDecoding.h"
 #include "platform/Imaging/PNG.h"
 #include "platform/Renderer/Renderer.h"
 #include "tools/kelvo-inspect/SceneJSON.h"
@@ -39,13 +41,17 @@ constexpr const char* usage =
     "\n"
     "Output (one JSON object on standard output):\n"
     "  file         the FILE argument\n"
-    "  totals       nodes, geometryNodes, vertices and triangles in the scene\n"
+    "  totals       nodes, geometryNodes, vertices, triangles and points in the\n"
+    "               scene\n"
     "  boundingBox  {min, max} of all geometry in scene units (y up), or null\n"
     "  background   the scene's background contents, or null\n"
     "  root         the root node; every node has name, position, eulerAngles\n"
     "               (radians), transform (16 numbers, row by row, row-vector\n"
-    "               convention), geometry (vertices, triangles, sources,\n"
-    "               materials), camera, light and children\n"
+    "               convention), geometry (vertices, triangles, points, sources,\n"
+    "               materials), camera, light and children; a material's\n"
+    "               textures, by slot, give their source, mimeType, whether\n"
+    "               found (and decoded) and the decoded width and height, at most\n"
+    "               2048 (with --render, what a thumbnail of that size uses)\n"
     "\n"
     "Exit status:\n"
     "  0  the scene was printed or the PNG written\n"
@@ -139,6 +145,9 @@ int main(int argc, char** argv) {
 
     try {
         kelvo::SceneLoader loader;
+        // Textures are decoded while loading, at the size the rendering can use.
+        if (!renderPath.empty())
+            kelvo::setMaximumTextureSide(kelvo::textureSideForThumbnail(std::max(width, height)));
         std::shared_ptr<kelvo::Scene> scene = loader.load(file);
         if (!renderPath.empty()) {
             std::optional<kelvo::RGBAImage> image = loader.renderToImage(
