@@ -5,10 +5,13 @@
 
 #include <chrono>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 
 #include "platform/Imaging/ImageDecoding.h"
 #include "platform/Imaging/TextureDecoding.h"
+#include "tests/support/TestFiles.h"
 #include "tests/support/TestImages.h"
 
 namespace kelvo {
@@ -282,6 +285,25 @@ TEST(ImageDecoding, lyingSizesAreRefusedBeforeDecoding) {
     for (const ImageBytes& file : {png, jpeg, tga})
         EXPECT_FALSE(decode(file, 4096, "x.tga"));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+// Every texture image beside the corpus's models decodes, shrunk and whole.
+TEST(ImageDecoding, corpusTexturesDecode) {
+    KELVO_REQUIRE_CORPUS();
+    int images = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(test::corpusDir())) {
+        const std::string extension = entry.path().extension().string();
+        if (!entry.is_regular_file() || !(extension == ".png" || extension == ".jpg")) continue;
+        ++images;
+        std::ifstream in(entry.path(), std::ios::binary);
+        const ImageBytes bytes((std::istreambuf_iterator<char>(in)), {});
+        for (int side : {64, 4096}) {
+            std::optional<RGBAImage> image = decode(bytes, side);
+            ASSERT_TRUE(image) << entry.path();
+            EXPECT_LE(std::max(image->width, image->height), side) << entry.path();
+        }
+    }
+    EXPECT_GT(images, 10);
 }
 
 TEST(ImageDecoding, thumbnailTextureSideIsTwiceThePowerOfTwoUpTo2048) {
