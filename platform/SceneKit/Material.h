@@ -29,9 +29,10 @@ struct Color {
 // Loaders fill `path` and, for an image stored inside the model file (a GLB buffer, a data:
 // URI, a package entry), `encoded`; an image beside the model file is read by the loader
 // (through the referenced-file resolver) into `encoded` as well, so decoding never touches
-// the file system. Decoding (platform/Imaging) fills `levels`. A texture that could not be
-// found, read or decoded keeps `levels` empty and `found` false: the material then renders
-// on its factors alone.
+// the file system. decodeTextures (platform/Imaging/TextureDecoding.h) puts a decoded copy,
+// `levels` filled, in every slot that named the texture. A texture that could not be found,
+// read or decoded has `levels` empty and `found` false: the material then renders on its
+// factors alone.
 struct Texture {
     std::string path;      // the file it came from, or where it sits inside the model file
     std::string mimeType;  // as the model file declares it; may be empty
