@@ -78,6 +78,7 @@ private:
     size_t lastDraw_ = 0;
     std::uint32_t lastIndicesFetched_ = noTriangle, lastVerticesFetched_ = noTriangle;
     float rayX_, rayX0_, rayY_, rayY0_, rayZ_;  // view ray through raster point (sx, sy)
+    bool orthographic_;
     std::vector<TriangleSetup> cache_ = std::vector<TriangleSetup>(cacheSize);
 };
 

@@ -27,6 +27,7 @@ inline Shader::Shader(const FramePlan& plan) : plan_(plan) {
     rayY0_ = static_cast<float>(cam.centerY / cam.focalY);
     // Perspective: the direction from the eye. Orthographic: (x, y, 1) with (x, y) where the
     // ray starts on the camera's plane, as setup() expects.
+    orthographic_ = cam.orthographic;
     rayZ_ = cam.orthographic ? 1.0f : -1.0f;
 }
 
@@ -81,7 +82,28 @@ inline float Shader::alphaAt(std::uint32_t id, float sx, float sy) {
     return alpha;
 }
 
-inline ShadedSample Shader::shade(std::uint32_t id, float sx, float sy) {
+// Kept out of line: the untextured path through shade() stays small enough to be inlined
+// into the resolve's loops.
+[[gnu::noinline]] inline void applyTextures(const DrawMaterial& material, const UVFootprint& uv,
+                                            shading::Surface& surface, float& alpha,
+                                            Float3& emission) {
+    if (material.baseColor) {
+        Float4 t = sampleTexture(material.baseColor, uv);
+        surface.baseColor = surface.baseColor * Float3{t.x, t.y, t.z};
+        alpha *= t.w;
+    }
+    if (material.metalnessRoughness) {
+        Float4 t = sampleTexture(material.metalnessRoughness, uv);
+        surface.roughness *= t.y;
+        surface.metalness *= t.z;
+    }
+    if (material.emissionTexture) {
+        Float4 t = sampleTexture(material.emissionTexture, uv);
+        emission = emission * Float3{t.x, t.y, t.z};
+    }
+}
+
+[[gnu::always_inline]] inline ShadedSample Shader::shade(std::uint32_t id, float sx, float sy) {
     const TriangleSetup& tri = setup(id);
     const DrawCall& draw = *tri.draw;
     const DrawMaterial& material = draw.material;
@@ -90,7 +112,7 @@ inline ShadedSample Shader::shade(std::uint32_t id, float sx, float sy) {
     const float* bary = at.bary;
 
     Float3 position = tri.p0 + tri.e1 * bary[1] + tri.e2 * bary[2];
-    Float3 toEye = plan_.camera.orthographic ? Float3{0, 0, 1} : shading::normalize(-position);
+    Float3 toEye = orthographic_ ? Float3{0, 0, 1} : shading::normalize(-position);
     if (dot(toEye, toEye) == 0) toEye = shading::normalize(-at.ray);
 
     Float3 normal = tri.faceNormal;
@@ -104,29 +126,18 @@ inline ShadedSample Shader::shade(std::uint32_t id, float sx, float sy) {
 
     shading::Surface surface = draw.surface;
     ShadedSample out;
+    // Opacity only matters to blended surfaces here (masks were tested before).
+    const bool blended = material.alphaMode == AlphaMode::blend;
     out.alpha = material.baseAlpha;
     if (tri.colored) {
         surface.baseColor = surface.baseColor * (tri.colors[0] * bary[0] + tri.colors[1] * bary[1] +
                                                  tri.colors[2] * bary[2]);
-        out.alpha *= tri.alphas[0] * bary[0] + tri.alphas[1] * bary[1] + tri.alphas[2] * bary[2];
+        if (blended)
+            out.alpha *=
+                tri.alphas[0] * bary[0] + tri.alphas[1] * bary[1] + tri.alphas[2] * bary[2];
     }
     Float3 emission = material.emission;
-    if (textured) {
-        if (material.baseColor) {
-            Float4 t = sampleTexture(material.baseColor, at.uv);
-            surface.baseColor = surface.baseColor * Float3{t.x, t.y, t.z};
-            out.alpha *= t.w;
-        }
-        if (material.metalnessRoughness) {
-            Float4 t = sampleTexture(material.metalnessRoughness, at.uv);
-            surface.roughness *= t.y;
-            surface.metalness *= t.z;
-        }
-        if (material.emissionTexture) {
-            Float4 t = sampleTexture(material.emissionTexture, at.uv);
-            emission = emission * Float3{t.x, t.y, t.z};
-        }
-    }
+    if (textured) applyTextures(material, at.uv, surface, out.alpha, emission);
     // A point without a normal has no side to light: it shows its colour flat.
     if (surface.model == shading::SurfaceModel::constant || (tri.point && !tri.smooth)) {
         out.color = surface.baseColor;
