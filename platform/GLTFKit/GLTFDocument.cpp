@@ -579,7 +579,7 @@ void parseGLTFDocument(const char* json, std::size_t length, std::size_t capacit
              std::string("the file is not glTF (it is not valid JSON: ") + simdjson::error_message(error) + ")");
     }
     od::object top;
-    if (doc.get_object().get(top)) fail(gltfErrorNotGLTF, "the file is not glTF: no JSON object");
+    if (doc.get_object().get(top)) fail(gltfErrorNotGLTF, "the file is not glTF (it is not a JSON object)");
 
     // The version decides how everything else reads (glTF 1.0 keeps its collections in
     // objects), so it is found first, wherever it stands.

@@ -49,6 +49,7 @@ TextureSlot slot(const GLTFAsset& asset, const GLTFTextureInfo& info) {
 
 double encodeSRGB(double linear) {
     double c = clamp01(linear);
+    if (c >= 1) return 1;  // exactly, not 1 - 1e-16
     return c <= 0.0031308 ? c * 12.92 : 1.055 * std::pow(c, 1 / 2.4) - 0.055;
 }
 
