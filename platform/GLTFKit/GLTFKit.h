@@ -91,11 +91,14 @@ GLTFAsset readGLTFAsset(ByteBuffer contents, const std::filesystem::path& url);
 // Nothing when the conversion fails (out of memory).
 std::shared_ptr<Scene> sceneWithGLTFAsset(const GLTFAsset& asset);
 
-// A light's strength in the scene graph's units (intensity 1000 lights a white matte surface
-// facing it to full white, with no falloff over distance) for a glTF light of `intensity`
-// lux, or candela seen from `distance` metres. glTF's 1/pi of a Lambertian surface is folded
-// into the scene graph's unit, so 1 lux becomes 1000 / pi; candela become lux at `distance`
-// by the inverse-square law (the renderers do not attenuate lights).
+// A light's strength in the scene graph's units for a glTF light of `intensity` lux
+// (directional), or candela seen from `distance` metres (point and spot). The scene graph's
+// physically based intensities are lux, its staging key light a 1000-lux studio light, so the
+// factor is one: a 3-lux sun tuned for a dark web viewer adds a faint tint, a daylight-strength
+// one (Blender exports its sun at 683 lux per W/m^2) adds about as much as the key light, and no
+// file's own lighting washes the model out. Candela become lux at `distance` by the inverse-
+// square law, since the renderers do not attenuate lights over distance; beyond its `range` a
+// light gives nothing.
 double sceneLightIntensity(const GLTFLight& light, double distance);
 
 }  // namespace kelvo

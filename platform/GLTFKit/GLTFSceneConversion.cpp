@@ -506,14 +506,13 @@ private:
 }  // namespace gltf
 
 double sceneLightIntensity(const GLTFLight& light, double distance) {
-    // 1000 is the scene graph's unit light (Material.h); glTF's Lambertian 1/pi is folded in.
-    const double perLux = 1000 / std::numbers::pi;
     double lux = light.intensity;
     if (light.type != GLTFLightType::directional) {
         if (light.range > 0 && distance > light.range) return 0;
         lux = distance > 0 ? light.intensity / (distance * distance) : light.intensity;
     }
-    return std::isfinite(lux) && lux > 0 ? lux * perLux : 0;
+    // The scene graph counts physically based intensities in lux (its key light is 1000).
+    return std::isfinite(lux) && lux > 0 ? lux : 0;
 }
 
 std::shared_ptr<Scene> sceneWithGLTFAsset(const GLTFAsset& asset) {
