@@ -4,6 +4,7 @@
 // vertices, a non-finite transform, a line primitive), which is left out.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <numbers>
 #include <optional>
@@ -225,8 +226,33 @@ GeometrySource colorSource(const GLTFAsset& asset, const GLTFAccessor& a) {
 
 // The triangles (or points) of a primitive as unsigned 32-bit indices below `vertices`;
 // primitives that index past their vertices lose those triangles.
+// A triangle list whose indices already are a whole buffer of valid 32-bit indices (what the
+// Draco and meshopt decoders produce) is used as it is, not copied.
+std::optional<GeometryElement> sharedTriangles(const GLTFAsset& asset, const GLTFPrimitive& p,
+                                               std::uint64_t vertices) {
+    if (p.mode != gltfTriangles || p.indices < 0) return std::nullopt;
+    const GLTFAccessor& a = asset.accessors[p.indices];
+    if (a.componentType != gltfUnsignedInt || a.hasSparse || a.bufferView < 0 || a.byteOffset ||
+        a.count % 3 || a.count == 0 || accessorStride(asset, a) != 4) {
+        return std::nullopt;
+    }
+    const GLTFBytes& bytes = asset.bufferViews[a.bufferView].bytes;
+    if (bytes.offset != 0 || bytes.owner->size() != a.count * 4) return std::nullopt;
+    const std::uint8_t* data = bytes.data();
+    for (std::uint64_t i = 0; i < a.count; ++i) {
+        std::uint32_t index;
+        std::memcpy(&index, data + i * 4, 4);
+        if (index >= vertices) return std::nullopt;
+    }
+    GeometryElement element;
+    element.data = bytes.owner;
+    element.primitiveCount = static_cast<std::int64_t>(a.count / 3);
+    return element;
+}
+
 std::optional<GeometryElement> element(const GLTFAsset& asset, const GLTFPrimitive& p,
                                        std::uint64_t vertices) {
+    if (auto shared = sharedTriangles(asset, p, vertices)) return shared;
     ByteBuffer bytes;
     std::uint64_t n = vertices;
     if (p.indices >= 0) {
