@@ -18,6 +18,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # fontconfig configuration); the libraries are found by dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "shared-mime-info, fonts-roboto-unhinted")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Thumbnails and an interactive preview of 3D model files (STL, 3MF, VOX) for GNOME Files, Thunar and every file manager that runs freedesktop thumbnailers.")
+    "Thumbnails and an interactive preview of 3D model files for GNOME Files, Thunar and every file manager that runs freedesktop thumbnailers.")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

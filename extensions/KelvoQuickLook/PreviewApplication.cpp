@@ -11,6 +11,7 @@
 #include <string>
 
 #include "extensions/KelvoQuickLook/PreviewViewController.h"
+#include "extensions/Shared/ErrorReport.h"
 #include "platform/Imaging/PNG.h"
 
 namespace kelvo {
@@ -30,6 +31,14 @@ double millisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
+constexpr const char* program = "kelvo-preview";
+
+// What is said when a file cannot be shown: the line on standard error, and in the window
+// the explanation in words and the technical report.
+struct Failure {
+    std::string line, explanation, technical;
+};
+
 // One window and the controller that fills it. Lives as long as its window.
 struct PreviewWindow {
     Application* application = nullptr;
@@ -39,7 +48,9 @@ struct PreviewWindow {
     bool closing = false;
 };
 
-void showFailure(PreviewWindow& preview, const std::string& heading, const std::string& message) {
+// The window's content when its file cannot be shown: a heading, the reason in words, and
+// the technical report below it, small and dim, for a bug report.
+void showFailure(PreviewWindow& preview, const std::string& heading, const Failure& failure) {
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12);
     gtk_widget_set_valign(box, GTK_ALIGN_CENTER);
     gtk_widget_set_halign(box, GTK_ALIGN_CENTER);
@@ -48,41 +59,48 @@ void showFailure(PreviewWindow& preview, const std::string& heading, const std::
     GtkWidget* title = gtk_label_new(heading.c_str());
     gtk_widget_add_css_class(title, "title-2");
     gtk_label_set_wrap(GTK_LABEL(title), TRUE);
-    GtkWidget* detail = gtk_label_new(message.c_str());
-    gtk_label_set_wrap(GTK_LABEL(detail), TRUE);
-    gtk_label_set_justify(GTK_LABEL(detail), GTK_JUSTIFY_CENTER);
     gtk_box_append(GTK_BOX(box), title);
-    gtk_box_append(GTK_BOX(box), detail);
+    for (const std::string* text : {&failure.explanation, &failure.technical}) {
+        if (text->empty()) continue;
+        GtkWidget* label = gtk_label_new(text->c_str());
+        gtk_label_set_wrap(GTK_LABEL(label), TRUE);
+        gtk_label_set_justify(GTK_LABEL(label), GTK_JUSTIFY_CENTER);
+        if (text == &failure.technical) {
+            gtk_widget_add_css_class(label, "dim-label");
+            gtk_widget_add_css_class(label, "caption");
+        }
+        gtk_box_append(GTK_BOX(box), label);
+    }
     gtk_window_set_child(GTK_WINDOW(preview.window), box);
 }
 
-void fail(PreviewWindow& preview, const std::string& report, const std::string& message) {
+void fail(PreviewWindow& preview, const Failure& failure) {
     Application& application = *preview.application;
-    std::fprintf(stderr, "kelvo-preview: %s\n", report.c_str());
+    std::fputs(failure.line.c_str(), stderr);
     application.status = 1;
     if (application.options.screenshot) {
         g_application_quit(G_APPLICATION(application.app));
         return;
     }
     char* name = g_filename_display_basename(preview.file.c_str());
-    showFailure(preview, std::string("Cannot show \u201c") + name + "\u201d", message);
+    showFailure(preview, std::string("Cannot show \u201c") + name + "\u201d", failure);
     g_free(name);
 }
 
 // For failures found while GTK is busy with the window (realizing its view): the message
 // replaces the window's content once GTK is done, if the window still exists by then.
-void failLater(PreviewWindow& preview, const std::string& report, const std::string& message) {
+void failLater(PreviewWindow& preview, Failure failure) {
     struct Pending {
         GtkWidget* window;
-        std::string report, message;
+        Failure failure;
     };
-    auto* pending = new Pending{GTK_WIDGET(g_object_ref(preview.window)), report, message};
+    auto* pending = new Pending{GTK_WIDGET(g_object_ref(preview.window)), std::move(failure)};
     g_idle_add(
         +[](gpointer data) -> gboolean {
             auto* p = static_cast<Pending*>(data);
             if (auto* preview = static_cast<PreviewWindow*>(
                     g_object_get_data(G_OBJECT(p->window), "kelvo-preview"))) {
-                fail(*preview, p->report, p->message);
+                fail(*preview, p->failure);
             }
             g_object_unref(p->window);
             delete p;
@@ -96,9 +114,7 @@ void onPrepared(PreviewWindow& preview, const std::optional<Error>& error) {
     std::string file = preview.file.string();
     if (error) {
         fail(preview,
-             file + ": " + error->domain() + " " + std::to_string(error->code()) + ": " +
-                 error->localizedDescription(),
-             error->localizedDescription());
+             {errorLine(program, file, *error), errorExplanation(*error), errorSummary(*error)});
         return;
     }
     if (application.options.timings) {
@@ -131,8 +147,7 @@ void onPrepared(PreviewWindow& preview, const std::optional<Error>& error) {
             try {
                 writePNG(image, path);
             } catch (const Error& e) {
-                std::fprintf(stderr, "kelvo-preview: %s: %s %ld: %s\n", path.c_str(),
-                             e.domain().c_str(), e.code(), e.localizedDescription().c_str());
+                std::fputs(errorLine(program, path.string(), e).c_str(), stderr);
                 app.status = 1;
             }
             g_application_quit(G_APPLICATION(app.app));
@@ -175,7 +190,9 @@ void openWindow(Application& application, const std::filesystem::path& file) {
     preview->controller->loadView();
     gtk_window_set_child(window, preview->controller->view());
     preview->controller->sceneView()->setErrorHandler([preview](const std::string& message) {
-        failLater(*preview, preview->file.string() + ": OpenGL: " + message, message);
+        failLater(*preview, {std::string(program) + ": " + preview->file.string() +
+                                 ": OpenGL: " + message + "\n",
+                             message, ""});
     });
     preview->controller->preparePreviewOfFile(file, [preview](std::optional<Error> error) {
         if (!preview->closing) onPrepared(*preview, error);

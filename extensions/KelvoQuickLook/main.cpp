@@ -5,17 +5,20 @@
 #include <string_view>
 
 #include "extensions/KelvoQuickLook/PreviewApplication.h"
+#include "extensions/Shared/FileFormats.h"
 
 namespace {
 
-constexpr const char* usage =
+constexpr const char* usageHead =
     "Usage: kelvo-preview [OPTION]... FILE...\n"
     "Show 3D model files in windows, one window per file, and turn them around\n"
     "with the mouse.\n"
     "\n"
-    "Kelvo reads 3MF, STL and VOX files; the file's extension decides how it is\n"
-    "read. Each model is framed by a camera that looks down at it from the front\n"
-    "right, lit by a key, a fill and an ambient light.\n"
+    "Each model is framed by a camera that looks down at it from the front right,\n"
+    "lit by a key, a fill and an ambient light. The file's extension, in any letter\n"
+    "case, decides how it is read:\n";
+// Here the list of formats goes.
+constexpr const char* usage =
     "\n"
     "Options:\n"
     "  -h, --help             show this help and exit\n"
@@ -62,6 +65,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         if (!optionsEnded && (arg == "-h" || arg == "--help")) {
+            std::fputs(usageHead, stdout);
+            std::fwrite(kelvo::formatHelp.data(), 1, kelvo::formatHelp.size(), stdout);
             std::fputs(usage, stdout);
             return 0;
         }

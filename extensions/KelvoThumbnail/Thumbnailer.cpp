@@ -10,10 +10,11 @@
 
 #include "extensions/KelvoThumbnail/AtomicFile.h"
 #include "extensions/KelvoThumbnail/FileURI.h"
-#include "extensions/Shared/HostError.h"
 #include "extensions/KelvoThumbnail/ProcessLimits.h"
 #include "extensions/KelvoThumbnail/SceneBudget.h"
 #include "extensions/KelvoThumbnail/ThumbnailProvider.h"
+#include "extensions/Shared/ErrorReport.h"
+#include "extensions/Shared/HostError.h"
 #include "platform/Dispatch/DispatchSemaphore.h"
 #include "platform/Imaging/PNG.h"
 
@@ -98,11 +99,11 @@ int thumbnailPixelSize(int size, double scale) {
 void applyProcessLimits(const ThumbnailerOptions& options, std::string_view program) {
     if (options.memoryBudgetBytes > 0) limitMemory(options.memoryBudgetBytes);
     if (options.timeLimitSeconds > 0) {
-        const std::string message = std::string(program) + ": " + options.input + ": " +
-                                    std::string(thumbnailerErrorDomain) + " " +
-                                    std::to_string(timeLimitExceeded) + ": Time limit of " +
-                                    formatSeconds(options.timeLimitSeconds) + " s exceeded\n";
-        armWallClockLimit(options.timeLimitSeconds, message, 1);
+        // Made now: the limit's expiry may only write it out.
+        const Error expired = thumbnailerError(
+            timeLimitExceeded,
+            "Time limit of " + formatSeconds(options.timeLimitSeconds) + " s exceeded");
+        armWallClockLimit(options.timeLimitSeconds, errorLine(program, options.input, expired), 1);
     }
 }
 

@@ -8,20 +8,25 @@
 #include <string_view>
 
 #include "extensions/KelvoThumbnail/Thumbnailer.h"
+#include "extensions/Shared/ErrorReport.h"
+#include "extensions/Shared/FileFormats.h"
 
 namespace {
 
 constexpr const char* program = "kelvo-thumbnailer";
 
-constexpr const char* usage =
+constexpr const char* usageHead =
     "Usage: kelvo-thumbnailer [OPTION]... -s SIZE INPUT OUTPUT\n"
     "Render a thumbnail of the 3D model file INPUT and write it to OUTPUT as a PNG.\n"
     "\n"
-    "INPUT is a path or a file:// URI (percent-escapes are decoded). The loader is\n"
-    "chosen by INPUT's extension. The PNG has an alpha channel and is square: SIZE x\n"
-    "SCALE pixels on each side, rounded down, never larger than asked. File managers\n"
-    "run this command through share/thumbnailers/kelvo.thumbnailer as\n"
-    "'kelvo-thumbnailer -s %s %i %o'.\n"
+    "INPUT is a path or a file:// URI (percent-escapes are decoded). The PNG has an\n"
+    "alpha channel and is square: SIZE x SCALE pixels on each side, rounded down,\n"
+    "never larger than asked. File managers run this command through\n"
+    "share/thumbnailers/kelvo.thumbnailer as 'kelvo-thumbnailer -s %s %i %o'.\n"
+    "\n"
+    "The loader is chosen by INPUT's extension, in any letter case:\n";
+// Here the list of formats goes.
+constexpr const char* usage =
     "\n"
     "OUTPUT is written atomically: the image goes to a hidden temporary file in\n"
     "OUTPUT's directory and is renamed to OUTPUT when complete. On failure nothing\n"
@@ -93,6 +98,8 @@ int main(int argc, char** argv) {
             continue;
         }
         if (arg == "-h" || arg == "--help") {
+            std::fputs(usageHead, stdout);
+            std::fwrite(kelvo::formatHelp.data(), 1, kelvo::formatHelp.size(), stdout);
             std::fputs(usage, stdout);
             return 0;
         }
@@ -158,8 +165,7 @@ int main(int argc, char** argv) {
 
     kelvo::applyProcessLimits(options, program);
     if (std::optional<kelvo::Error> error = kelvo::makeThumbnail(options)) {
-        std::fprintf(stderr, "%s: %s: %s %ld: %s\n", program, options.input.c_str(),
-                     error->domain().c_str(), error->code(), error->localizedDescription().c_str());
+        std::fputs(kelvo::errorLine(program, options.input, *error).c_str(), stderr);
         return 1;
     }
     return 0;

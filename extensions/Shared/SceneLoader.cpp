@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "extensions/Shared/FileFormats.h"
 #include "platform/Foundation/FileReading.h"
 #include "platform/Foundation/Text.h"
 
@@ -9,12 +10,15 @@ namespace kelvo {
 
 std::shared_ptr<Scene> SceneLoader::load(const std::filesystem::path& from) const {
     // The keys are ASCII, so ASCII lower-casing chooses exactly as Unicode lower-casing would.
-    const std::string extension = asciiLowercase(pathExtension(from));
-    if (extension == "glb" || extension == "gltf") return loadGLTFSync(from);
-    if (extension == "3mf") return load3MF(from);
-    if (extension == "stl") return loadSTL(from);
-    if (extension == "vox") return loadVOX(from);
-    // obj, fbx, ply, usdz, usda, usdc, usd and every other extension, the empty one too.
+    // Extensions the list of formats does not name, the empty one too, go to the generic
+    // loader.
+    switch (formatLoader(asciiLowercase(pathExtension(from)))) {
+        case FormatLoader::loadGLTFSync: return loadGLTFSync(from);
+        case FormatLoader::load3MF: return load3MF(from);
+        case FormatLoader::loadSTL: return loadSTL(from);
+        case FormatLoader::loadVOX: return loadVOX(from);
+        case FormatLoader::loadModelIO: return loadModelIO(from);
+    }
     return loadModelIO(from);
 }
 

@@ -1,8 +1,9 @@
 // SceneLoader: the one door through which both hosts reach the model-loading library.
 //
-// load() picks a loader by the file's lower-cased extension alone (no content sniffing, no
-// fallback from one loader to another) and returns the scene, y-up, without camera or lights
-// of the system's own. Failures are thrown and pass through unchanged:
+// load() picks a loader by the file's lower-cased extension alone, as the list of formats
+// (packaging/formats.json, FileFormats.h) says: no content sniffing, no fallback from one
+// loader to another. It returns the scene, y-up, without camera or lights of the system's
+// own. Failures are thrown and pass through unchanged:
 //   - kelvo::Error in the "SceneLoader" domain (SceneLoaderError.h) for a loader's own
 //     failures;
 //   - kelvo::Error in the "POSIX" domain when the file cannot be read;

@@ -6,6 +6,7 @@
 #include <exception>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,16 @@ public:
     const std::string& localizedDescription() const noexcept { return description_; }
     const char* what() const noexcept override { return description_.c_str(); }
 
+    // The value of another error type that this error was converted from on its way to a
+    // host (the ZIP reader's error, for one), kept so that text for people can still say
+    // what it held; null when there is none. It is not part of the error's value: equality,
+    // domain, code and user info are the same with or without it.
+    const std::exception* bridgedError() const noexcept { return bridged_.get(); }
+    Error& bridging(std::shared_ptr<const std::exception> original) {
+        bridged_ = std::move(original);
+        return *this;
+    }
+
     friend bool operator==(const Error& a, const Error& b) {
         return a.domain_ == b.domain_ && a.code_ == b.code_ && a.userInfo_ == b.userInfo_;
     }
@@ -41,6 +52,7 @@ private:
     long code_;
     UserInfo userInfo_;
     std::string description_;
+    std::shared_ptr<const std::exception> bridged_;
 };
 
 // An error carrying exactly one user-info entry: the message under the description key.

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <nlohmann/json.hpp>
 
 #include "platform/Foundation/FileReading.h"
 #include "platform/Imaging/PNG.h"
@@ -39,15 +40,15 @@ ToolRun inspect(const std::string& args) {
 TEST(InspectTool, printsTheSceneOfTheBundledExample) {
     ToolRun run = inspect(std::string("'") + KELVO_SOURCE_DIR + "/examples/torus-knot.stl'");
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(
-        run.out.find(R"("totals":{"nodes":2,"geometryNodes":1,"vertices":23040,"triangles":7680})"),
-        std::string::npos)
-        << run.out.substr(0, 300);
-    EXPECT_NE(
-        run.out.find(
-            R"("lightingModel":"physicallyBased","diffuse":[0.7,0.7,0.7,1],"metalness":0.1,"roughness":0.6)"),
-        std::string::npos);
-    EXPECT_NE(run.out.find(R"("sources":["vertex","normal"])"), std::string::npos);
+    ASSERT_EQ(run.out.find('\n'), run.out.size() - 1) << "one line";
+    const auto scene = nlohmann::ordered_json::parse(run.out);
+    EXPECT_EQ(scene["totals"].dump(),
+              R"({"nodes":2,"geometryNodes":1,"vertices":23040,"triangles":7680})");
+    const auto& geometry = scene["root"]["children"][0]["geometry"];
+    EXPECT_EQ(geometry["sources"].dump(), R"(["vertex","normal"])");
+    EXPECT_EQ(geometry["materials"][0],
+              nlohmann::ordered_json::parse(R"({"lightingModel":"physicallyBased",
+                  "diffuse":[0.7,0.7,0.7,1],"metalness":0.1,"roughness":0.6})"));
 }
 
 TEST(InspectTool, failuresPrintOneLineAndNothingOnStdout) {
@@ -126,10 +127,11 @@ TEST(SceneJSON, escapesTextAndWritesNonNumbersAsNull) {
     node->name = "a\"b\\c\n\x01\xff";
     node->setPosition({NAN, INFINITY, 1.5});
     scene.rootNode->addChildNode(node);
-    std::string json = sceneToJSON(scene, "f.stl");
-    EXPECT_NE(json.find(R"("name":"a\"b\\c\u000a\u0001\ufffd")"), std::string::npos) << json;
-    EXPECT_NE(json.find(R"("position":[null,null,1.5])"), std::string::npos);
-    EXPECT_NE(json.find(R"("boundingBox":null)"), std::string::npos);
+    const auto json = nlohmann::json::parse(sceneToJSON(scene, "f.stl"));
+    const auto& child = json["root"]["children"][0];
+    EXPECT_EQ(child["name"], "a\"b\\c\n\x01\uFFFD");
+    EXPECT_EQ(child["position"].dump(), "[null,null,1.5]");
+    EXPECT_TRUE(json["boundingBox"].is_null());
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// What a host hands on for each kind of failure, and how INPUT arguments name files.
+// What a host hands on for each kind of failure, what people read of it, and how INPUT
+// arguments name files.
 #include <gtest/gtest.h>
 
 #include <new>
@@ -6,7 +7,9 @@
 #include <system_error>
 
 #include "extensions/KelvoThumbnail/FileURI.h"
+#include "extensions/Shared/ErrorReport.h"
 #include "extensions/Shared/HostError.h"
+#include "extensions/Shared/SceneLoaderError.h"
 #include "extensions/Shared/ZIP/ZIPReader.h"
 
 namespace kelvo {
@@ -28,6 +31,74 @@ TEST(HostError, convertsEachKindOfFailure) {
     // The ZIP reader's own error, under this deliverable's name, its case as the code.
     EXPECT_EQ(converted(ZIPReader::ZIPError::unsupportedCompression(12)),
               Error("KelvoThumbnail.ZIPReader.ZIPError", 1, {}));
+}
+
+// Every kind of error a load throws: the line the executables print and the preview's words.
+TEST(ErrorReport, linesAndExplanationsOfEachKindOfError) {
+    using ZIPError = ZIPReader::ZIPError;
+    struct {
+        Error error;
+        const char* line;
+        const char* explanation;
+    } cases[] = {
+        {converted(ZIPError::entryNotFound("3D/3dmodel.model")),
+         "KelvoThumbnail.ZIPReader.ZIPError 0: entryNotFound(\"3D/3dmodel.model\")",
+         "The 3MF package has no model part 3D/3dmodel.model."},
+        {converted(ZIPError::unsupportedCompression(14)),
+         "KelvoThumbnail.ZIPReader.ZIPError 1: unsupportedCompression(14)",
+         "The 3MF package's model part is compressed with method 14, which Kelvo cannot unpack "
+         "(it reads stored and Deflate parts)."},
+        {converted(ZIPError::invalidArchive()),
+         "KelvoThumbnail.ZIPReader.ZIPError 2: invalidArchive",
+         "The file is not a 3MF package: its ZIP structure is missing or broken."},
+        {converted(ZIPError::decompressionFailed()),
+         "KelvoThumbnail.ZIPReader.ZIPError 3: decompressionFailed",
+         "The 3MF package's model part is damaged and cannot be unpacked."},
+        {sceneLoaderError(gltfLoadFailed, SceneLoaderMessage::gltfLoadFailed),
+         "SceneLoader -1: Failed to load GLTF asset",
+         "The glTF file holds no scene that Kelvo can show."},
+        {sceneLoaderError(gltfNoSceneProduced, SceneLoaderMessage::gltfNoSceneProduced),
+         "SceneLoader -2: No scene produced from GLTF asset",
+         "The glTF file holds no scene that Kelvo can show."},
+        {sceneLoaderError(unsupportedFormat, SceneLoaderMessage::stlNotSupported),
+         "SceneLoader -3: STL not supported by ModelIO",
+         "This build of Kelvo cannot read STL files."},
+        {sceneLoaderError(unsupportedFormat, "Unsupported format: OBJ"),
+         "SceneLoader -3: Unsupported format: OBJ", "Kelvo cannot read .OBJ files."},
+        {sceneLoaderError(unsupportedFormat, "Unsupported format: "),
+         "SceneLoader -3: Unsupported format: ",
+         "Kelvo cannot tell the file's format: it has no extension."},
+        {sceneLoaderError(noMeshIn3MF, SceneLoaderMessage::noMeshIn3MF),
+         "SceneLoader -12: No mesh data found in 3MF model",
+         "The 3MF package holds no mesh to show."},
+        {sceneLoaderError(voxFileTooSmall, SceneLoaderMessage::voxFileTooSmall),
+         "SceneLoader -20: VOX file too small", "The VOX file is too short to hold a voxel model."},
+        {sceneLoaderError(voxBadMagic, SceneLoaderMessage::voxBadMagic),
+         "SceneLoader -21: Invalid VOX file: bad magic",
+         "The file is not a VOX file: it does not start with the VOX signature."},
+        {sceneLoaderError(voxNoVoxelData, SceneLoaderMessage::voxNoVoxelData),
+         "SceneLoader -22: No voxel data found in VOX file", "The VOX file holds no voxel model."},
+        {posixError(ENOENT, "/m/x.stl"), "POSIX 2: No such file or directory",
+         "The file does not exist."},
+        {posixError(EACCES, "/m/x.stl"), "POSIX 13: Permission denied",
+         "You do not have permission to read the file."},
+        {posixError(EISDIR, "/m/x.stl"), "POSIX 21: Is a directory",
+         "It is a folder, not a model file."},
+        {posixError(EINVAL, "/m/x.stl"), "POSIX 22: Invalid argument",
+         "It is not a regular file (a device, a pipe or a socket)."},
+        {posixError(EFBIG, "/m/x.stl"), "POSIX 27: File too large",
+         "The file is too large to be read."},
+        {converted(std::bad_alloc()), "POSIX 12: Cannot allocate memory",
+         "There is not enough memory to show this model."},
+        {posixError(EIO, "/m/x.stl"), "POSIX 5: Input/output error",
+         "The file cannot be read: Input/output error."},
+        {converted(std::runtime_error("odd")), "Kelvo -1: odd", "Kelvo failed: odd."},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(errorLine("kelvo-x", "m.3mf", c.error),
+                  std::string("kelvo-x: m.3mf: ") + c.line + "\n");
+        EXPECT_EQ(errorExplanation(c.error), c.explanation) << c.line;
+    }
 }
 
 TEST(FileURI, pathsAndLocalFileURIs) {

@@ -103,7 +103,8 @@ TEST_F(ThumbnailerTool, badInputsFailCleanly) {
          "KelvoThumbnail 1: "},
         {"notes.stl", "This is not a model at all.\n", "KelvoThumbnail 1: "},
         {"empty.stl", "", "KelvoThumbnail 1: "},
-        {"broken.3mf", "PK\x03\x04 not really", ""},  // the 3MF reader's own error
+        {"broken.3mf", "PK\x03\x04 not really",
+         "KelvoThumbnail.ZIPReader.ZIPError 2: invalidArchive\n"},
     };
     for (const auto& c : cases)
         expectFailure(dir.write(c.name, c.content).string(), c.error);

@@ -8,8 +8,10 @@
 #include <string>
 #include <string_view>
 
+#include "extensions/Shared/ErrorReport.h"
+#include "extensions/Shared/FileFormats.h"
+#include "extensions/Shared/HostError.h"
 #include "extensions/Shared/SceneLoader.h"
-#include "extensions/Shared/ZIP/ZIPReader.h"
 #include "platform/Foundation/Error.h"
 #include "platform/Imaging/PNG.h"
 #include "platform/Renderer/Renderer.h"
@@ -17,15 +19,15 @@
 
 namespace {
 
-constexpr const char* usage =
+constexpr const char* usageHead =
     "Usage: kelvo-inspect [OPTION]... FILE\n"
     "Load a 3D model file with Kelvo's loaders and print the scene as JSON, or\n"
     "render it to a PNG as the thumbnailer does.\n"
     "\n"
-    "The loader is chosen by the file's extension: .stl (binary and ASCII),\n"
-    ".3mf (ZIP packages of 3MF model parts) and .vox (voxel models); .glb,\n"
-    ".gltf, .obj, .ply, .fbx and the USD family as their loaders become\n"
-    "available. Every other extension is refused.\n"
+    "The loader is chosen by the file's extension, in any letter case:\n";
+// Here the list of formats goes.
+constexpr const char* usage =
+    "Every other extension is refused.\n"
     "\n"
     "Options:\n"
     "      --render OUT.png  stage the scene, render it with the watermark and\n"
@@ -56,10 +58,8 @@ constexpr const char* usage =
 // The name this tool gives the error types of the library that it hands on.
 constexpr std::string_view deliverableName = "KelvoInspect";
 
-int fail(const std::string& file, const std::string& domain, long code,
-         const std::string& message) {
-    std::fprintf(stderr, "kelvo-inspect: %s: %s %ld: %s\n", file.c_str(), domain.c_str(), code,
-                 message.c_str());
+int fail(const std::string& file, const kelvo::Error& error) {
+    std::fputs(kelvo::errorLine("kelvo-inspect", file, error).c_str(), stderr);
     return 1;
 }
 
@@ -91,6 +91,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         if (!optionsEnded && (arg == "-h" || arg == "--help")) {
+            std::fputs(usageHead, stdout);
+            std::fwrite(kelvo::formatHelp.data(), 1, kelvo::formatHelp.size(), stdout);
             std::fputs(usage, stdout);
             return 0;
         }
@@ -141,23 +143,19 @@ int main(int argc, char** argv) {
         if (!renderPath.empty()) {
             std::optional<kelvo::RGBAImage> image = loader.renderToImage(
                 *scene, {static_cast<double>(width), static_cast<double>(height)});
-            if (!image) return fail(file, "Kelvo", -1, "the scene could not be rendered");
+            if (!image) {
+                return fail(file, kelvo::makeError(std::string(kelvo::genericErrorDomain), -1,
+                                                   "the scene could not be rendered"));
+            }
             kelvo::writePNG(*image, renderPath);
             return 0;
         }
         std::string json = kelvo::sceneToJSON(*scene, file);
         std::fwrite(json.data(), 1, json.size(), stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
-    } catch (const kelvo::ZIPReader::ZIPError& zipError) {
-        // Hosts see the platform error, whose description is only generic; the tool adds
-        // the case and payload so a user learns what is wrong with the package.
-        kelvo::Error error = kelvo::platformError(zipError, deliverableName);
-        return fail(file, error.domain(), error.code(), zipError.what());
-    } catch (const kelvo::Error& error) {
-        return fail(file, error.domain(), error.code(), error.localizedDescription());
-    } catch (const std::bad_alloc&) {
-        return fail(file, "POSIX", ENOMEM, "Cannot allocate memory");
-    } catch (const std::exception& error) {
-        return fail(file, "Kelvo", -1, error.what());
+    } catch (...) {
+        // As the hosts hand it on; a broken package is named by the ZIP reader's case and
+        // payload.
+        return fail(file, kelvo::hostError(std::current_exception(), deliverableName));
     }
 }

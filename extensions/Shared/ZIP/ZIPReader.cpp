@@ -85,7 +85,8 @@ const char* zipErrorCaseName(ZIPReader::ZIPError::Case errorCase) {
 }
 
 Error platformError(const ZIPReader::ZIPError& error, std::string_view deliverable) {
-    return Error(std::string(deliverable) + ".ZIPReader.ZIPError", error.code());
+    return Error(std::string(deliverable) + ".ZIPReader.ZIPError", error.code())
+        .bridging(std::make_shared<ZIPReader::ZIPError>(error));
 }
 
 std::uint16_t ZIPReader::readUInt16(ByteSpan data, std::int64_t at) {

@@ -132,7 +132,8 @@ const char* zipErrorCaseName(ZIPReader::ZIPError::Case errorCase);
 
 // The platform error a host hands on for a ZIPError: domain "<deliverable>.ZIPReader.ZIPError"
 // (the deliverable's own name, such as "KelvoThumbnail"), the case number as code, and no
-// user info, so a user sees the generic description for that domain and code.
+// user info, so a user sees the generic description for that domain and code. The ZIPError
+// rides along as the error's bridgedError(), for the readable text of ErrorReport.h.
 Error platformError(const ZIPReader::ZIPError& error, std::string_view deliverable);
 
 }  // namespace kelvo
