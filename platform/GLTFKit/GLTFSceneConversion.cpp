@@ -338,6 +338,26 @@ std::shared_ptr<Geometry> buildGeometry(const GLTFAsset& asset, const PrimitiveI
     return geometry;
 }
 
+// The most bytes a primitive's geometry can take: float positions, normals, UVs and RGBA
+// colours per vertex, and its indices as read and as rewritten into triangles.
+std::uint64_t geometryCost(const GLTFAsset& asset, const GLTFPrimitive& p) {
+    std::int64_t position = gltfAttribute(p.attributes, "POSITION");
+    std::uint64_t vertices = position >= 0 ? asset.accessors[position].count : 0;
+    std::uint64_t indices = p.indices >= 0 ? asset.accessors[p.indices].count : vertices;
+    return vertices * 48 + indices * 3 * 8;
+}
+
+// Many meshes, nodes or morph weights can name the same accessors, so what a file converts to
+// is not bounded by its size unless it is bounded here: a real file's geometry takes a few
+// times its data (bytes widened to floats), a file that reuses its data many thousand times
+// over is cut off.
+std::uint64_t geometryBudget(const GLTFAsset& asset) {
+    std::uint64_t data = 0;
+    for (const GLTFBuffer& b : asset.buffers) data += b.hasData ? b.byteLength : 0;
+    for (const GLTFBufferView& v : asset.bufferViews) data += v.buffer < 0 || v.hasMeshopt ? v.bytes.length : 0;
+    return (std::uint64_t{64} << 20) + 16 * data;
+}
+
 // ---- cameras and lights ----
 
 std::shared_ptr<Camera> makeCamera(const GLTFCamera& c) {
@@ -383,7 +403,8 @@ std::shared_ptr<Light> makeLight(const GLTFLight& l, double distance) {
 
 class Converter {
 public:
-    explicit Converter(const GLTFAsset& asset) : asset_(asset), poses_(posesAtTimeZero(asset)) {}
+    explicit Converter(const GLTFAsset& asset)
+        : asset_(asset), poses_(posesAtTimeZero(asset)), budget_(geometryBudget(asset)) {}
 
     std::shared_ptr<Scene> convert() {
         auto scene = std::make_shared<Scene>();
@@ -493,6 +514,10 @@ private:
                                                      const std::vector<double>& weights) {
         std::vector<std::shared_ptr<Geometry>> out;
         for (const GLTFPrimitive& p : mesh.primitives) {
+            // Past the budget, further geometry is left out rather than the whole load lost.
+            const std::uint64_t cost = geometryCost(asset_, p);
+            if (cost > budget_ - spent_) continue;
+            spent_ += cost;
             PrimitiveInput in{&p, &weights, materials_.material(p.material)};
             if (auto geometry = buildGeometry(asset_, in)) out.push_back(std::move(geometry));
         }
@@ -526,6 +551,8 @@ private:
     std::unordered_map<std::int64_t, std::vector<std::shared_ptr<Geometry>>> meshGeometry_;
     std::vector<std::pair<Node*, std::int64_t>> lightNodes_;
     const Node* sceneRoot_ = nullptr;
+    const std::uint64_t budget_;
+    std::uint64_t spent_ = 0;
 };
 
 }  // namespace

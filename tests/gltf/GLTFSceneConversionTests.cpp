@@ -244,6 +244,29 @@ TEST(GLTFConversion, skinnedMeshesAreDrawnInBindPose) {
     EXPECT_EQ(box.max.x, 1);
 }
 
+// Two thousand meshes over one accessor of ten thousand vertices would convert to more than a
+// gigabyte from a file of a few kilobytes; the geometry past the budget is left out.
+TEST(GLTFConversion, geometryThatReusesTheSameDataWithoutEndIsCutOff) {
+    Doc d;
+    d.accessors = R"([{"componentType":5126,"count":10000,"type":"VEC3"}])";
+    d.meshes = "[";
+    d.nodes = "[";
+    std::string roots = "[";
+    for (int i = 0; i < 2000; ++i) {
+        const std::string n = std::to_string(i), comma = i ? "," : "";
+        d.meshes += comma + R"({"primitives":[{"attributes":{"POSITION":0}}]})";
+        d.nodes += comma + R"({"mesh":)" + n + "}";
+        roots += comma + n;
+    }
+    d.meshes += "]";
+    d.nodes += "]";
+    d.scenes = R"([{"nodes":)" + roots + "]}]";
+    auto scene = test::sceneOf(d.json());
+    auto drawn = test::geometryNodes(*scene->rootNode).size();
+    EXPECT_GT(drawn, 50u);
+    EXPECT_LT(drawn, 200u);
+}
+
 // A file without scenes still shows its root nodes; a mesh shown twice is built once.
 TEST(GLTFConversion, withoutScenesEveryRootNodeIsShown) {
     Doc d;
