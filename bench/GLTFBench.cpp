@@ -64,12 +64,14 @@ const Sphere& sphere() {
 void append(std::vector<std::uint8_t>& out, const void* data, size_t size) {
     const auto* p = static_cast<const std::uint8_t*>(data);
     out.insert(out.end(), p, p + size);
-    while (out.size() % 4) out.push_back(0);
+    while (out.size() % 4)
+        out.push_back(0);
 }
 
 void writeGLB(const std::filesystem::path& path, std::string json,
               const std::vector<std::uint8_t>& bin) {
-    while (json.size() % 4) json.push_back(' ');
+    while (json.size() % 4)
+        json.push_back(' ');
     std::ofstream out(path, std::ios::binary);
     auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
     u32(0x46546C67);
@@ -96,7 +98,8 @@ std::string accessorsJSON(const Sphere& s, bool withViews) {
 const char* sceneJSON = R"("nodes":[{"mesh":0}],"scenes":[{"nodes":[0]}],"scene":0)";
 
 std::filesystem::path benchFile(const char* name) {
-    return std::filesystem::temp_directory_path() / (std::string("kelvo-bench-sphere-") + name + ".glb");
+    return std::filesystem::temp_directory_path() /
+           (std::string("kelvo-bench-sphere-") + name + ".glb");
 }
 
 std::filesystem::path plainGLB() {
@@ -117,12 +120,13 @@ std::filesystem::path plainGLB() {
                  std::to_string(offsets[i + 1] - offsets[i]) + "}";
     }
     views += "]";
-    writeGLB(path,
-             R"({"asset":{"version":"2.0"},"buffers":[{"byteLength":)" + std::to_string(bin.size()) +
-                 "}]," + views + "," + accessorsJSON(s, true) +
-                 R"(,"meshes":[{"primitives":[{"attributes":{"POSITION":0,"NORMAL":1,"TEXCOORD_0":2},"indices":3}]}],)" +
-                 sceneJSON + "}",
-             bin);
+    writeGLB(
+        path,
+        R"({"asset":{"version":"2.0"},"buffers":[{"byteLength":)" + std::to_string(bin.size()) +
+            "}]," + views + "," + accessorsJSON(s, true) +
+            R"(,"meshes":[{"primitives":[{"attributes":{"POSITION":0,"NORMAL":1,"TEXCOORD_0":2},"indices":3}]}],)" +
+            sceneJSON + "}",
+        bin);
     return path;
 }
 
@@ -166,15 +170,16 @@ std::filesystem::path dracoGLB() {
     if (std::filesystem::exists(path)) return path;
     const Sphere& s = sphere();
     const auto& bin = dracoBytes();
-    writeGLB(path,
-             R"({"asset":{"version":"2.0"},"extensionsUsed":["KHR_draco_mesh_compression"],)"
-             R"("extensionsRequired":["KHR_draco_mesh_compression"],"buffers":[{"byteLength":)" +
-                 std::to_string(bin.size()) + R"(}],"bufferViews":[{"buffer":0,"byteLength":)" +
-                 std::to_string(bin.size()) + "}]," + accessorsJSON(s, false) +
-                 R"(,"meshes":[{"primitives":[{"attributes":{"POSITION":0,"NORMAL":1,"TEXCOORD_0":2},"indices":3,)"
-                 R"("extensions":{"KHR_draco_mesh_compression":{"bufferView":0,"attributes":{"POSITION":0,"NORMAL":1,"TEXCOORD_0":2}}}}]}],)" +
-                 sceneJSON + "}",
-             std::vector<std::uint8_t>(bin.begin(), bin.end()));
+    writeGLB(
+        path,
+        R"({"asset":{"version":"2.0"},"extensionsUsed":["KHR_draco_mesh_compression"],)"
+        R"("extensionsRequired":["KHR_draco_mesh_compression"],"buffers":[{"byteLength":)" +
+            std::to_string(bin.size()) + R"(}],"bufferViews":[{"buffer":0,"byteLength":)" +
+            std::to_string(bin.size()) + "}]," + accessorsJSON(s, false) +
+            R"(,"meshes":[{"primitives":[{"attributes":{"POSITION":0,"NORMAL":1,"TEXCOORD_0":2},"indices":3,)"
+            R"("extensions":{"KHR_draco_mesh_compression":{"bufferView":0,"attributes":{"POSITION":0,"NORMAL":1,"TEXCOORD_0":2}}}}]}],)" +
+            sceneJSON + "}",
+        std::vector<std::uint8_t>(bin.begin(), bin.end()));
     return path;
 }
 
@@ -189,7 +194,8 @@ const MeshoptStreams& meshoptStreams() {
         MeshoptStreams m;
         auto vertices = [&](const float* data, size_t stride) {
             std::vector<std::uint8_t> out(meshopt_encodeVertexBufferBound(s.vertices, stride));
-            out.resize(meshopt_encodeVertexBuffer(out.data(), out.size(), data, s.vertices, stride));
+            out.resize(
+                meshopt_encodeVertexBuffer(out.data(), out.size(), data, s.vertices, stride));
             return out;
         };
         m.positions = vertices(s.positions.data(), 12);
@@ -223,20 +229,21 @@ std::filesystem::path meshoptGLB() {
                  R"(,"extensions":{"EXT_meshopt_compression":{"buffer":0,"byteOffset":)" +
                  std::to_string(offset) + R"(,"byteLength":)" + std::to_string(streams[i]->size()) +
                  R"(,"byteStride":)" + std::to_string(strides[i]) + R"(,"count":)" +
-                 std::to_string(counts[i]) + R"(,"mode":")" + (i == 3 ? "TRIANGLES" : "ATTRIBUTES") +
-                 R"("}}})";
+                 std::to_string(counts[i]) + R"(,"mode":")" +
+                 (i == 3 ? "TRIANGLES" : "ATTRIBUTES") + R"("}}})";
         fallback += counts[i] * strides[i];
     }
     views += "]";
-    writeGLB(path,
-             R"({"asset":{"version":"2.0"},"extensionsUsed":["EXT_meshopt_compression"],)"
-             R"("extensionsRequired":["EXT_meshopt_compression"],"buffers":[{"byteLength":)" +
-                 std::to_string(bin.size()) + R"(},{"byteLength":)" + std::to_string(fallback) +
-                 R"(,"extensions":{"EXT_meshopt_compression":{"fallback":true}}}],)" + views + "," +
-                 accessorsJSON(s, true) +
-                 R"(,"meshes":[{"primitives":[{"attributes":{"POSITION":0,"NORMAL":1,"TEXCOORD_0":2},"indices":3}]}],)" +
-                 sceneJSON + "}",
-             bin);
+    writeGLB(
+        path,
+        R"({"asset":{"version":"2.0"},"extensionsUsed":["EXT_meshopt_compression"],)"
+        R"("extensionsRequired":["EXT_meshopt_compression"],"buffers":[{"byteLength":)" +
+            std::to_string(bin.size()) + R"(},{"byteLength":)" + std::to_string(fallback) +
+            R"(,"extensions":{"EXT_meshopt_compression":{"fallback":true}}}],)" + views + "," +
+            accessorsJSON(s, true) +
+            R"(,"meshes":[{"primitives":[{"attributes":{"POSITION":0,"NORMAL":1,"TEXCOORD_0":2},"indices":3}]}],)" +
+            sceneJSON + "}",
+        bin);
     return path;
 }
 
@@ -249,14 +256,20 @@ void kelvoLoad(benchmark::State& state, const std::filesystem::path& path) {
     }
     for (auto _ : state)
         benchmark::DoNotOptimize(loader.load(path));
-    state.counters["triangles/s"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * sphere().indices.size() / 3,
-        benchmark::Counter::kIsRate);
+    state.counters["triangles/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * sphere().indices.size() / 3,
+                           benchmark::Counter::kIsRate);
 }
 
-void BM_KelvoGLTFPlain(benchmark::State& s) { kelvoLoad(s, plainGLB()); }
-void BM_KelvoGLTFDraco(benchmark::State& s) { kelvoLoad(s, dracoGLB()); }
-void BM_KelvoGLTFMeshopt(benchmark::State& s) { kelvoLoad(s, meshoptGLB()); }
+void BM_KelvoGLTFPlain(benchmark::State& s) {
+    kelvoLoad(s, plainGLB());
+}
+void BM_KelvoGLTFDraco(benchmark::State& s) {
+    kelvoLoad(s, dracoGLB());
+}
+void BM_KelvoGLTFMeshopt(benchmark::State& s) {
+    kelvoLoad(s, meshoptGLB());
+}
 // The load runs on a worker thread: wall-clock time is what counts.
 BENCHMARK(BM_KelvoGLTFPlain)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_KelvoGLTFDraco)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -16,8 +16,9 @@ void checkGeometry(const kelvo::Geometry& g) {
         if (source.usableVectorCount() != vertices) __builtin_trap();
     }
     for (const auto& e : g.elements) {
-        std::int64_t n = e.primitiveType == kelvo::PrimitiveType::point ? e.usablePointCount()
-                                                                        : 3 * e.usableTriangleCount();
+        std::int64_t n = e.primitiveType == kelvo::PrimitiveType::point
+                             ? e.usablePointCount()
+                             : 3 * e.usableTriangleCount();
         for (std::int64_t i = 0; i < n; ++i) {
             if (e.index(i) >= vertices) __builtin_trap();
         }

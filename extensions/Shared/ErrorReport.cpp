@@ -60,7 +60,8 @@ std::string explainSceneLoaderError(const Error& error) {
 
 // The glTF reader's messages name the object at fault; they only need a sentence around them.
 std::string explainGLTFError(const Error& error) {
-    if (error.code() == gltfErrorUnsupportedExtension || error.code() == gltfErrorUnsupportedVersion) {
+    if (error.code() == gltfErrorUnsupportedExtension ||
+        error.code() == gltfErrorUnsupportedVersion) {
         return "Kelvo cannot show this glTF file: " + error.localizedDescription() + ".";
     }
     return "The glTF file is damaged: " + error.localizedDescription() + ".";

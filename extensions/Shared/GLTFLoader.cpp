@@ -30,15 +30,15 @@ std::shared_ptr<Scene> loadGLTFSync(const std::filesystem::path& url,
 
     framework.loadAsset(url, GLTFAssetLoadingOptions{},
                         [slots, convert](float /*progress*/, GLTFAssetStatus status,
-                                         std::shared_ptr<const GLTFAsset> asset,
-                                         const Error* error, bool* /*stop*/) {
+                                         std::shared_ptr<const GLTFAsset> asset, const Error* error,
+                                         bool* /*stop*/) {
                             if (error) {
                                 slots->error = *error;
                             } else if (status == complete && asset) {
                                 slots->scene = convert(*asset);
                             } else {
-                                slots->error = sceneLoaderError(
-                                    gltfLoadFailed, SceneLoaderMessage::gltfLoadFailed);
+                                slots->error = sceneLoaderError(gltfLoadFailed,
+                                                                SceneLoaderMessage::gltfLoadFailed);
                             }
                             slots->completion.signal();
                         });

@@ -32,8 +32,8 @@ float toFloat(T v, bool normalized) {
 // Elements [0, count) of a strided run of T components, `have` per element, into `out` with
 // `want` per element.
 template <class T>
-void convert(const std::uint8_t* src, std::uint64_t stride, std::uint64_t count, int have,
-             int want, bool normalized, float* out) {
+void convert(const std::uint8_t* src, std::uint64_t stride, std::uint64_t count, int have, int want,
+             bool normalized, float* out) {
     const int n = std::min(have, want);
     if (std::is_same_v<T, float> && have == want && stride == sizeof(float) * have) {
         std::memcpy(out, src, count * stride);
@@ -42,17 +42,20 @@ void convert(const std::uint8_t* src, std::uint64_t stride, std::uint64_t count,
     for (std::uint64_t i = 0; i < count; ++i) {
         const std::uint8_t* e = src + i * stride;
         float* o = out + i * want;
-        for (int c = 0; c < n; ++c) o[c] = toFloat(load<T>(e + c * sizeof(T)), normalized);
-        for (int c = n; c < want; ++c) o[c] = 0;
+        for (int c = 0; c < n; ++c)
+            o[c] = toFloat(load<T>(e + c * sizeof(T)), normalized);
+        for (int c = n; c < want; ++c)
+            o[c] = 0;
     }
 }
 
 }  // namespace
 
 void convertComponents(int componentType, const std::uint8_t* src, std::uint64_t stride,
-                std::uint64_t count, int have, int want, bool normalized, float* out) {
+                       std::uint64_t count, int have, int want, bool normalized, float* out) {
     switch (componentType) {
-        case gltfByte: return convert<std::int8_t>(src, stride, count, have, want, normalized, out);
+        case gltfByte:
+            return convert<std::int8_t>(src, stride, count, have, want, normalized, out);
         case gltfUnsignedByte:
             return convert<std::uint8_t>(src, stride, count, have, want, normalized, out);
         case gltfShort:
@@ -61,7 +64,8 @@ void convertComponents(int componentType, const std::uint8_t* src, std::uint64_t
             return convert<std::uint16_t>(src, stride, count, have, want, normalized, out);
         case gltfUnsignedInt:
             return convert<std::uint32_t>(src, stride, count, have, want, normalized, out);
-        default: return convert<float>(src, stride, count, have, want, normalized, out);
+        default:
+            return convert<float>(src, stride, count, have, want, normalized, out);
     }
 }
 
@@ -73,15 +77,19 @@ void widen(const std::uint8_t* src, std::uint64_t stride, std::uint64_t count, s
         std::memcpy(out, src, count * 4);
         return;
     }
-    for (std::uint64_t i = 0; i < count; ++i) out[i] = load<T>(src + i * stride);
+    for (std::uint64_t i = 0; i < count; ++i)
+        out[i] = load<T>(src + i * stride);
 }
 
-void widenAny(int componentType, const std::uint8_t* src, std::uint64_t stride,
-              std::uint64_t count, std::uint32_t* out) {
+void widenAny(int componentType, const std::uint8_t* src, std::uint64_t stride, std::uint64_t count,
+              std::uint32_t* out) {
     switch (componentType) {
-        case gltfUnsignedByte: return widen<std::uint8_t>(src, stride, count, out);
-        case gltfUnsignedShort: return widen<std::uint16_t>(src, stride, count, out);
-        default: return widen<std::uint32_t>(src, stride, count, out);
+        case gltfUnsignedByte:
+            return widen<std::uint8_t>(src, stride, count, out);
+        case gltfUnsignedShort:
+            return widen<std::uint16_t>(src, stride, count, out);
+        default:
+            return widen<std::uint32_t>(src, stride, count, out);
     }
 }
 
@@ -119,18 +127,18 @@ std::uint64_t accessorStride(const GLTFAsset& asset, const GLTFAccessor& accesso
     return accessorElementSize(accessor);
 }
 
-void readAccessorFloats(const GLTFAsset& asset, const GLTFAccessor& a, int components,
-                        float* out) {
+void readAccessorFloats(const GLTFAsset& asset, const GLTFAccessor& a, int components, float* out) {
     if (a.bufferView >= 0) {
         convertComponents(a.componentType, viewData(asset, a.bufferView, a.byteOffset),
-                   accessorStride(asset, a), a.count, a.components, components, a.normalized, out);
+                          accessorStride(asset, a), a.count, a.components, components, a.normalized,
+                          out);
     } else {
         std::fill(out, out + a.count * components, 0.0f);
     }
     if (a.hasSparse) {
         applySparse(asset, a, [&](std::uint32_t target, const std::uint8_t* value) {
             convertComponents(a.componentType, value, 0, 1, a.components, components, a.normalized,
-                       out + std::uint64_t(target) * components);
+                              out + std::uint64_t(target) * components);
         });
     }
 }

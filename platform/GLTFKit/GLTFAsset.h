@@ -215,7 +215,7 @@ struct GLTFScene {
 struct GLTFCamera {
     std::string name;
     bool orthographic = false;
-    double yfov = 0.8;  // radians
+    double yfov = 0.8;       // radians
     double aspectRatio = 0;  // 0: unset
     double xmag = 1, ymag = 1;
     double znear = 0.01;

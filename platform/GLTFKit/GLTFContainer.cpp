@@ -14,7 +14,7 @@ std::uint32_t readU32(const std::uint8_t* p) {
            std::uint32_t(p[3]) << 24;
 }
 
-constexpr std::uint32_t glbMagic = 0x46546C67;      // "glTF"
+constexpr std::uint32_t glbMagic = 0x46546C67;       // "glTF"
 constexpr std::uint32_t jsonChunkType = 0x4E4F534A;  // "JSON"
 constexpr std::uint32_t binChunkType = 0x004E4942;   // "BIN\0"
 
@@ -26,9 +26,11 @@ constexpr std::uint64_t referencedFileLimit = std::uint64_t{16} << 30;
 struct Base64Table {
     std::uint8_t value[256];
     constexpr Base64Table() : value() {
-        for (int i = 0; i < 256; ++i) value[i] = 0xFF;
+        for (int i = 0; i < 256; ++i)
+            value[i] = 0xFF;
         const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-        for (int i = 0; i < 64; ++i) value[static_cast<unsigned char>(digits[i])] = std::uint8_t(i);
+        for (int i = 0; i < 64; ++i)
+            value[static_cast<unsigned char>(digits[i])] = std::uint8_t(i);
         // The URL-safe alphabet too: some writers use it.
         value[static_cast<unsigned char>('-')] = 62;
         value[static_cast<unsigned char>('_')] = 63;
@@ -126,14 +128,16 @@ bool decodeDataURI(std::string_view uri, ByteBuffer& out, std::string* mediaType
         return false;
     }
     size_t comma = uri.find(',');
-    if (comma == std::string_view::npos) fail(gltfErrorInvalidAsset, what + ": data: URI without a comma");
+    if (comma == std::string_view::npos)
+        fail(gltfErrorInvalidAsset, what + ": data: URI without a comma");
     std::string_view header = uri.substr(5, comma - 5);
     std::string_view payload = uri.substr(comma + 1);
     bool base64 = header.size() >= 7 && header.substr(header.size() - 7) == ";base64";
     if (base64) header.remove_suffix(7);
     if (mediaType) *mediaType = std::string(header.substr(0, header.find(';')));
     if (base64) {
-        if (!decodeBase64(payload, out)) fail(gltfErrorInvalidAsset, what + ": the base64 data is damaged");
+        if (!decodeBase64(payload, out))
+            fail(gltfErrorInvalidAsset, what + ": the base64 data is damaged");
     } else {
         std::string text = percentDecode(payload);
         out.assign(text.begin(), text.end());
@@ -152,10 +156,10 @@ void resolveBuffers(GLTFAsset& asset, const std::shared_ptr<const ByteBuffer>& f
             // (checked with the views).
             if (i == 0 && glb && glb->hasBinary) {
                 if (buffer.byteLength > glb->binaryLength) {
-                    fail(gltfErrorInvalidAsset,
-                         what + " declares " + std::to_string(buffer.byteLength) +
-                             " bytes, but the GLB binary chunk holds " +
-                             std::to_string(glb->binaryLength));
+                    fail(gltfErrorInvalidAsset, what + " declares " +
+                                                    std::to_string(buffer.byteLength) +
+                                                    " bytes, but the GLB binary chunk holds " +
+                                                    std::to_string(glb->binaryLength));
                 }
                 buffer.bytes = {file, glb->binaryOffset, buffer.byteLength};
                 buffer.hasData = true;
@@ -164,8 +168,8 @@ void resolveBuffers(GLTFAsset& asset, const std::shared_ptr<const ByteBuffer>& f
         }
         auto data = std::make_shared<ByteBuffer>();
         if (!decodeDataURI(buffer.uri, *data, nullptr, what)) {
-            ReferencedFile ref =
-                readReferencedFile(asset.url, buffer.uri, ReferenceSyntax::uri, referencedFileLimit);
+            ReferencedFile ref = readReferencedFile(asset.url, buffer.uri, ReferenceSyntax::uri,
+                                                    referencedFileLimit);
             if (ref.outcome != ReferenceOutcome::read) {
                 fail(gltfErrorMissingResource, what + ": " + ref.reason);
             }

@@ -32,7 +32,8 @@ struct Where {
 
 std::string describe(const Where& where) {
     std::vector<const Where*> chain;
-    for (const Where* w = &where; w; w = w->parent) chain.push_back(w);
+    for (const Where* w = &where; w; w = w->parent)
+        chain.push_back(w);
     std::string text;
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
         const Where* w = *it;
@@ -70,8 +71,8 @@ double number(od::value value, const Where& where) {
 std::int64_t integer(od::value value, const Where& where, double low, double high) {
     double d = number(value, where);
     if (!(d >= low && d <= high) || d != std::floor(d)) {
-        failAt(where, "expected a whole number from " + std::to_string(std::int64_t(low)) +
-                          " to " + std::to_string(std::int64_t(high)));
+        failAt(where, "expected a whole number from " + std::to_string(std::int64_t(low)) + " to " +
+                          std::to_string(std::int64_t(high)));
     }
     return static_cast<std::int64_t>(d);
 }
@@ -160,6 +161,17 @@ std::vector<std::string> stringList(od::value value, const Where& where) {
     return out;
 }
 
+// One of a fixed set of names, as its value; `what` names the set in the message.
+template <class E>
+E choice(od::value value, const Where& where,
+         std::initializer_list<std::pair<std::string_view, E>> names, const char* what) {
+    std::string_view name = stringView(value, where);
+    for (const auto& [n, e] : names) {
+        if (n == name) return e;
+    }
+    failAt(where, std::string("unknown ") + what + " \"" + std::string(name) + "\"");
+}
+
 // Elements of a top-level collection, each an object.
 template <class T, class F>
 void readCollection(od::value value, const Where& where, std::vector<T>& out, F&& readField) {
@@ -174,43 +186,59 @@ void readCollection(od::value value, const Where& where, std::vector<T>& out, F&
 // ---- buffers, views, accessors ----
 
 void readBuffer(GLTFBuffer& buffer, std::string_view key, od::value v, const Where& w) {
-    if (key == "uri") buffer.uri = string(v, w);
-    else if (key == "byteLength") buffer.byteLength = size(v, w);
+    if (key == "uri")
+        buffer.uri = string(v, w);
+    else if (key == "byteLength")
+        buffer.byteLength = size(v, w);
 }
 
 void readMeshopt(GLTFMeshoptCompression& m, od::value value, const Where& where) {
-    bool hasBuffer = false, hasLength = false, hasStride = false, hasCount = false;
+    // The four members without a default, each a bit once read.
+    unsigned required = 0;
     forEachField(value, where, [&](std::string_view key, od::value v, const Where& w) {
-        if (key == "buffer") m.buffer = index(v, w), hasBuffer = true;
-        else if (key == "byteOffset") m.byteOffset = size(v, w);
-        else if (key == "byteLength") m.byteLength = size(v, w), hasLength = true;
-        else if (key == "byteStride") m.byteStride = size(v, w), hasStride = true;
-        else if (key == "count") m.count = size(v, w), hasCount = true;
-        else if (key == "mode") {
-            std::string_view mode = stringView(v, w);
-            if (mode == "ATTRIBUTES") m.mode = GLTFMeshoptMode::attributes;
-            else if (mode == "TRIANGLES") m.mode = GLTFMeshoptMode::triangles;
-            else if (mode == "INDICES") m.mode = GLTFMeshoptMode::indices;
-            else failAt(w, "unknown mode \"" + std::string(mode) + "\"");
+        if (key == "buffer") {
+            m.buffer = index(v, w);
+            required |= 1;
+        } else if (key == "byteOffset") {
+            m.byteOffset = size(v, w);
+        } else if (key == "byteLength") {
+            m.byteLength = size(v, w);
+            required |= 2;
+        } else if (key == "byteStride") {
+            m.byteStride = size(v, w);
+            required |= 4;
+        } else if (key == "count") {
+            m.count = size(v, w);
+            required |= 8;
+        } else if (key == "mode") {
+            m.mode = choice<GLTFMeshoptMode>(v, w,
+                                             {{"ATTRIBUTES", GLTFMeshoptMode::attributes},
+                                              {"TRIANGLES", GLTFMeshoptMode::triangles},
+                                              {"INDICES", GLTFMeshoptMode::indices}},
+                                             "mode");
         } else if (key == "filter") {
-            std::string_view filter = stringView(v, w);
-            if (filter == "NONE") m.filter = GLTFMeshoptFilter::none;
-            else if (filter == "OCTAHEDRAL") m.filter = GLTFMeshoptFilter::octahedral;
-            else if (filter == "QUATERNION") m.filter = GLTFMeshoptFilter::quaternion;
-            else if (filter == "EXPONENTIAL") m.filter = GLTFMeshoptFilter::exponential;
-            else failAt(w, "unknown filter \"" + std::string(filter) + "\"");
+            m.filter = choice<GLTFMeshoptFilter>(v, w,
+                                                 {{"NONE", GLTFMeshoptFilter::none},
+                                                  {"OCTAHEDRAL", GLTFMeshoptFilter::octahedral},
+                                                  {"QUATERNION", GLTFMeshoptFilter::quaternion},
+                                                  {"EXPONENTIAL", GLTFMeshoptFilter::exponential}},
+                                                 "filter");
         }
     });
-    if (!hasBuffer || !hasLength || !hasStride || !hasCount) {
+    if (required != 15) {
         failAt(where, "needs buffer, byteLength, byteStride and count");
     }
 }
 
 void readBufferView(GLTFBufferView& view, std::string_view key, od::value v, const Where& w) {
-    if (key == "buffer") view.buffer = index(v, w);
-    else if (key == "byteOffset") view.byteOffset = size(v, w);
-    else if (key == "byteLength") view.byteLength = size(v, w);
-    else if (key == "byteStride") view.byteStride = integer(v, w, 4, 252);
+    if (key == "buffer")
+        view.buffer = index(v, w);
+    else if (key == "byteOffset")
+        view.byteOffset = size(v, w);
+    else if (key == "byteLength")
+        view.byteLength = size(v, w);
+    else if (key == "byteStride")
+        view.byteStride = integer(v, w, 4, 252);
     else if (key == "extensions") {
         forEachField(v, w, [&](std::string_view name, od::value e, const Where& ew) {
             if (name == "EXT_meshopt_compression") {
@@ -241,19 +269,25 @@ int componentType(od::value v, const Where& w) {
 void readSparse(GLTFSparse& s, od::value value, const Where& where) {
     bool hasIndices = false, hasValues = false;
     forEachField(value, where, [&](std::string_view key, od::value v, const Where& w) {
-        if (key == "count") s.count = size(v, w);
+        if (key == "count")
+            s.count = size(v, w);
         else if (key == "indices") {
             hasIndices = true;
             forEachField(v, w, [&](std::string_view k, od::value iv, const Where& iw) {
-                if (k == "bufferView") s.indicesBufferView = index(iv, iw);
-                else if (k == "byteOffset") s.indicesByteOffset = size(iv, iw);
-                else if (k == "componentType") s.indicesComponentType = componentType(iv, iw);
+                if (k == "bufferView")
+                    s.indicesBufferView = index(iv, iw);
+                else if (k == "byteOffset")
+                    s.indicesByteOffset = size(iv, iw);
+                else if (k == "componentType")
+                    s.indicesComponentType = componentType(iv, iw);
             });
         } else if (key == "values") {
             hasValues = true;
             forEachField(v, w, [&](std::string_view k, od::value vv, const Where& vw) {
-                if (k == "bufferView") s.valuesBufferView = index(vv, vw);
-                else if (k == "byteOffset") s.valuesByteOffset = size(vv, vw);
+                if (k == "bufferView")
+                    s.valuesBufferView = index(vv, vw);
+                else if (k == "byteOffset")
+                    s.valuesByteOffset = size(vv, vw);
             });
         }
     });
@@ -267,11 +301,16 @@ void readSparse(GLTFSparse& s, od::value value, const Where& where) {
 }
 
 void readAccessor(GLTFAccessor& a, std::string_view key, od::value v, const Where& w) {
-    if (key == "bufferView") a.bufferView = index(v, w);
-    else if (key == "byteOffset") a.byteOffset = size(v, w);
-    else if (key == "componentType") a.componentType = componentType(v, w);
-    else if (key == "normalized") a.normalized = boolean(v, w);
-    else if (key == "count") a.count = size(v, w);
+    if (key == "bufferView")
+        a.bufferView = index(v, w);
+    else if (key == "byteOffset")
+        a.byteOffset = size(v, w);
+    else if (key == "componentType")
+        a.componentType = componentType(v, w);
+    else if (key == "normalized")
+        a.normalized = boolean(v, w);
+    else if (key == "count")
+        a.count = size(v, w);
     else if (key == "type") {
         std::string_view type = stringView(v, w);
         a.components = componentsOfType(type);
@@ -293,20 +332,25 @@ GLTFAttributes attributes(od::value value, const Where& where) {
 }
 
 void readDraco(GLTFDracoCompression& d, od::value value, const Where& where) {
-    bool hasView = false;
     forEachField(value, where, [&](std::string_view key, od::value v, const Where& w) {
-        if (key == "bufferView") d.bufferView = index(v, w), hasView = true;
-        else if (key == "attributes") d.attributes = attributes(v, w);
+        if (key == "bufferView")
+            d.bufferView = index(v, w);
+        else if (key == "attributes")
+            d.attributes = attributes(v, w);
     });
-    if (!hasView) failAt(where, "needs a bufferView");
+    if (d.bufferView < 0) failAt(where, "needs a bufferView");
 }
 
 void readPrimitive(GLTFPrimitive& p, od::value value, const Where& where) {
     forEachField(value, where, [&](std::string_view key, od::value v, const Where& w) {
-        if (key == "attributes") p.attributes = attributes(v, w);
-        else if (key == "indices") p.indices = index(v, w);
-        else if (key == "material") p.material = index(v, w);
-        else if (key == "mode") p.mode = static_cast<int>(integer(v, w, 0, 6));
+        if (key == "attributes")
+            p.attributes = attributes(v, w);
+        else if (key == "indices")
+            p.indices = index(v, w);
+        else if (key == "material")
+            p.material = index(v, w);
+        else if (key == "mode")
+            p.mode = static_cast<int>(integer(v, w, 0, 6));
         else if (key == "targets") {
             forEachElement(v, w, [&](od::value t, const Where& tw, std::int64_t) {
                 p.targets.push_back(attributes(t, tw));
@@ -323,8 +367,10 @@ void readPrimitive(GLTFPrimitive& p, od::value value, const Where& where) {
 }
 
 void readMesh(GLTFMesh& mesh, std::string_view key, od::value v, const Where& w) {
-    if (key == "name") mesh.name = string(v, w);
-    else if (key == "weights") mesh.weights = numberList(v, w);
+    if (key == "name")
+        mesh.name = string(v, w);
+    else if (key == "weights")
+        mesh.weights = numberList(v, w);
     else if (key == "primitives") {
         forEachElement(v, w, [&](od::value p, const Where& pw, std::int64_t) {
             readPrimitive(mesh.primitives.emplace_back(), p, pw);
@@ -335,16 +381,27 @@ void readMesh(GLTFMesh& mesh, std::string_view key, od::value v, const Where& w)
 // ---- nodes and scenes ----
 
 void readNode(GLTFNode& node, std::string_view key, od::value v, const Where& w) {
-    if (key == "name") node.name = string(v, w);
-    else if (key == "mesh") node.mesh = index(v, w);
-    else if (key == "camera") node.camera = index(v, w);
-    else if (key == "skin") node.skin = index(v, w);
-    else if (key == "children") node.children = indexList(v, w);
-    else if (key == "matrix") numbers(v, w, node.matrix, 16), node.hasMatrix = true;
-    else if (key == "translation") numbers(v, w, node.translation, 3);
-    else if (key == "rotation") numbers(v, w, node.rotation, 4);
-    else if (key == "scale") numbers(v, w, node.scale, 3);
-    else if (key == "weights") node.weights = numberList(v, w);
+    if (key == "name")
+        node.name = string(v, w);
+    else if (key == "mesh")
+        node.mesh = index(v, w);
+    else if (key == "camera")
+        node.camera = index(v, w);
+    else if (key == "skin")
+        node.skin = index(v, w);
+    else if (key == "children")
+        node.children = indexList(v, w);
+    else if (key == "matrix") {
+        numbers(v, w, node.matrix, 16);
+        node.hasMatrix = true;
+    } else if (key == "translation")
+        numbers(v, w, node.translation, 3);
+    else if (key == "rotation")
+        numbers(v, w, node.rotation, 4);
+    else if (key == "scale")
+        numbers(v, w, node.scale, 3);
+    else if (key == "weights")
+        node.weights = numberList(v, w);
     else if (key == "extensions") {
         forEachField(v, w, [&](std::string_view name, od::value e, const Where& ew) {
             if (name != "KHR_lights_punctual") return;
@@ -356,26 +413,35 @@ void readNode(GLTFNode& node, std::string_view key, od::value v, const Where& w)
 }
 
 void readScene(GLTFScene& scene, std::string_view key, od::value v, const Where& w) {
-    if (key == "name") scene.name = string(v, w);
-    else if (key == "nodes") scene.nodes = indexList(v, w);
+    if (key == "name")
+        scene.name = string(v, w);
+    else if (key == "nodes")
+        scene.nodes = indexList(v, w);
 }
 
 // ---- materials and textures ----
 
 void readTextureTransform(GLTFTextureTransform& t, od::value value, const Where& where) {
     forEachField(value, where, [&](std::string_view key, od::value v, const Where& w) {
-        if (key == "offset") numbers(v, w, t.offset, 2);
-        else if (key == "rotation") t.rotation = number(v, w);
-        else if (key == "scale") numbers(v, w, t.scale, 2);
-        else if (key == "texCoord") t.texCoord = static_cast<int>(integer(v, w, 0, 255));
+        if (key == "offset")
+            numbers(v, w, t.offset, 2);
+        else if (key == "rotation")
+            t.rotation = number(v, w);
+        else if (key == "scale")
+            numbers(v, w, t.scale, 2);
+        else if (key == "texCoord")
+            t.texCoord = static_cast<int>(integer(v, w, 0, 255));
     });
 }
 
 void readTextureInfo(GLTFTextureInfo& info, od::value value, const Where& where) {
     forEachField(value, where, [&](std::string_view key, od::value v, const Where& w) {
-        if (key == "index") info.index = index(v, w);
-        else if (key == "texCoord") info.texCoord = static_cast<int>(integer(v, w, 0, 255));
-        else if (key == "scale" || key == "strength") info.scale = number(v, w);
+        if (key == "index")
+            info.index = index(v, w);
+        else if (key == "texCoord")
+            info.texCoord = static_cast<int>(integer(v, w, 0, 255));
+        else if (key == "scale" || key == "strength")
+            info.scale = number(v, w);
         else if (key == "extensions") {
             forEachField(v, w, [&](std::string_view name, od::value e, const Where& ew) {
                 if (name == "KHR_texture_transform") readTextureTransform(info.transform, e, ew);
@@ -386,28 +452,39 @@ void readTextureInfo(GLTFTextureInfo& info, od::value value, const Where& where)
 }
 
 void readMaterial(GLTFMaterial& m, std::string_view key, od::value v, const Where& w) {
-    if (key == "name") m.name = string(v, w);
+    if (key == "name")
+        m.name = string(v, w);
     else if (key == "pbrMetallicRoughness") {
         forEachField(v, w, [&](std::string_view k, od::value pv, const Where& pw) {
-            if (k == "baseColorFactor") numbers(pv, pw, m.baseColorFactor, 4);
-            else if (k == "metallicFactor") m.metallicFactor = number(pv, pw);
-            else if (k == "roughnessFactor") m.roughnessFactor = number(pv, pw);
-            else if (k == "baseColorTexture") readTextureInfo(m.baseColorTexture, pv, pw);
+            if (k == "baseColorFactor")
+                numbers(pv, pw, m.baseColorFactor, 4);
+            else if (k == "metallicFactor")
+                m.metallicFactor = number(pv, pw);
+            else if (k == "roughnessFactor")
+                m.roughnessFactor = number(pv, pw);
+            else if (k == "baseColorTexture")
+                readTextureInfo(m.baseColorTexture, pv, pw);
             else if (k == "metallicRoughnessTexture")
                 readTextureInfo(m.metallicRoughnessTexture, pv, pw);
         });
-    } else if (key == "normalTexture") readTextureInfo(m.normalTexture, v, w);
-    else if (key == "occlusionTexture") readTextureInfo(m.occlusionTexture, v, w);
-    else if (key == "emissiveTexture") readTextureInfo(m.emissiveTexture, v, w);
-    else if (key == "emissiveFactor") numbers(v, w, m.emissiveFactor, 3);
+    } else if (key == "normalTexture")
+        readTextureInfo(m.normalTexture, v, w);
+    else if (key == "occlusionTexture")
+        readTextureInfo(m.occlusionTexture, v, w);
+    else if (key == "emissiveTexture")
+        readTextureInfo(m.emissiveTexture, v, w);
+    else if (key == "emissiveFactor")
+        numbers(v, w, m.emissiveFactor, 3);
     else if (key == "alphaMode") {
-        std::string_view mode = stringView(v, w);
-        if (mode == "OPAQUE") m.alphaMode = GLTFAlphaMode::opaque;
-        else if (mode == "MASK") m.alphaMode = GLTFAlphaMode::mask;
-        else if (mode == "BLEND") m.alphaMode = GLTFAlphaMode::blend;
-        else failAt(w, "unknown alphaMode \"" + std::string(mode) + "\"");
-    } else if (key == "alphaCutoff") m.alphaCutoff = number(v, w);
-    else if (key == "doubleSided") m.doubleSided = boolean(v, w);
+        m.alphaMode = choice<GLTFAlphaMode>(v, w,
+                                            {{"OPAQUE", GLTFAlphaMode::opaque},
+                                             {"MASK", GLTFAlphaMode::mask},
+                                             {"BLEND", GLTFAlphaMode::blend}},
+                                            "alphaMode");
+    } else if (key == "alphaCutoff")
+        m.alphaCutoff = number(v, w);
+    else if (key == "doubleSided")
+        m.doubleSided = boolean(v, w);
     else if (key == "extensions") {
         forEachField(v, w, [&](std::string_view name, od::value e, const Where& ew) {
             if (name == "KHR_materials_unlit") {
@@ -422,7 +499,8 @@ void readMaterial(GLTFMaterial& m, std::string_view key, od::value v, const Wher
 }
 
 void readTexture(GLTFTexture& t, std::string_view key, od::value v, const Where& w) {
-    if (key == "sampler") t.sampler = index(v, w);
+    if (key == "sampler")
+        t.sampler = index(v, w);
     else if (key == "source") {
         // An EXT_texture_webp source, read first or later, takes precedence: its image is
         // the better one, and the plain source is only a fallback for other readers.
@@ -439,93 +517,122 @@ void readTexture(GLTFTexture& t, std::string_view key, od::value v, const Where&
 }
 
 void readImage(GLTFImage& image, std::string_view key, od::value v, const Where& w) {
-    if (key == "name") image.name = string(v, w);
-    else if (key == "uri") image.uri = string(v, w);
-    else if (key == "mimeType") image.mimeType = string(v, w);
-    else if (key == "bufferView") image.bufferView = index(v, w);
+    if (key == "name")
+        image.name = string(v, w);
+    else if (key == "uri")
+        image.uri = string(v, w);
+    else if (key == "mimeType")
+        image.mimeType = string(v, w);
+    else if (key == "bufferView")
+        image.bufferView = index(v, w);
 }
 
 void readSampler(GLTFSampler& s, std::string_view key, od::value v, const Where& w) {
-    if (key == "magFilter") s.magFilter = static_cast<int>(integer(v, w, 0, 65535));
-    else if (key == "minFilter") s.minFilter = static_cast<int>(integer(v, w, 0, 65535));
-    else if (key == "wrapS") s.wrapS = static_cast<int>(integer(v, w, 0, 65535));
-    else if (key == "wrapT") s.wrapT = static_cast<int>(integer(v, w, 0, 65535));
+    if (key == "magFilter")
+        s.magFilter = static_cast<int>(integer(v, w, 0, 65535));
+    else if (key == "minFilter")
+        s.minFilter = static_cast<int>(integer(v, w, 0, 65535));
+    else if (key == "wrapS")
+        s.wrapS = static_cast<int>(integer(v, w, 0, 65535));
+    else if (key == "wrapT")
+        s.wrapT = static_cast<int>(integer(v, w, 0, 65535));
 }
 
 // ---- cameras, lights, animations ----
 
 void readCamera(GLTFCamera& c, std::string_view key, od::value v, const Where& w) {
-    if (key == "name") c.name = string(v, w);
-    else if (key == "type") c.orthographic = stringView(v, w) == "orthographic";
+    if (key == "name")
+        c.name = string(v, w);
+    else if (key == "type")
+        c.orthographic = stringView(v, w) == "orthographic";
     else if (key == "perspective" || key == "orthographic") {
         forEachField(v, w, [&](std::string_view k, od::value pv, const Where& pw) {
-            if (k == "yfov") c.yfov = number(pv, pw);
-            else if (k == "aspectRatio") c.aspectRatio = number(pv, pw);
-            else if (k == "xmag") c.xmag = number(pv, pw);
-            else if (k == "ymag") c.ymag = number(pv, pw);
-            else if (k == "znear") c.znear = number(pv, pw);
-            else if (k == "zfar") c.zfar = number(pv, pw);
+            if (k == "yfov")
+                c.yfov = number(pv, pw);
+            else if (k == "aspectRatio")
+                c.aspectRatio = number(pv, pw);
+            else if (k == "xmag")
+                c.xmag = number(pv, pw);
+            else if (k == "ymag")
+                c.ymag = number(pv, pw);
+            else if (k == "znear")
+                c.znear = number(pv, pw);
+            else if (k == "zfar")
+                c.zfar = number(pv, pw);
         });
     }
 }
 
 void readLight(GLTFLight& l, std::string_view key, od::value v, const Where& w) {
-    if (key == "name") l.name = string(v, w);
+    if (key == "name")
+        l.name = string(v, w);
     else if (key == "type") {
-        std::string_view type = stringView(v, w);
-        if (type == "directional") l.type = GLTFLightType::directional;
-        else if (type == "point") l.type = GLTFLightType::point;
-        else if (type == "spot") l.type = GLTFLightType::spot;
-        else failAt(w, "unknown light type \"" + std::string(type) + "\"");
-    } else if (key == "color") numbers(v, w, l.color, 3);
-    else if (key == "intensity") l.intensity = number(v, w);
-    else if (key == "range") l.range = number(v, w);
+        l.type = choice<GLTFLightType>(v, w,
+                                       {{"directional", GLTFLightType::directional},
+                                        {"point", GLTFLightType::point},
+                                        {"spot", GLTFLightType::spot}},
+                                       "light type");
+    } else if (key == "color")
+        numbers(v, w, l.color, 3);
+    else if (key == "intensity")
+        l.intensity = number(v, w);
+    else if (key == "range")
+        l.range = number(v, w);
     else if (key == "spot") {
         forEachField(v, w, [&](std::string_view k, od::value sv, const Where& sw) {
-            if (k == "innerConeAngle") l.innerConeAngle = number(sv, sw);
-            else if (k == "outerConeAngle") l.outerConeAngle = number(sv, sw);
+            if (k == "innerConeAngle")
+                l.innerConeAngle = number(sv, sw);
+            else if (k == "outerConeAngle")
+                l.outerConeAngle = number(sv, sw);
         });
     }
 }
 
 void readAnimation(GLTFAnimation& a, std::string_view key, od::value v, const Where& w) {
-    if (key == "name") a.name = string(v, w);
+    if (key == "name")
+        a.name = string(v, w);
     else if (key == "channels") {
-        readCollection(v, w, a.channels,
-                       [](GLTFAnimationChannel& c, std::string_view k, od::value cv,
-                          const Where& cw) {
-                           if (k == "sampler") c.sampler = index(cv, cw);
-                           else if (k == "target") {
-                               forEachField(cv, cw, [&](std::string_view tk, od::value tv,
-                                                        const Where& tw) {
-                                   if (tk == "node") c.node = index(tv, tw);
-                                   else if (tk == "path") {
-                                       std::string_view path = stringView(tv, tw);
-                                       if (path == "translation")
-                                           c.path = GLTFAnimationPath::translation;
-                                       else if (path == "rotation")
-                                           c.path = GLTFAnimationPath::rotation;
-                                       else if (path == "scale") c.path = GLTFAnimationPath::scale;
-                                       else if (path == "weights")
-                                           c.path = GLTFAnimationPath::weights;
-                                   }
-                               });
-                           }
-                       });
+        readCollection(
+            v, w, a.channels,
+            [](GLTFAnimationChannel& c, std::string_view k, od::value cv, const Where& cw) {
+                if (k == "sampler")
+                    c.sampler = index(cv, cw);
+                else if (k == "target") {
+                    forEachField(cv, cw, [&](std::string_view tk, od::value tv, const Where& tw) {
+                        if (tk == "node")
+                            c.node = index(tv, tw);
+                        else if (tk == "path") {
+                            std::string_view path = stringView(tv, tw);
+                            if (path == "translation")
+                                c.path = GLTFAnimationPath::translation;
+                            else if (path == "rotation")
+                                c.path = GLTFAnimationPath::rotation;
+                            else if (path == "scale")
+                                c.path = GLTFAnimationPath::scale;
+                            else if (path == "weights")
+                                c.path = GLTFAnimationPath::weights;
+                        }
+                    });
+                }
+            });
     } else if (key == "samplers") {
-        readCollection(v, w, a.samplers,
-                       [](GLTFAnimationSampler& s, std::string_view k, od::value sv,
-                          const Where& sw) {
-                           if (k == "input") s.input = index(sv, sw);
-                           else if (k == "output") s.output = index(sv, sw);
-                           else if (k == "interpolation") {
-                               std::string_view i = stringView(sv, sw);
-                               if (i == "STEP") s.interpolation = GLTFInterpolation::step;
-                               else if (i == "CUBICSPLINE")
-                                   s.interpolation = GLTFInterpolation::cubicSpline;
-                               else s.interpolation = GLTFInterpolation::linear;
-                           }
-                       });
+        readCollection(
+            v, w, a.samplers,
+            [](GLTFAnimationSampler& s, std::string_view k, od::value sv, const Where& sw) {
+                if (k == "input")
+                    s.input = index(sv, sw);
+                else if (k == "output")
+                    s.output = index(sv, sw);
+                else if (k == "interpolation") {
+                    std::string_view i = stringView(sv, sw);
+                    if (i == "STEP")
+                        s.interpolation = GLTFInterpolation::step;
+                    else if (i == "CUBICSPLINE")
+                        s.interpolation = GLTFInterpolation::cubicSpline;
+                    else
+                        s.interpolation = GLTFInterpolation::linear;
+                }
+            });
     }
 }
 
@@ -535,10 +642,9 @@ void readAnimation(GLTFAnimation& a, std::string_view key, od::value v, const Wh
 // refused, since reading it anyway would draw it wrongly.
 bool isSupportedExtension(std::string_view name) {
     static constexpr std::string_view supported[] = {
-        "KHR_draco_mesh_compression",      "EXT_meshopt_compression",
-        "KHR_mesh_quantization",           "KHR_texture_transform",
-        "KHR_materials_unlit",             "KHR_materials_emissive_strength",
-        "KHR_lights_punctual",             "EXT_texture_webp",
+        "KHR_draco_mesh_compression", "EXT_meshopt_compression", "KHR_mesh_quantization",
+        "KHR_texture_transform",      "KHR_materials_unlit",     "KHR_materials_emissive_strength",
+        "KHR_lights_punctual",        "EXT_texture_webp",
     };
     for (std::string_view s : supported) {
         if (s == name) return true;
@@ -549,8 +655,10 @@ bool isSupportedExtension(std::string_view name) {
 void readAssetInfo(od::value value, GLTFAsset& asset) {
     Where where{nullptr, "asset", -1};
     forEachField(value, where, [&](std::string_view key, od::value v, const Where& w) {
-        if (key == "version") asset.version = string(v, w);
-        else if (key == "generator") asset.generator = string(v, w);
+        if (key == "version")
+            asset.version = string(v, w);
+        else if (key == "generator")
+            asset.generator = string(v, w);
     });
 }
 
@@ -574,12 +682,14 @@ void parseGLTFDocument(const char* json, std::size_t length, std::size_t capacit
     od::parser parser;
     od::document doc;
     const Where root;
-    if (auto error = parser.iterate(simdjson::padded_string_view(json, length, capacity)).get(doc)) {
-        fail(gltfErrorNotGLTF,
-             std::string("the file is not glTF (it is not valid JSON: ") + simdjson::error_message(error) + ")");
+    if (auto error =
+            parser.iterate(simdjson::padded_string_view(json, length, capacity)).get(doc)) {
+        fail(gltfErrorNotGLTF, std::string("the file is not glTF (it is not valid JSON: ") +
+                                   simdjson::error_message(error) + ")");
     }
     od::object top;
-    if (doc.get_object().get(top)) fail(gltfErrorNotGLTF, "the file is not glTF (it is not a JSON object)");
+    if (doc.get_object().get(top))
+        fail(gltfErrorNotGLTF, "the file is not glTF (it is not a JSON object)");
 
     // The version decides how everything else reads (glTF 1.0 keeps its collections in
     // objects), so it is found first, wherever it stands.
@@ -596,23 +706,38 @@ void parseGLTFDocument(const char* json, std::size_t length, std::size_t capacit
     od::value document;
     check(doc.get_value().get(document), root, "an object");
     forEachField(document, root, [&](std::string_view key, od::value v, const Where& w) {
-        if (key == "buffers") readCollection(v, w, asset.buffers, readBuffer);
-        else if (key == "bufferViews") readCollection(v, w, asset.bufferViews, readBufferView);
-        else if (key == "accessors") readCollection(v, w, asset.accessors, readAccessor);
-        else if (key == "meshes") readCollection(v, w, asset.meshes, readMesh);
-        else if (key == "nodes") readCollection(v, w, asset.nodes, readNode);
-        else if (key == "scenes") readCollection(v, w, asset.scenes, readScene);
-        else if (key == "scene") asset.scene = index(v, w);
-        else if (key == "materials") readCollection(v, w, asset.materials, readMaterial);
-        else if (key == "textures") readCollection(v, w, asset.textures, readTexture);
-        else if (key == "images") readCollection(v, w, asset.images, readImage);
-        else if (key == "samplers") readCollection(v, w, asset.samplers, readSampler);
-        else if (key == "cameras") readCollection(v, w, asset.cameras, readCamera);
-        else if (key == "animations") readCollection(v, w, asset.animations, readAnimation);
+        if (key == "buffers")
+            readCollection(v, w, asset.buffers, readBuffer);
+        else if (key == "bufferViews")
+            readCollection(v, w, asset.bufferViews, readBufferView);
+        else if (key == "accessors")
+            readCollection(v, w, asset.accessors, readAccessor);
+        else if (key == "meshes")
+            readCollection(v, w, asset.meshes, readMesh);
+        else if (key == "nodes")
+            readCollection(v, w, asset.nodes, readNode);
+        else if (key == "scenes")
+            readCollection(v, w, asset.scenes, readScene);
+        else if (key == "scene")
+            asset.scene = index(v, w);
+        else if (key == "materials")
+            readCollection(v, w, asset.materials, readMaterial);
+        else if (key == "textures")
+            readCollection(v, w, asset.textures, readTexture);
+        else if (key == "images")
+            readCollection(v, w, asset.images, readImage);
+        else if (key == "samplers")
+            readCollection(v, w, asset.samplers, readSampler);
+        else if (key == "cameras")
+            readCollection(v, w, asset.cameras, readCamera);
+        else if (key == "animations")
+            readCollection(v, w, asset.animations, readAnimation);
         else if (key == "skins") {
             forEachElement(v, w, [&](od::value, const Where&, std::int64_t) { ++asset.skinCount; });
-        } else if (key == "extensionsUsed") asset.extensionsUsed = stringList(v, w);
-        else if (key == "extensionsRequired") asset.extensionsRequired = stringList(v, w);
+        } else if (key == "extensionsUsed")
+            asset.extensionsUsed = stringList(v, w);
+        else if (key == "extensionsRequired")
+            asset.extensionsRequired = stringList(v, w);
         else if (key == "extensions") {
             forEachField(v, w, [&](std::string_view name, od::value e, const Where& ew) {
                 if (name != "KHR_lights_punctual") return;
@@ -624,8 +749,8 @@ void parseGLTFDocument(const char* json, std::size_t length, std::size_t capacit
     });
     for (const std::string& name : asset.extensionsRequired) {
         if (!isSupportedExtension(name)) {
-            fail(gltfErrorUnsupportedExtension,
-                 "the file requires the extension " + name + ", which this reader does not support");
+            fail(gltfErrorUnsupportedExtension, "the file requires the extension " + name +
+                                                    ", which this reader does not support");
         }
     }
 }

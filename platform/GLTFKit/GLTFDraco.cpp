@@ -18,13 +18,20 @@ namespace {
 // Draco's data types as glTF component types; 0 for those glTF has none of.
 int componentTypeOf(draco::DataType type) {
     switch (type) {
-        case draco::DT_INT8: return gltfByte;
-        case draco::DT_UINT8: return gltfUnsignedByte;
-        case draco::DT_INT16: return gltfShort;
-        case draco::DT_UINT16: return gltfUnsignedShort;
-        case draco::DT_UINT32: return gltfUnsignedInt;
-        case draco::DT_FLOAT32: return gltfFloat;
-        default: return 0;
+        case draco::DT_INT8:
+            return gltfByte;
+        case draco::DT_UINT8:
+            return gltfUnsignedByte;
+        case draco::DT_INT16:
+            return gltfShort;
+        case draco::DT_UINT16:
+            return gltfUnsignedShort;
+        case draco::DT_UINT32:
+            return gltfUnsignedInt;
+        case draco::DT_FLOAT32:
+            return gltfFloat;
+        default:
+            return 0;
     }
 }
 
@@ -98,15 +105,15 @@ void decodePrimitive(GLTFAsset& asset, GLTFPrimitive& primitive, const std::stri
     if (primitive.mode == gltfPoints) {
         auto decoded = decoder.DecodePointCloudFromBuffer(&input);
         if (!decoded.ok()) {
-            fail(gltfErrorDecompressionFailed,
-                 what + ": the Draco data does not decode (" + decoded.status().error_msg_string() + ")");
+            fail(gltfErrorDecompressionFailed, what + ": the Draco data does not decode (" +
+                                                   decoded.status().error_msg_string() + ")");
         }
         cloud = std::move(decoded).value();
     } else {
         auto decoded = decoder.DecodeMeshFromBuffer(&input);
         if (!decoded.ok()) {
-            fail(gltfErrorDecompressionFailed,
-                 what + ": the Draco data does not decode (" + decoded.status().error_msg_string() + ")");
+            fail(gltfErrorDecompressionFailed, what + ": the Draco data does not decode (" +
+                                                   decoded.status().error_msg_string() + ")");
         }
         std::unique_ptr<draco::Mesh> decodedMesh = std::move(decoded).value();
         mesh = decodedMesh.get();
@@ -118,8 +125,8 @@ void decodePrimitive(GLTFAsset& asset, GLTFPrimitive& primitive, const std::stri
         if (id < 0) continue;
         const draco::PointAttribute* attribute =
             cloud->GetAttributeByUniqueId(static_cast<std::uint32_t>(id));
-        const std::string attributeWhat = what + " Draco attribute " + std::to_string(id) + " (" +
-                                          std::string(semantic) + ")";
+        const std::string attributeWhat =
+            what + " Draco attribute " + std::to_string(id) + " (" + std::string(semantic) + ")";
         if (!attribute) fail(gltfErrorDecompressionFailed, attributeWhat + " is missing");
         // The accessor the file declares for the attribute says how many components it has.
         std::int64_t declared = gltfAttribute(primitive.attributes, semantic);
@@ -147,7 +154,8 @@ void decodePrimitive(GLTFAsset& asset, GLTFPrimitive& primitive, const std::stri
         auto indices = std::make_shared<ByteBuffer>(faces * 3 * sizeof(std::uint32_t));
         std::uint32_t* out = reinterpret_cast<std::uint32_t*>(indices->data());
         for (std::uint64_t f = 0; f < faces; ++f) {
-            const draco::Mesh::Face& face = mesh->face(draco::FaceIndex(static_cast<std::uint32_t>(f)));
+            const draco::Mesh::Face& face =
+                mesh->face(draco::FaceIndex(static_cast<std::uint32_t>(f)));
             for (int k = 0; k < 3; ++k) {
                 std::uint32_t index = face[k].value();
                 if (index >= points) {
@@ -158,7 +166,8 @@ void decodePrimitive(GLTFAsset& asset, GLTFPrimitive& primitive, const std::stri
                 out[f * 3 + k] = index;
             }
         }
-        primitive.indices = appendAccessor(asset, std::move(indices), faces * 3, 1, gltfUnsignedInt);
+        primitive.indices =
+            appendAccessor(asset, std::move(indices), faces * 3, 1, gltfUnsignedInt);
     } else {
         primitive.indices = -1;
     }

@@ -16,12 +16,16 @@ namespace kelvo {
 int gltfComponentSize(int componentType) {
     switch (componentType) {
         case gltfByte:
-        case gltfUnsignedByte: return 1;
+        case gltfUnsignedByte:
+            return 1;
         case gltfShort:
-        case gltfUnsignedShort: return 2;
+        case gltfUnsignedShort:
+            return 2;
         case gltfUnsignedInt:
-        case gltfFloat: return 4;
-        default: return 0;
+        case gltfFloat:
+            return 4;
+        default:
+            return 0;
     }
 }
 
@@ -101,7 +105,9 @@ void loadAsset(const std::filesystem::path& url, const GLTFAssetLoadingOptions& 
                GLTFAssetLoadHandler handler) {
     auto shared = std::make_shared<GLTFAssetLoadHandler>(std::move(handler));
     try {
-        DispatchQueue::global(QoSClass::userInitiated).async([url, shared] { runLoad(url, *shared); });
+        DispatchQueue::global(QoSClass::userInitiated).async([url, shared] {
+            runLoad(url, *shared);
+        });
     } catch (const std::system_error&) {
         // No worker could be started (threads exhausted): the load runs here instead, which
         // the contract allows, rather than never reporting.

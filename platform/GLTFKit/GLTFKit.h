@@ -71,9 +71,9 @@ using GLTFAssetLoadingOptions = std::map<std::string, std::string, std::less<>>;
 
 // progress (unused, 1 on completion), status, the asset (with `complete`), the error (with
 // `error`), and a stop flag the handler may set (ignored: the load has ended by then).
-using GLTFAssetLoadHandler = std::function<void(float progress, GLTFAssetStatus status,
-                                                std::shared_ptr<const GLTFAsset> asset,
-                                                const Error* error, bool* stop)>;
+using GLTFAssetLoadHandler =
+    std::function<void(float progress, GLTFAssetStatus status,
+                       std::shared_ptr<const GLTFAsset> asset, const Error* error, bool* stop)>;
 
 void loadAsset(const std::filesystem::path& url, const GLTFAssetLoadingOptions& options,
                GLTFAssetLoadHandler handler);

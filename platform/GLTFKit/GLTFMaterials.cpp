@@ -6,13 +6,18 @@ namespace kelvo::gltf {
 
 namespace {
 
-double clamp01(double v) { return v > 0 ? (v < 1 ? v : 1) : 0; }
+double clamp01(double v) {
+    return v > 0 ? (v < 1 ? v : 1) : 0;
+}
 
 TextureWrap wrapMode(int glWrap) {
     switch (glWrap) {
-        case 33071: return TextureWrap::clampToEdge;
-        case 33648: return TextureWrap::mirroredRepeat;
-        default: return TextureWrap::repeat;  // 10497, and glTF's default for anything else
+        case 33071:
+            return TextureWrap::clampToEdge;
+        case 33648:
+            return TextureWrap::mirroredRepeat;
+        default:
+            return TextureWrap::repeat;  // 10497, and glTF's default for anything else
     }
 }
 
@@ -58,7 +63,8 @@ std::shared_ptr<Material> convertMaterial(const GLTFAsset& asset, const GLTFMate
     m->name = g.name;
     m->lightingModelName = g.unlit ? LightingModel::constant : LightingModel::physicallyBased;
     const double* base = g.baseColorFactor;
-    m->diffuse = Color{encodeSRGB(base[0]), encodeSRGB(base[1]), encodeSRGB(base[2]), clamp01(base[3])};
+    m->diffuse =
+        Color{encodeSRGB(base[0]), encodeSRGB(base[1]), encodeSRGB(base[2]), clamp01(base[3])};
     m->metalness = clamp01(g.metallicFactor);
     m->roughness = clamp01(g.roughnessFactor);
     m->emission = Color{encodeSRGB(g.emissiveFactor[0]), encodeSRGB(g.emissiveFactor[1]),
@@ -66,9 +72,15 @@ std::shared_ptr<Material> convertMaterial(const GLTFAsset& asset, const GLTFMate
     m->emissionIntensity =
         std::isfinite(g.emissiveStrength) && g.emissiveStrength > 0 ? g.emissiveStrength : 0;
     switch (g.alphaMode) {
-        case GLTFAlphaMode::opaque: m->alphaMode = AlphaMode::opaque; break;
-        case GLTFAlphaMode::mask: m->alphaMode = AlphaMode::mask; break;
-        case GLTFAlphaMode::blend: m->alphaMode = AlphaMode::blend; break;
+        case GLTFAlphaMode::opaque:
+            m->alphaMode = AlphaMode::opaque;
+            break;
+        case GLTFAlphaMode::mask:
+            m->alphaMode = AlphaMode::mask;
+            break;
+        case GLTFAlphaMode::blend:
+            m->alphaMode = AlphaMode::blend;
+            break;
     }
     m->alphaCutoff = std::isfinite(g.alphaCutoff) ? g.alphaCutoff : 0.5;
     m->isDoubleSided = g.doubleSided;

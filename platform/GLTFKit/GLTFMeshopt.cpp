@@ -15,19 +15,22 @@ void decodeMeshopt(const GLTFMeshoptCompression& m, ByteSpan compressed, std::ui
     switch (m.mode) {
         case GLTFMeshoptMode::attributes:
             if (stride % 4 != 0) {
-                fail(gltfErrorInvalidAsset, what + ": meshopt ATTRIBUTES need a byteStride that "
-                                                   "is a multiple of 4, not " + std::to_string(stride));
+                fail(gltfErrorInvalidAsset, what +
+                                                ": meshopt ATTRIBUTES need a byteStride that "
+                                                "is a multiple of 4, not " +
+                                                std::to_string(stride));
             }
             result = meshopt_decodeVertexBuffer(out, count, stride, compressed.data(),
                                                 compressed.size());
             break;
         case GLTFMeshoptMode::triangles:
             if ((stride != 2 && stride != 4) || count % 3 != 0) {
-                fail(gltfErrorInvalidAsset, what + ": meshopt TRIANGLES need a byteStride of 2 or "
-                                                   "4 and a count divisible by 3");
+                fail(gltfErrorInvalidAsset, what +
+                                                ": meshopt TRIANGLES need a byteStride of 2 or "
+                                                "4 and a count divisible by 3");
             }
-            result = meshopt_decodeIndexBuffer(out, count, stride, compressed.data(),
-                                               compressed.size());
+            result =
+                meshopt_decodeIndexBuffer(out, count, stride, compressed.data(), compressed.size());
             break;
         case GLTFMeshoptMode::indices:
             if (stride != 2 && stride != 4) {
@@ -43,16 +46,19 @@ void decodeMeshopt(const GLTFMeshoptCompression& m, ByteSpan compressed, std::ui
     }
     if (m.mode != GLTFMeshoptMode::attributes) return;
     switch (m.filter) {
-        case GLTFMeshoptFilter::none: break;
+        case GLTFMeshoptFilter::none:
+            break;
         case GLTFMeshoptFilter::octahedral:
             if (stride != 4 && stride != 8) {
-                fail(gltfErrorInvalidAsset, what + ": the OCTAHEDRAL filter needs a byteStride of 4 or 8");
+                fail(gltfErrorInvalidAsset,
+                     what + ": the OCTAHEDRAL filter needs a byteStride of 4 or 8");
             }
             meshopt_decodeFilterOct(out, count, stride);
             break;
         case GLTFMeshoptFilter::quaternion:
             if (stride != 8) {
-                fail(gltfErrorInvalidAsset, what + ": the QUATERNION filter needs a byteStride of 8");
+                fail(gltfErrorInvalidAsset,
+                     what + ": the QUATERNION filter needs a byteStride of 8");
             }
             meshopt_decodeFilterQuat(out, count, stride);
             break;

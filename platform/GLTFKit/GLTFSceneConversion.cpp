@@ -51,7 +51,8 @@ std::vector<double> sampleAtTimeZero(const GLTFAsset& asset, const GLTFAnimation
     // Before the first key the first value holds; a key at or before 0 is looked for only when
     // the animation starts before 0.
     size_t k = 0;
-    while (k + 1 < keys && times[k + 1] <= 0) ++k;
+    while (k + 1 < keys && times[k + 1] <= 0)
+        ++k;
     std::vector<double> out(width);
     double t = 0;
     if (times[k] < 0 && k + 1 < keys && sampler.interpolation != GLTFInterpolation::step &&
@@ -63,9 +64,11 @@ std::vector<double> sampleAtTimeZero(const GLTFAsset& asset, const GLTFAnimation
         out[i] = t > 0 ? a + (value(k + 1, i) - a) * t : a;
     }
     if (isRotation) {
-        double len = std::sqrt(out[0] * out[0] + out[1] * out[1] + out[2] * out[2] + out[3] * out[3]);
+        double len =
+            std::sqrt(out[0] * out[0] + out[1] * out[1] + out[2] * out[2] + out[3] * out[3]);
         if (len > 0 && std::isfinite(len)) {
-            for (double& c : out) c /= len;
+            for (double& c : out)
+                c /= len;
         }
     }
     return out;
@@ -74,7 +77,8 @@ std::vector<double> sampleAtTimeZero(const GLTFAsset& asset, const GLTFAnimation
 size_t morphTargetCount(const GLTFAsset& asset, const GLTFNode& node) {
     if (node.mesh < 0) return 0;
     size_t n = 0;
-    for (const GLTFPrimitive& p : asset.meshes[node.mesh].primitives) n = std::max(n, p.targets.size());
+    for (const GLTFPrimitive& p : asset.meshes[node.mesh].primitives)
+        n = std::max(n, p.targets.size());
     return n;
 }
 
@@ -115,7 +119,8 @@ std::unordered_map<std::int64_t, Pose> posesAtTimeZero(const GLTFAsset& asset) {
                     pose.hasWeights = true;
                 }
                 break;
-            case GLTFAnimationPath::other: break;
+            case GLTFAnimationPath::other:
+                break;
         }
     }
     return poses;
@@ -127,7 +132,8 @@ Mat4 nodeTransform(const GLTFNode& node, const Pose* pose) {
     if (node.hasMatrix && !pose) {
         // Column-major with column vectors is row-major with row vectors.
         Mat4 m;
-        for (int i = 0; i < 16; ++i) m.m[i / 4][i % 4] = node.matrix[i];
+        for (int i = 0; i < 16; ++i)
+            m.m[i / 4][i % 4] = node.matrix[i];
         return m;
     }
     const double* t = pose && pose->hasTranslation ? pose->translation : node.translation;
@@ -142,7 +148,8 @@ Mat4 nodeTransform(const GLTFNode& node, const Pose* pose) {
     };
     Mat4 m = Mat4::identity();
     for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j) m.m[i][j] = rot[i][j] * s[i];
+        for (int j = 0; j < 3; ++j)
+            m.m[i][j] = rot[i][j] * s[i];
         m.m[3][i] = t[i];
     }
     return m;
@@ -171,7 +178,8 @@ void addMorphDeltas(const GLTFAsset& asset, const PrimitiveInput& in, std::strin
         if (w == 0 || !std::isfinite(w) || !usable(asset, accessor, 3, count)) continue;
         delta.resize(count * 3);
         readAccessorFloats(asset, asset.accessors[accessor], 3, delta.data());
-        for (size_t i = 0; i < delta.size(); ++i) out[i] += w * delta[i];
+        for (size_t i = 0; i < delta.size(); ++i)
+            out[i] += w * delta[i];
     }
 }
 
@@ -218,7 +226,8 @@ GeometrySource colorSource(const GLTFAsset& asset, const GLTFAccessor& a) {
     // glTF's vertex colours are linear; the scene graph's are sRGB-encoded.
     for (std::uint64_t i = 0; i < a.count; ++i) {
         float* c = out + i * components;
-        for (int k = 0; k < 3; ++k) c[k] = static_cast<float>(encodeSRGB(c[k]));
+        for (int k = 0; k < 3; ++k)
+            c[k] = static_cast<float>(encodeSRGB(c[k]));
     }
     return GeometrySource::floats(std::move(bytes), GeometrySemantic::color,
                                   static_cast<std::int64_t>(a.count), components);
@@ -263,7 +272,8 @@ std::optional<GeometryElement> element(const GLTFAsset& asset, const GLTFPrimiti
     } else {
         bytes.resize(n * 4);
         std::uint32_t* out = reinterpret_cast<std::uint32_t*>(bytes.data());
-        for (std::uint64_t i = 0; i < n; ++i) out[i] = static_cast<std::uint32_t>(i);
+        for (std::uint64_t i = 0; i < n; ++i)
+            out[i] = static_cast<std::uint32_t>(i);
     }
     std::uint32_t* idx = reinterpret_cast<std::uint32_t*>(bytes.data());
     const std::uint64_t limit = vertices;
@@ -284,7 +294,8 @@ std::optional<GeometryElement> element(const GLTFAsset& asset, const GLTFPrimiti
     };
     if (p.mode == gltfTriangles) {
         // In place: a kept triangle never lands after the one being read.
-        for (std::uint64_t t = 0; t < n / 3; ++t) keep(idx, idx[t * 3], idx[t * 3 + 1], idx[t * 3 + 2]);
+        for (std::uint64_t t = 0; t < n / 3; ++t)
+            keep(idx, idx[t * 3], idx[t * 3 + 1], idx[t * 3 + 2]);
     } else {
         const std::uint64_t triangles = n >= 3 ? n - 2 : 0;
         ByteBuffer list(triangles * 12);
@@ -292,8 +303,10 @@ std::optional<GeometryElement> element(const GLTFAsset& asset, const GLTFPrimiti
         for (std::uint64_t i = 0; i < triangles; ++i) {
             if (p.mode == gltfTriangleStrip) {
                 // Every other triangle is flipped back to the strip's winding.
-                if (i % 2 == 0) keep(out, idx[i], idx[i + 1], idx[i + 2]);
-                else keep(out, idx[i + 1], idx[i], idx[i + 2]);
+                if (i % 2 == 0)
+                    keep(out, idx[i], idx[i + 1], idx[i + 2]);
+                else
+                    keep(out, idx[i + 1], idx[i], idx[i + 2]);
             } else {
                 keep(out, idx[i + 1], idx[i + 2], idx[0]);
             }
@@ -322,11 +335,13 @@ std::shared_ptr<Geometry> buildGeometry(const GLTFAsset& asset, const PrimitiveI
     geometry->sources.push_back(
         floatSource(asset, in, position, GeometrySemantic::vertex, 3, "POSITION"));
     // Without normals the renderers shade each triangle flat, as glTF asks.
-    if (std::int64_t normal = gltfAttribute(p.attributes, "NORMAL"); usable(asset, normal, 3, vertices)) {
+    if (std::int64_t normal = gltfAttribute(p.attributes, "NORMAL");
+        usable(asset, normal, 3, vertices)) {
         geometry->sources.push_back(
             floatSource(asset, in, normal, GeometrySemantic::normal, 3, "NORMAL"));
     }
-    if (std::int64_t uv = gltfAttribute(p.attributes, "TEXCOORD_0"); usable(asset, uv, 2, vertices)) {
+    if (std::int64_t uv = gltfAttribute(p.attributes, "TEXCOORD_0");
+        usable(asset, uv, 2, vertices)) {
         geometry->sources.push_back(floatSource(asset, in, uv, GeometrySemantic::texcoord, 2, {}));
     }
     std::int64_t color = gltfAttribute(p.attributes, "COLOR_0");
@@ -353,8 +368,10 @@ std::uint64_t geometryCost(const GLTFAsset& asset, const GLTFPrimitive& p) {
 // over is cut off.
 std::uint64_t geometryBudget(const GLTFAsset& asset) {
     std::uint64_t data = 0;
-    for (const GLTFBuffer& b : asset.buffers) data += b.hasData ? b.byteLength : 0;
-    for (const GLTFBufferView& v : asset.bufferViews) data += v.buffer < 0 || v.hasMeshopt ? v.bytes.length : 0;
+    for (const GLTFBuffer& b : asset.buffers)
+        data += b.hasData ? b.byteLength : 0;
+    for (const GLTFBufferView& v : asset.bufferViews)
+        data += v.buffer < 0 || v.hasMeshopt ? v.bytes.length : 0;
     return (std::uint64_t{64} << 20) + 16 * data;
 }
 
@@ -384,9 +401,15 @@ std::shared_ptr<Camera> makeCamera(const GLTFCamera& c) {
 std::shared_ptr<Light> makeLight(const GLTFLight& l, double distance) {
     auto light = std::make_shared<Light>();
     switch (l.type) {
-        case GLTFLightType::directional: light->type = LightType::directional; break;
-        case GLTFLightType::point: light->type = LightType::omni; break;
-        case GLTFLightType::spot: light->type = LightType::spot; break;
+        case GLTFLightType::directional:
+            light->type = LightType::directional;
+            break;
+        case GLTFLightType::point:
+            light->type = LightType::omni;
+            break;
+        case GLTFLightType::spot:
+            light->type = LightType::spot;
+            break;
     }
     light->color = {encodeSRGB(l.color[0]), encodeSRGB(l.color[1]), encodeSRGB(l.color[2]), 1};
     light->intensity = sceneLightIntensity(l, distance);
@@ -409,7 +432,8 @@ public:
     std::shared_ptr<Scene> convert() {
         auto scene = std::make_shared<Scene>();
         sceneRoot_ = scene->rootNode.get();
-        for (std::int64_t root : rootNodes()) addTree(root, *scene->rootNode, *scene);
+        for (std::int64_t root : rootNodes())
+            addTree(root, *scene->rootNode, *scene);
         placeLights(*scene);
         return scene;
     }
@@ -420,7 +444,8 @@ private:
     std::vector<std::int64_t> rootNodes() const {
         std::vector<bool> hasParent(asset_.nodes.size(), false);
         for (const GLTFNode& n : asset_.nodes) {
-            for (std::int64_t c : n.children) hasParent[c] = true;
+            for (std::int64_t c : n.children)
+                hasParent[c] = true;
         }
         std::vector<std::int64_t> roots;
         if (!asset_.scenes.empty()) {
@@ -467,10 +492,10 @@ private:
             if (g.camera >= 0) node->camera = makeCamera(asset_.cameras[g.camera]);
             if (g.light >= 0) lightNodes_.emplace_back(node.get(), g.light);
             if (g.mesh >= 0) {
-                const std::vector<double>& weights =
-                    pose && pose->hasWeights ? pose->weights
-                    : !g.weights.empty()     ? g.weights
-                                             : asset_.meshes[g.mesh].weights;
+                const std::vector<double>& weights = pose && pose->hasWeights ? pose->weights
+                                                     : !g.weights.empty()
+                                                         ? g.weights
+                                                         : asset_.meshes[g.mesh].weights;
                 // A skinned mesh is drawn as stored: in its bind pose its vertices already sit
                 // where the skeleton puts them, and glTF ignores the skinned node's own place.
                 Node& holder = g.skin >= 0 ? *scene.rootNode : *node;
@@ -536,7 +561,9 @@ private:
         if (!box.isEmpty()) {
             centre = (box.min + box.max) * 0.5;
             // A light inside the model lights surfaces about half its size away.
-            reach = std::max({box.max.x - box.min.x, box.max.y - box.min.y, box.max.z - box.min.z}) * 0.5;
+            reach =
+                std::max({box.max.x - box.min.x, box.max.y - box.min.y, box.max.z - box.min.z}) *
+                0.5;
         }
         for (auto [node, index] : lightNodes_) {
             Vec3 at = transformPoint(node->worldTransform(), Vec3{});

@@ -10,8 +10,12 @@ namespace kelvo::gltf {
 
 namespace {
 
-std::string str(std::uint64_t v) { return std::to_string(v); }
-std::string str(std::int64_t v) { return std::to_string(v); }
+std::string str(std::uint64_t v) {
+    return std::to_string(v);
+}
+std::string str(std::int64_t v) {
+    return std::to_string(v);
+}
 
 // `reference` (from `what`) must name one of `count` objects of `kind`; -1 means none.
 void checkIndex(std::int64_t reference, size_t count, const char* kind, const std::string& what) {
@@ -76,7 +80,8 @@ void validateNodeTree(const GLTFAsset& asset) {
 
 void validateReferences(const GLTFAsset& asset) {
     const size_t nodes = asset.nodes.size(), accessors = asset.accessors.size();
-    if (asset.scene >= 0) checkIndex(asset.scene, asset.scenes.size(), "scene", "the document's scene");
+    if (asset.scene >= 0)
+        checkIndex(asset.scene, asset.scenes.size(), "scene", "the document's scene");
     for (size_t i = 0; i < asset.scenes.size(); ++i) {
         for (std::int64_t node : asset.scenes[i].nodes) {
             checkIndex(node, nodes, "node", "scene " + str(std::uint64_t(i)));
@@ -98,7 +103,8 @@ void validateReferences(const GLTFAsset& asset) {
             const std::string what =
                 "mesh " + str(std::uint64_t(m)) + " primitive " + str(std::uint64_t(p));
             checkAttributes(asset, primitive.attributes, what);
-            for (const auto& target : primitive.targets) checkAttributes(asset, target, what + " target");
+            for (const auto& target : primitive.targets)
+                checkAttributes(asset, target, what + " target");
             checkIndex(primitive.indices, accessors, "accessor", what + " indices");
             checkIndex(primitive.material, asset.materials.size(), "material", what);
             if (primitive.hasDraco) {
@@ -121,9 +127,9 @@ void validateReferences(const GLTFAsset& asset) {
     for (size_t i = 0; i < asset.materials.size(); ++i) {
         const GLTFMaterial& m = asset.materials[i];
         const std::string what = "material " + str(std::uint64_t(i));
-        for (const GLTFTextureInfo* info : {&m.baseColorTexture, &m.metallicRoughnessTexture,
-                                            &m.normalTexture, &m.occlusionTexture,
-                                            &m.emissiveTexture}) {
+        for (const GLTFTextureInfo* info :
+             {&m.baseColorTexture, &m.metallicRoughnessTexture, &m.normalTexture,
+              &m.occlusionTexture, &m.emissiveTexture}) {
             checkIndex(info->index, asset.textures.size(), "texture", what);
         }
     }
@@ -152,7 +158,8 @@ void validateReferences(const GLTFAsset& asset) {
         const std::string what = "bufferView " + str(std::uint64_t(i));
         checkIndex(v.buffer, asset.buffers.size(), "buffer", what);
         if (v.buffer < 0) fail(gltfErrorInvalidAsset, what + " names no buffer");
-        if (v.hasMeshopt) checkIndex(v.meshopt.buffer, asset.buffers.size(), "buffer", what + " meshopt data");
+        if (v.hasMeshopt)
+            checkIndex(v.meshopt.buffer, asset.buffers.size(), "buffer", what + " meshopt data");
     }
     for (size_t i = 0; i < asset.animations.size(); ++i) {
         const GLTFAnimation& a = asset.animations[i];
@@ -183,7 +190,8 @@ void resolveBufferViews(GLTFAsset& asset) {
                 fail(gltfErrorInvalidAsset, what + ": its meshopt data lies in buffer " +
                                                 str(m.buffer) + ", which has no data");
             }
-            if (m.byteOffset > source.byteLength || m.byteLength > source.byteLength - m.byteOffset) {
+            if (m.byteOffset > source.byteLength ||
+                m.byteLength > source.byteLength - m.byteOffset) {
                 fail(gltfErrorInvalidAsset,
                      what + ": its meshopt data (bytes " + str(m.byteOffset) + " to " +
                          str(m.byteOffset + m.byteLength) + ") lies past the end of buffer " +
@@ -194,8 +202,8 @@ void resolveBufferViews(GLTFAsset& asset) {
             if (m.byteStride == 0 || m.byteStride > 256 ||
                 m.count > (m.byteLength * maxDecodedRatio + decodedSlack) / m.byteStride) {
                 fail(gltfErrorTooLarge, what + ": its meshopt data (" + str(m.byteLength) +
-                                            " bytes) cannot hold " + str(m.count) + " elements of " +
-                                            str(m.byteStride) + " bytes");
+                                            " bytes) cannot hold " + str(m.count) +
+                                            " elements of " + str(m.byteStride) + " bytes");
             }
             auto decoded = std::make_shared<ByteBuffer>(m.count * m.byteStride);
             decodeMeshopt(m, source.bytes.span().subspan(m.byteOffset, m.byteLength),
@@ -211,10 +219,10 @@ void resolveBufferViews(GLTFAsset& asset) {
         }
         if (view.byteOffset > buffer.byteLength ||
             view.byteLength > buffer.byteLength - view.byteOffset) {
-            fail(gltfErrorInvalidAsset,
-                 what + " (bytes " + str(view.byteOffset) + " to " +
-                     str(view.byteOffset + view.byteLength) + ") lies past the end of buffer " +
-                     str(view.buffer) + ", which holds " + str(buffer.byteLength) + " bytes");
+            fail(gltfErrorInvalidAsset, what + " (bytes " + str(view.byteOffset) + " to " +
+                                            str(view.byteOffset + view.byteLength) +
+                                            ") lies past the end of buffer " + str(view.buffer) +
+                                            ", which holds " + str(buffer.byteLength) + " bytes");
         }
         view.bytes = {buffer.bytes.owner, buffer.bytes.offset + view.byteOffset, view.byteLength};
     }
@@ -224,8 +232,10 @@ void validateAccessors(const GLTFAsset& asset) {
     // Accessors without a view are zeros (sparse ones get values substituted); their count
     // has nothing to be checked against, so it is bounded by the data the file holds.
     std::uint64_t dataBytes = 0;
-    for (const GLTFBuffer& b : asset.buffers) dataBytes += b.hasData ? b.byteLength : 0;
-    for (const GLTFBufferView& v : asset.bufferViews) dataBytes += v.hasMeshopt ? v.bytes.length : 0;
+    for (const GLTFBuffer& b : asset.buffers)
+        dataBytes += b.hasData ? b.byteLength : 0;
+    for (const GLTFBufferView& v : asset.bufferViews)
+        dataBytes += v.hasMeshopt ? v.bytes.length : 0;
     const std::uint64_t zeroBudget = dataBytes * maxDecodedRatio + decodedSlack;
 
     for (size_t i = 0; i < asset.accessors.size(); ++i) {

@@ -25,7 +25,8 @@ Census census(const Scene& scene) {
         if (n.camera) ++c.cameras;
         if (n.geometry && seen.insert(n.geometry.get()).second) {
             c.triangles += n.geometry->triangleCount();
-            for (const auto& m : n.geometry->materials) c.materials.insert(m.get());
+            for (const auto& m : n.geometry->materials)
+                c.materials.insert(m.get());
         }
     });
     return c;
@@ -70,7 +71,8 @@ TEST(GLTFCorpus, blendedAndMaskedMaterialsKeepTheirAlpha) {
     KELVO_REQUIRE_CORPUS();
     auto scene = SceneLoader().load(test::corpusDir() / "gltf/AlphaBlendModeTest.glb");
     int modes[3] = {};
-    for (const Material* m : census(*scene).materials) ++modes[static_cast<int>(m->alphaMode)];
+    for (const Material* m : census(*scene).materials)
+        ++modes[static_cast<int>(m->alphaMode)];
     EXPECT_GT(modes[static_cast<int>(AlphaMode::opaque)], 0);
     EXPECT_GT(modes[static_cast<int>(AlphaMode::mask)], 0);
     EXPECT_GT(modes[static_cast<int>(AlphaMode::blend)], 0);

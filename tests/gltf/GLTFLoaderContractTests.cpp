@@ -25,7 +25,9 @@ Error loadError(const GLTFFramework& framework) {
     return Error("", 0);
 }
 
-std::shared_ptr<const GLTFAsset> someAsset() { return std::make_shared<const GLTFAsset>(); }
+std::shared_ptr<const GLTFAsset> someAsset() {
+    return std::make_shared<const GLTFAsset>();
+}
 
 // A framework that answers once, inside the load call, with the given values.
 GLTFFramework answeringInside(GLTFAssetStatus status, std::shared_ptr<const GLTFAsset> asset,
@@ -55,8 +57,10 @@ TEST(GLTFLoaderContract, answersWithoutAnOutcomeFailWithTheirCodes) {
         std::string_view message;
     } cases[] = {
         {GLTFAssetStatus::parsing, false, true, gltfLoadFailed, SceneLoaderMessage::gltfLoadFailed},
-        {GLTFAssetStatus::processing, true, true, gltfLoadFailed, SceneLoaderMessage::gltfLoadFailed},
-        {GLTFAssetStatus::complete, false, true, gltfLoadFailed, SceneLoaderMessage::gltfLoadFailed},
+        {GLTFAssetStatus::processing, true, true, gltfLoadFailed,
+         SceneLoaderMessage::gltfLoadFailed},
+        {GLTFAssetStatus::complete, false, true, gltfLoadFailed,
+         SceneLoaderMessage::gltfLoadFailed},
         {GLTFAssetStatus::complete, true, false, gltfNoSceneProduced,
          SceneLoaderMessage::gltfNoSceneProduced},
     };
@@ -72,8 +76,9 @@ TEST(GLTFLoaderContract, answersWithoutAnOutcomeFailWithTheirCodes) {
 TEST(GLTFLoaderContract, theFrameworksErrorPassesUnchangedWhateverTheStatus) {
     Error framework = makeError("GLTFKit", 4, "accessor 1 lies past its view");
     for (auto status : {GLTFAssetStatus::error, GLTFAssetStatus::complete}) {
-        EXPECT_EQ(loadError(answeringInside(status, someAsset(), framework, std::make_shared<Scene>())),
-                  framework);
+        EXPECT_EQ(
+            loadError(answeringInside(status, someAsset(), framework, std::make_shared<Scene>())),
+            framework);
     }
 }
 
@@ -81,17 +86,17 @@ TEST(GLTFLoaderContract, theFrameworksErrorPassesUnchangedWhateverTheStatus) {
 // first answer is the outcome, and the late one writes into slots nobody reads.
 TEST(GLTFLoaderContract, anIntermediateFirstAnswerFailsEvenIfTheAssetFollows) {
     std::thread late;
-    GLTFFramework framework{
-        [&](const std::filesystem::path&, const GLTFAssetLoadingOptions&,
-            GLTFAssetLoadHandler handler) {
-            bool stop = false;
-            handler(0.5f, GLTFAssetStatus::parsing, nullptr, nullptr, &stop);
-            late = std::thread([handler] {
-                bool stop = false;
-                handler(1, GLTFAssetStatus::complete, someAsset(), nullptr, &stop);
-            });
-        },
-        [](const GLTFAsset&) { return std::make_shared<Scene>(); }};
+    GLTFFramework framework{[&](const std::filesystem::path&, const GLTFAssetLoadingOptions&,
+                                GLTFAssetLoadHandler handler) {
+                                bool stop = false;
+                                handler(0.5f, GLTFAssetStatus::parsing, nullptr, nullptr, &stop);
+                                late = std::thread([handler] {
+                                    bool stop = false;
+                                    handler(1, GLTFAssetStatus::complete, someAsset(), nullptr,
+                                            &stop);
+                                });
+                            },
+                            [](const GLTFAsset&) { return std::make_shared<Scene>(); }};
     EXPECT_EQ(loadError(framework).code(), gltfLoadFailed);
     late.join();
 }
@@ -99,16 +104,16 @@ TEST(GLTFLoaderContract, anIntermediateFirstAnswerFailsEvenIfTheAssetFollows) {
 TEST(GLTFLoaderContract, anAnswerFromAnotherThreadAfterTheCallReturnedEndsTheWait) {
     auto scene = std::make_shared<Scene>();
     std::thread worker;
-    GLTFFramework framework{
-        [&](const std::filesystem::path&, const GLTFAssetLoadingOptions&,
-            GLTFAssetLoadHandler handler) {
-            worker = std::thread([handler] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                bool stop = false;
-                handler(1, GLTFAssetStatus::complete, someAsset(), nullptr, &stop);
-            });
-        },
-        [scene](const GLTFAsset&) { return scene; }};
+    GLTFFramework framework{[&](const std::filesystem::path&, const GLTFAssetLoadingOptions&,
+                                GLTFAssetLoadHandler handler) {
+                                worker = std::thread([handler] {
+                                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                                    bool stop = false;
+                                    handler(1, GLTFAssetStatus::complete, someAsset(), nullptr,
+                                            &stop);
+                                });
+                            },
+                            [scene](const GLTFAsset&) { return scene; }};
     EXPECT_EQ(loadGLTFSync(anyURL, framework), scene);
     worker.join();
 }
@@ -117,7 +122,8 @@ TEST(GLTFLoaderContract, anAnswerFromAnotherThreadAfterTheCallReturnedEndsTheWai
 TEST(GLTFLoaderContract, aRejectedFileFailsWithTheFrameworksError) {
     test::TempDir dir;
     try {
-        SceneLoader().load(dir.write("old.glb", test::Bytes{'g', 'l', 'T', 'F', 1, 0, 0, 0, 12, 0, 0, 0}));
+        SceneLoader().load(
+            dir.write("old.glb", test::Bytes{'g', 'l', 'T', 'F', 1, 0, 0, 0, 12, 0, 0, 0}));
         FAIL() << "loaded";
     } catch (const Error& e) {
         EXPECT_EQ(e.domain(), "GLTFKit");

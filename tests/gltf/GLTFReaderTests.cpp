@@ -28,20 +28,29 @@ TEST(GLTFReader, brokenDocumentsFailNamingTheFault) {
         {R"({"meshes":[]})", gltfErrorUnsupportedVersion, "names no glTF version"},
         {with(&Doc::extra, R"(,"extensionsRequired":["KHR_texture_basisu"])").json(),
          gltfErrorUnsupportedExtension, "requires the extension KHR_texture_basisu"},
-        {with(&Doc::accessors, R"([{"bufferView":0,"componentType":5126,"count":4,"type":"VEC3"},{"bufferView":1,"componentType":5123,"count":3,"type":"SCALAR"}])")
+        {with(
+             &Doc::accessors,
+             R"([{"bufferView":0,"componentType":5126,"count":4,"type":"VEC3"},{"bufferView":1,"componentType":5123,"count":3,"type":"SCALAR"}])")
              .json(),
          gltfErrorInvalidAsset,
          "accessor 0 (count 4, stride 12, byteOffset 0) ends at byte 48 of bufferView 0, which "
          "holds 36 bytes"},
-        {with(&Doc::bufferViews, R"([{"buffer":0,"byteOffset":40,"byteLength":36},{"buffer":0,"byteOffset":36,"byteLength":6}])").json(),
+        {with(
+             &Doc::bufferViews,
+             R"([{"buffer":0,"byteOffset":40,"byteLength":36},{"buffer":0,"byteOffset":36,"byteLength":6}])")
+             .json(),
          gltfErrorInvalidAsset, "bufferView 0 (bytes 40 to 76) lies past the end of buffer 0"},
         {with(&Doc::buffers, R"([{"byteLength":4000}])").json(), gltfErrorInvalidAsset,
          "buffer 0 declares 4000 bytes, but the GLB binary chunk holds 44"},
-        {with(&Doc::bufferViews, R"([{"buffer":0,"byteLength":36,"byteStride":8},{"buffer":0,"byteOffset":36,"byteLength":6}])").json(),
+        {with(
+             &Doc::bufferViews,
+             R"([{"buffer":0,"byteLength":36,"byteStride":8},{"buffer":0,"byteOffset":36,"byteLength":6}])")
+             .json(),
          gltfErrorInvalidAsset, "elements of 12 bytes do not fit the byteStride 8"},
         {with(&Doc::meshes, R"([{"primitives":[{"attributes":{"POSITION":5}}]}])").json(),
          gltfErrorInvalidAsset, "mesh 0 primitive 0 POSITION names accessor 5, but the file has 2"},
-        {with(&Doc::meshes, R"([{"primitives":[{"attributes":{"POSITION":0},"indices":0}]}])").json(),
+        {with(&Doc::meshes, R"([{"primitives":[{"attributes":{"POSITION":0},"indices":0}]}])")
+             .json(),
          gltfErrorInvalidAsset, "is not SCALAR of an unsigned integer type"},
         {with(&Doc::nodes, R"([{"children":[1]},{"children":[0]}])").json(), gltfErrorInvalidAsset,
          "cycle"},
@@ -50,7 +59,8 @@ TEST(GLTFReader, brokenDocumentsFailNamingTheFault) {
         {with(&Doc::accessors, R"([{"bufferView":0,"componentType":5126,"count":3,"type":"VEC5"}])")
              .json(),
          gltfErrorInvalidAsset, "accessors[0].type: unknown type \"VEC5\""},
-        {with(&Doc::accessors, R"([{"bufferView":0,"componentType":5126,"count":"3","type":"VEC3"}])")
+        {with(&Doc::accessors,
+              R"([{"bufferView":0,"componentType":5126,"count":"3","type":"VEC3"}])")
              .json(),
          gltfErrorInvalidAsset, "accessors[0].count: expected a number"},
         {with(&Doc::nodes, R"([{"translation":[1,2]}])").json(), gltfErrorInvalidAsset,
@@ -63,17 +73,22 @@ TEST(GLTFReader, brokenDocumentsFailNamingTheFault) {
         {[] {
              Doc d;
              d.buffers = R"([{"byteLength":44},{"byteLength":36}])";
-             d.bufferViews = R"([{"buffer":1,"byteLength":36},{"buffer":0,"byteOffset":36,"byteLength":6}])";
+             d.bufferViews =
+                 R"([{"buffer":1,"byteLength":36},{"buffer":0,"byteOffset":36,"byteLength":6}])";
              return d.json();
          }(),
          gltfErrorInvalidAsset, "bufferView 0 reads buffer 1, which has no data"},
         // A meshopt count that its data cannot hold is refused before anything is allocated.
-        {with(&Doc::bufferViews,
-              R"([{"buffer":0,"byteLength":36,"extensions":{"EXT_meshopt_compression":)"
-              R"({"buffer":0,"byteLength":44,"byteStride":12,"count":1000000000}}},{"buffer":0,"byteOffset":36,"byteLength":6}])")
+        {with(
+             &Doc::bufferViews,
+             R"([{"buffer":0,"byteLength":36,"extensions":{"EXT_meshopt_compression":)"
+             R"({"buffer":0,"byteLength":44,"byteStride":12,"count":1000000000}}},{"buffer":0,"byteOffset":36,"byteLength":6}])")
              .json(),
          gltfErrorTooLarge, "cannot hold 1000000000 elements"},
-        {with(&Doc::accessors, R"([{"componentType":5126,"count":4000000000,"type":"MAT4"},{"bufferView":1,"componentType":5123,"count":3,"type":"SCALAR"}])").json(),
+        {with(
+             &Doc::accessors,
+             R"([{"componentType":5126,"count":4000000000,"type":"MAT4"},{"bufferView":1,"componentType":5123,"count":3,"type":"SCALAR"}])")
+             .json(),
          gltfErrorTooLarge, "larger than the file's data"},
     };
     for (const auto& c : cases) {
@@ -87,7 +102,8 @@ TEST(GLTFReader, brokenDocumentsFailNamingTheFault) {
 
 TEST(GLTFReader, deepNodeTreesAreRefusedAndDeepJSONIsSkipped) {
     std::string nodes = "[";
-    for (int i = 0; i < 300; ++i) nodes += R"({"children":[)" + std::to_string(i + 1) + "]},";
+    for (int i = 0; i < 300; ++i)
+        nodes += R"({"children":[)" + std::to_string(i + 1) + "]},";
     nodes += "{}]";
     Error deep = test::readError(with(&Doc::nodes, nodes).json());
     EXPECT_EQ(deep.code(), gltfErrorTooLarge);
@@ -105,7 +121,8 @@ TEST(GLTFReader, everyPrefixOfAGLBFailsOrLoads) {
     test::Bytes file = test::glb(d.json(), test::triangleBin());
     for (size_t n = 0; n < file.size(); ++n) {
         try {
-            auto asset = readGLTFAsset(ByteBuffer(file.begin(), file.begin() + n), "/nowhere/t.glb");
+            auto asset =
+                readGLTFAsset(ByteBuffer(file.begin(), file.begin() + n), "/nowhere/t.glb");
             sceneWithGLTFAsset(asset);
         } catch (const Error&) {
         }
@@ -134,7 +151,8 @@ TEST(GLTFReader, accessorsReadEveryComponentType) {
     for (const auto& c : cases) {
         GLTFAsset asset;
         GLTFBufferView view;
-        view.bytes = {std::make_shared<ByteBuffer>(c.bytes.begin(), c.bytes.end()), 0, c.bytes.size()};
+        view.bytes = {std::make_shared<ByteBuffer>(c.bytes.begin(), c.bytes.end()), 0,
+                      c.bytes.size()};
         asset.bufferViews.push_back(view);
         GLTFAccessor a;
         a.bufferView = 0;
@@ -153,8 +171,8 @@ TEST(GLTFReader, accessorsReadEveryComponentType) {
 TEST(GLTFReader, stridesAndSparseValues) {
     test::BinaryBuffer b;
     b.floats({0, 0, 0, 9, 1, 0, 0, 9, 0, 1, 0, 9});  // three VEC3 at stride 16
-    b.add<std::uint16_t>({0, 1, 2, 2});                // indices, then the sparse index 2
-    b.floats({0, 0, 5});                                 // the sparse value
+    b.add<std::uint16_t>({0, 1, 2, 2});              // indices, then the sparse index 2
+    b.floats({0, 0, 5});                             // the sparse value
     Doc d;
     d.buffers = R"([{"byteLength":68}])";
     d.bufferViews = R"([{"buffer":0,"byteLength":48,"byteStride":16},)"
@@ -186,19 +204,22 @@ TEST(GLTFReader, meshoptViewsDecodeWithoutTheirFallbackData) {
     std::vector<std::uint8_t> ib(meshopt_encodeIndexBufferBound(6, 4));
     ib.resize(meshopt_encodeIndexBuffer(ib.data(), ib.size(), indices, 6));
     test::Bytes bin(vb.begin(), vb.end());
-    while (bin.size() % 4) bin.push_back(0);
+    while (bin.size() % 4)
+        bin.push_back(0);
     const size_t indexOffset = bin.size();
     bin.insert(bin.end(), ib.begin(), ib.end());
     Doc d;
-    d.buffers = R"([{"byteLength":)" + std::to_string(bin.size()) + R"(},{"byteLength":72,)"
+    d.buffers = R"([{"byteLength":)" + std::to_string(bin.size()) +
+                R"(},{"byteLength":72,)"
                 R"("extensions":{"EXT_meshopt_compression":{"fallback":true}}}])";
     d.bufferViews =
         R"([{"buffer":1,"byteLength":48,"byteStride":12,"extensions":{"EXT_meshopt_compression":)"
-        R"({"buffer":0,"byteLength":)" + std::to_string(vb.size()) +
+        R"({"buffer":0,"byteLength":)" +
+        std::to_string(vb.size()) +
         R"(,"byteStride":12,"count":4,"mode":"ATTRIBUTES"}}},)"
         R"({"buffer":1,"byteOffset":48,"byteLength":24,"extensions":{"EXT_meshopt_compression":)"
-        R"({"buffer":0,"byteOffset":)" + std::to_string(indexOffset) +
-        R"(,"byteLength":)" + std::to_string(ib.size()) +
+        R"({"buffer":0,"byteOffset":)" +
+        std::to_string(indexOffset) + R"(,"byteLength":)" + std::to_string(ib.size()) +
         R"(,"byteStride":4,"count":6,"mode":"TRIANGLES"}}}])";
     d.accessors = R"([{"bufferView":0,"componentType":5126,"count":4,"type":"VEC3"},)"
                   R"({"bufferView":1,"componentType":5125,"count":6,"type":"SCALAR"}])";

@@ -39,7 +39,8 @@ TEST(GLTFConversion, primitiveModesBecomeTrianglesPointsOrNothing) {
     for (const auto& c : cases) {
         Doc d;
         d.buffers = R"([{"byteLength":66}])";
-        d.bufferViews = R"([{"buffer":0,"byteLength":60},{"buffer":0,"byteOffset":60,"byteLength":6}])";
+        d.bufferViews =
+            R"([{"buffer":0,"byteLength":60},{"buffer":0,"byteOffset":60,"byteLength":6}])";
         d.accessors = R"([{"bufferView":0,"componentType":5126,"count":5,"type":"VEC3"},)"
                       R"({"bufferView":1,"componentType":5121,"count":)" +
                       std::to_string(c.count) + R"(,"type":"SCALAR"}])";
@@ -74,24 +75,27 @@ TEST(GLTFConversion, nodePlacementAtTimeZero) {
     test::BinaryBuffer anim;
     const float nan = std::numeric_limits<float>::quiet_NaN();
     anim.floats({0.5f, 1.5f, 2, 0, 0, 4, 0, 0});  // times 0.5, 1.5; translations (2,0,0) (4,0,0)
-    anim.floats({nan, 1, 1, nan, 1, 1});           // scales
+    anim.floats({nan, 1, 1, nan, 1, 1});          // scales
     bin.insert(bin.end(), anim.bytes.begin(), anim.bytes.end());
     Doc d;
     d.buffers = R"([{"byteLength":100}])";
-    d.bufferViews = R"([{"buffer":0,"byteLength":36},{"buffer":0,"byteOffset":36,"byteLength":6},)"
-                    R"({"buffer":0,"byteOffset":44,"byteLength":8},{"buffer":0,"byteOffset":52,"byteLength":48}])";
-    d.accessors = R"([{"bufferView":0,"componentType":5126,"count":3,"type":"VEC3"},)"
-                  R"({"bufferView":1,"componentType":5123,"count":3,"type":"SCALAR"},)"
-                  R"({"bufferView":2,"componentType":5126,"count":2,"type":"SCALAR"},)"
-                  R"({"bufferView":3,"componentType":5126,"count":2,"type":"VEC3"},)"
-                  R"({"bufferView":3,"byteOffset":24,"componentType":5126,"count":2,"type":"VEC3"}])";
+    d.bufferViews =
+        R"([{"buffer":0,"byteLength":36},{"buffer":0,"byteOffset":36,"byteLength":6},)"
+        R"({"buffer":0,"byteOffset":44,"byteLength":8},{"buffer":0,"byteOffset":52,"byteLength":48}])";
+    d.accessors =
+        R"([{"bufferView":0,"componentType":5126,"count":3,"type":"VEC3"},)"
+        R"({"bufferView":1,"componentType":5123,"count":3,"type":"SCALAR"},)"
+        R"({"bufferView":2,"componentType":5126,"count":2,"type":"SCALAR"},)"
+        R"({"bufferView":3,"componentType":5126,"count":2,"type":"VEC3"},)"
+        R"({"bufferView":3,"byteOffset":24,"componentType":5126,"count":2,"type":"VEC3"}])";
     d.nodes = R"([{"matrix":[2,0,0,0, 0,2,0,0, 0,0,2,0, 5,6,7,1]},)"
               R"({"translation":[1,2,3],"rotation":[0,0.7071068,0,0.7071068],"scale":[1,1,3]},)"
               R"({"translation":[9,9,9]},{"children":[4]},{"mesh":0}])";
     d.scenes = R"([{"nodes":[0,1,2,3]}])";
-    d.extra = R"(,"animations":[{"channels":[{"sampler":0,"target":{"node":2,"path":"translation"}},)"
-              R"({"sampler":1,"target":{"node":3,"path":"scale"}}],)"
-              R"("samplers":[{"input":2,"output":3},{"input":2,"output":4}]}])";
+    d.extra =
+        R"(,"animations":[{"channels":[{"sampler":0,"target":{"node":2,"path":"translation"}},)"
+        R"({"sampler":1,"target":{"node":3,"path":"scale"}}],)"
+        R"("samplers":[{"input":2,"output":3},{"input":2,"output":4}]}])";
     auto scene = test::sceneOf(d.json(), bin);
     const auto& roots = scene->rootNode->childNodes();
     ASSERT_EQ(roots.size(), 3u);  // the non-finite node and its child are left out
@@ -199,14 +203,16 @@ TEST(GLTFConversion, materialsKeepFactorsSRGBEncodedAndTheirTextureReferences) {
 
 TEST(GLTFConversion, camerasAndLightsSitOnTheirNodes) {
     Doc d;
-    d.nodes = R"([{"camera":0,"translation":[0,0,10]},{"camera":1},)"
-              R"({"extensions":{"KHR_lights_punctual":{"light":0}}},)"
-              R"({"translation":[0,0,4],"extensions":{"KHR_lights_punctual":{"light":1}}},{"mesh":0}])";
+    d.nodes =
+        R"([{"camera":0,"translation":[0,0,10]},{"camera":1},)"
+        R"({"extensions":{"KHR_lights_punctual":{"light":0}}},)"
+        R"({"translation":[0,0,4],"extensions":{"KHR_lights_punctual":{"light":1}}},{"mesh":0}])";
     d.scenes = R"([{"nodes":[0,1,2,3,4]}])";
-    d.extra = R"(,"cameras":[{"type":"perspective","perspective":{"yfov":0.5,"znear":0.1}},)"
-              R"({"type":"orthographic","orthographic":{"xmag":3,"ymag":2,"znear":1,"zfar":50}}],)"
-              R"("extensions":{"KHR_lights_punctual":{"lights":[{"type":"directional","intensity":2},)"
-              R"({"type":"spot","intensity":32,"color":[1,0,0],"spot":{"innerConeAngle":0.1,"outerConeAngle":0.4}}]}})";
+    d.extra =
+        R"(,"cameras":[{"type":"perspective","perspective":{"yfov":0.5,"znear":0.1}},)"
+        R"({"type":"orthographic","orthographic":{"xmag":3,"ymag":2,"znear":1,"zfar":50}}],)"
+        R"("extensions":{"KHR_lights_punctual":{"lights":[{"type":"directional","intensity":2},)"
+        R"({"type":"spot","intensity":32,"color":[1,0,0],"spot":{"innerConeAngle":0.1,"outerConeAngle":0.4}}]}})";
     auto scene = test::sceneOf(d.json());
     const auto& roots = scene->rootNode->childNodes();
     ASSERT_EQ(roots.size(), 5u);

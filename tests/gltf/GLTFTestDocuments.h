@@ -23,9 +23,8 @@ struct Doc {
     std::string buffers = R"([{"byteLength":44}])";
     std::string bufferViews =
         R"([{"buffer":0,"byteLength":36},{"buffer":0,"byteOffset":36,"byteLength":6}])";
-    std::string accessors =
-        R"([{"bufferView":0,"componentType":5126,"count":3,"type":"VEC3"},)"
-        R"({"bufferView":1,"componentType":5123,"count":3,"type":"SCALAR"}])";
+    std::string accessors = R"([{"bufferView":0,"componentType":5126,"count":3,"type":"VEC3"},)"
+                            R"({"bufferView":1,"componentType":5123,"count":3,"type":"SCALAR"}])";
     std::string meshes = R"([{"primitives":[{"attributes":{"POSITION":0},"indices":1}]}])";
     std::string nodes = R"([{"mesh":0}])";
     std::string scenes = R"([{"nodes":[0]}])";
@@ -38,7 +37,9 @@ struct Doc {
     }
 };
 
-inline ByteBuffer toBuffer(const Bytes& bytes) { return ByteBuffer(bytes.begin(), bytes.end()); }
+inline ByteBuffer toBuffer(const Bytes& bytes) {
+    return ByteBuffer(bytes.begin(), bytes.end());
+}
 
 inline GLTFAsset readGLB(const std::string& json, const Bytes& bin = triangleBin()) {
     return readGLTFAsset(toBuffer(glb(json, bin)), "/nowhere/test.glb");
@@ -94,7 +95,8 @@ inline std::vector<std::uint32_t> elementIndices(const Geometry& g) {
     const GeometryElement& e = g.elements.at(0);
     std::int64_t n = e.primitiveType == PrimitiveType::point ? e.usablePointCount()
                                                              : e.usableTriangleCount() * 3;
-    for (std::int64_t i = 0; i < n; ++i) out.push_back(e.index(i));
+    for (std::int64_t i = 0; i < n; ++i)
+        out.push_back(e.index(i));
     return out;
 }
 

@@ -60,11 +60,13 @@ TEST(InspectTool, reportsTextureReferencesAndTheFilesCameras) {
     ToolRun run = inspect("'" + (gltf / "BoxTextured-glTF/BoxTextured.gltf").string() + "'");
     ASSERT_EQ(run.status, 0) << run.err;
     auto scene = nlohmann::ordered_json::parse(run.out);
-    const auto& texture =
-        scene["root"]["children"][0]["children"][0]["geometry"]["materials"][0]["textures"]["diffuse"];
-    EXPECT_EQ(std::filesystem::path(texture["path"].get<std::string>()).filename(), "CesiumLogoFlat.png");
+    const auto& texture = scene["root"]["children"][0]["children"][0]["geometry"]["materials"][0]
+                               ["textures"]["diffuse"];
+    EXPECT_EQ(std::filesystem::path(texture["path"].get<std::string>()).filename(),
+              "CesiumLogoFlat.png");
     EXPECT_EQ(texture["found"], true);
-    EXPECT_EQ(texture["encodedBytes"], std::filesystem::file_size(gltf / "BoxTextured-glTF/CesiumLogoFlat.png"));
+    EXPECT_EQ(texture["encodedBytes"],
+              std::filesystem::file_size(gltf / "BoxTextured-glTF/CesiumLogoFlat.png"));
 
     run = inspect("'" + (gltf / "cameras/Cameras.gltf").string() + "'");
     ASSERT_EQ(run.status, 0) << run.err;

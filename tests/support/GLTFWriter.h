@@ -29,20 +29,24 @@ struct BinaryBuffer {
 };
 
 inline void appendU32(Bytes& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
 // A GLB version 2 file: the JSON chunk (padded with spaces) and, when `bin` is not empty, the
 // binary chunk (padded with zeros).
 inline Bytes glb(const std::string& json, const Bytes& bin = {}) {
     std::string text = json;
-    while (text.size() % 4) text.push_back(' ');
+    while (text.size() % 4)
+        text.push_back(' ');
     Bytes data = bin;
-    while (data.size() % 4) data.push_back(0);
+    while (data.size() % 4)
+        data.push_back(0);
     Bytes out;
     appendU32(out, 0x46546C67);
     appendU32(out, 2);
-    appendU32(out, static_cast<std::uint32_t>(12 + 8 + text.size() + (bin.empty() ? 0 : 8 + data.size())));
+    appendU32(out, static_cast<std::uint32_t>(12 + 8 + text.size() +
+                                              (bin.empty() ? 0 : 8 + data.size())));
     appendU32(out, static_cast<std::uint32_t>(text.size()));
     appendU32(out, 0x4E4F534A);
     out.insert(out.end(), text.begin(), text.end());

@@ -35,18 +35,24 @@ JSON contents(const MaterialContents& value) {
 
 const char* wrapName(TextureWrap wrap) {
     switch (wrap) {
-        case TextureWrap::repeat: return "repeat";
-        case TextureWrap::clampToEdge: return "clampToEdge";
-        case TextureWrap::mirroredRepeat: return "mirroredRepeat";
+        case TextureWrap::repeat:
+            return "repeat";
+        case TextureWrap::clampToEdge:
+            return "clampToEdge";
+        case TextureWrap::mirroredRepeat:
+            return "mirroredRepeat";
     }
     return "repeat";
 }
 
 const char* alphaModeName(AlphaMode mode) {
     switch (mode) {
-        case AlphaMode::opaque: return "opaque";
-        case AlphaMode::mask: return "mask";
-        case AlphaMode::blend: return "blend";
+        case AlphaMode::opaque:
+            return "opaque";
+        case AlphaMode::mask:
+            return "mask";
+        case AlphaMode::blend:
+            return "blend";
     }
     return "opaque";
 }
@@ -72,8 +78,8 @@ JSON textureSlot(const TextureSlot& slot) {
 JSON material(const Material& m) {
     JSON textures = JSON::object();
     const std::pair<const char*, const TextureSlot*> slots[] = {
-        {"diffuse", &m.diffuseTexture},       {"metalnessRoughness", &m.metalnessRoughnessTexture},
-        {"emission", &m.emissionTexture},     {"normal", &m.normalTexture},
+        {"diffuse", &m.diffuseTexture},     {"metalnessRoughness", &m.metalnessRoughnessTexture},
+        {"emission", &m.emissionTexture},   {"normal", &m.normalTexture},
         {"occlusion", &m.occlusionTexture},
     };
     for (const auto& [name, slot] : slots) {
