@@ -52,6 +52,7 @@ Texture decodedTexture(const Texture& texture) {
     Texture out;
     out.path = texture.path;
     out.mimeType = texture.mimeType;
+    out.encoded = texture.encoded;
     out.found = false;
     if (!texture.found || !texture.encoded) return out;
     const ByteSpan bytes(texture.encoded->data(), texture.encoded->size());

@@ -4,8 +4,8 @@
 // however many slots, materials and nodes share it: its `encoded` bytes become `levels`, a
 // mip chain whose first level is at most maximumTextureSide() on its longer side
 // (ImageDecoding.h). Since slots hold their textures as const, a decoded texture is a new
-// object that takes the old one's place in every slot that named it; it keeps `path` and
-// `mimeType` and lets go of the encoded bytes. A texture without bytes, in a format without
+// object that takes the old one's place in every slot that named it, keeping `path`,
+// `mimeType` and the encoded bytes. A texture without bytes, in a format without
 // a decoder (KTX2, anything unknown) or whose bytes do not decode is marked not found, and
 // its material renders on its factors. Textures decoded already, or marked not found, are
 // left as they are, so a second call does nothing.
@@ -20,8 +20,7 @@ namespace kelvo {
 
 void decodeTextures(Scene& scene);
 
-// One texture's decoded form: a copy with `levels` filled or `found` false, without the
-// encoded bytes.
+// One texture's decoded form: a copy with `levels` filled or `found` false.
 Texture decodedTexture(const Texture& texture);
 
 }  // namespace kelvo

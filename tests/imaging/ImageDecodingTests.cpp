@@ -347,7 +347,7 @@ TEST(TextureDecoding, eachTextureIsDecodedOnceAtTheLimitAndBrokenOnesAreMarkedNo
     EXPECT_EQ(decoded->levels[0].width, 16);
     EXPECT_EQ(decoded->levels[0].height, 8);
     EXPECT_EQ(decoded->path, "t.png");
-    EXPECT_FALSE(decoded->encoded);
+    EXPECT_TRUE(decoded->encoded);
     EXPECT_FALSE(second->normalTexture.texture->found);
     EXPECT_FALSE(second->occlusionTexture.texture->found);
 
