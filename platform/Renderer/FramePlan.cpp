@@ -74,10 +74,13 @@ TextureBinding bindingOf(const TextureSlot& slot, bool srgb) {
     binding.wrapT = slot.wrapT;
     binding.nearestMagnification = slot.nearestMagnification;
     binding.srgb = srgb;
-    // uv' = offset + rotate(rotation) * (scale * uv), rotation counter-clockwise.
+    // uv' = offset + rotate(rotation) * (scale * uv). With v running down the image, a
+    // positive rotation turns the coordinates clockwise as seen on the image, so that the
+    // image itself appears turned counter-clockwise (as the reference test model's markers
+    // expect).
     const double c = std::cos(slot.rotation), s = std::sin(slot.rotation);
-    const double m[2][3] = {{c * slot.scale[0], -s * slot.scale[1], slot.offset[0]},
-                            {s * slot.scale[0], c * slot.scale[1], slot.offset[1]}};
+    const double m[2][3] = {{c * slot.scale[0], s * slot.scale[1], slot.offset[0]},
+                            {-s * slot.scale[0], c * slot.scale[1], slot.offset[1]}};
     for (int r = 0; r < 2; ++r) {
         for (int k = 0; k < 3; ++k) {
             const float v = static_cast<float>(m[r][k]);

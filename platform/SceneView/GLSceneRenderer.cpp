@@ -399,11 +399,12 @@ void GLSceneRenderer::drawRange(const Range& range) {
         glActiveTexture(GL_TEXTURE0 + i);
         glBindTexture(GL_TEXTURE_2D, range.textures[i]);
         glBindSampler(static_cast<unsigned>(i), range.samplers[i]);
-        // uv' = offset + rotate(rotation) * (scale * uv), as rows of a 2 x 3 matrix.
+        // uv' = offset + rotate(rotation) * (scale * uv), as rows of a 2 x 3 matrix; the
+        // same matrix as the CPU renderer's (FramePlan.cpp).
         const TextureSlot& slot = slotOf(m, i);
         const double c = std::cos(slot.rotation), s = std::sin(slot.rotation);
-        const float rows[6] = {float(c * slot.scale[0]), float(-s * slot.scale[1]),
-                               float(slot.offset[0]),    float(s * slot.scale[0]),
+        const float rows[6] = {float(c * slot.scale[0]), float(s * slot.scale[1]),
+                               float(slot.offset[0]),    float(-s * slot.scale[0]),
                                float(c * slot.scale[1]), float(slot.offset[1])};
         glUniform3fv(uniforms_[transforms[i]], 2, rows);
     }
