@@ -6,8 +6,9 @@
 // PNG written (256 px; f3d with --dry-run so no user configuration is read and with
 // --no-background like a thumbnail). Every figure is the median of RUNS runs (default 7;
 // 3 for the million-triangle file). Inputs: the corpus's STL, 3MF and VOX files that
-// kelvo-thumbnailer accepts (checked once, before timing), two glTF files (2CylinderEngine.glb:
-// 75,730 triangles in 34 meshes; CesiumMilkTruck.glb: textured, animated), and binary STL
+// kelvo-thumbnailer accepts (checked once, before timing), three glTF files (2CylinderEngine.glb:
+// 75,730 triangles in 34 meshes; CesiumMilkTruck.glb: textured, animated; DamagedHelmet.glb:
+// five 2048-pixel JPEG textures), and binary STL
 // spheres of 100K
 // and 1M triangles generated here. f3d needs an X server: run this under xvfb-run (as
 // bench/thumbnail-bench.sh does), or its column stays empty.
@@ -124,7 +125,8 @@ int main(int argc, char** argv) {
             if (run({kelvo, "-s", "256", f.string(), out.string()}).ok) inputs.push_back(f);
         }
     }
-    for (const char* file : {"gltf/2CylinderEngine.glb", "gltf/CesiumMilkTruck.glb"}) {
+    for (const char* file :
+         {"gltf/2CylinderEngine.glb", "gltf/CesiumMilkTruck.glb", "gltf/DamagedHelmet.glb"}) {
         if (run({kelvo, "-s", "256", (corpus / file).string(), out.string()}).ok) {
             inputs.push_back(corpus / file);
         }
