@@ -13,9 +13,10 @@ namespace kelvo {
 
 namespace {
 
+// The slots the renderers sample. Normal and occlusion maps are not drawn by either, and a
+// model's normal map is often its largest image: decoding it would only cost time.
 TextureSlot* slotsOf(Material& m, size_t i) {
-    TextureSlot* slots[] = {&m.diffuseTexture, &m.metalnessRoughnessTexture, &m.emissionTexture,
-                            &m.normalTexture, &m.occlusionTexture};
+    TextureSlot* slots[] = {&m.diffuseTexture, &m.metalnessRoughnessTexture, &m.emissionTexture};
     return i < std::size(slots) ? slots[i] : nullptr;
 }
 

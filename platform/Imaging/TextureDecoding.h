@@ -1,6 +1,8 @@
 // The step every loader takes after building its scene: decode the textures its materials use.
 //
-// Each Texture reachable from a material slot of a geometry in the scene is decoded once,
+// Each Texture reachable from a sampled material slot (diffuse, metalness-roughness,
+// emission: the renderers draw no normal or occlusion maps, which stay encoded, `levels`
+// empty) of a geometry in the scene is decoded once,
 // however many slots, materials and nodes share it: its `encoded` bytes become `levels`, a
 // mip chain whose first level is at most maximumTextureSide() on its longer side
 // (ImageDecoding.h). Since slots hold their textures as const, a decoded texture is a new

@@ -328,8 +328,10 @@ TEST(TextureDecoding, eachTextureIsDecodedOnceAtTheLimitAndBrokenOnesAreMarkedNo
     first->diffuseTexture.texture = shared;
     first->emissionTexture.texture = shared;
     second->diffuseTexture.texture = shared;
-    second->normalTexture.texture = broken;
-    second->occlusionTexture.texture = missing;
+    second->metalnessRoughnessTexture.texture = broken;
+    second->emissionTexture.texture = missing;
+    auto unused = textureOf(test::encodePNGAs(test::photoLike(4, 4), PNG_COLOR_TYPE_RGB));
+    first->normalTexture.texture = unused;
     auto geometry = std::make_shared<Geometry>();
     geometry->materials = {first, second};
     Scene scene;
@@ -348,8 +350,11 @@ TEST(TextureDecoding, eachTextureIsDecodedOnceAtTheLimitAndBrokenOnesAreMarkedNo
     EXPECT_EQ(decoded->levels[0].height, 8);
     EXPECT_EQ(decoded->path, "t.png");
     EXPECT_TRUE(decoded->encoded);
-    EXPECT_FALSE(second->normalTexture.texture->found);
-    EXPECT_FALSE(second->occlusionTexture.texture->found);
+    EXPECT_FALSE(second->metalnessRoughnessTexture.texture->found);
+    EXPECT_FALSE(second->emissionTexture.texture->found);
+    // Maps no renderer draws are left encoded.
+    EXPECT_EQ(first->normalTexture.texture, unused);
+    EXPECT_TRUE(unused->levels.empty());
 
     decodeTextures(scene);  // nothing left to do
     EXPECT_EQ(first->diffuseTexture.texture, decoded);
