@@ -36,9 +36,10 @@ std::string formatSeconds(double seconds) {
 ThumbnailProvider::ScenePreparation scenePolicy(std::int64_t triangleBudget) {
     return [triangleBudget](Scene& scene) {
         // A file that loads to nothing (a text file named .stl, an empty solid) is not a
-        // model: a blank square would hide the file's type icon for good.
-        if (drawnTriangleCount(*scene.rootNode) == 0) {
-            throw thumbnailerError(nothingToDraw, "The file holds no triangles to draw");
+        // model: a blank square would hide the file's type icon for good. A point cloud is
+        // something to draw.
+        if (drawnTriangleCount(*scene.rootNode) == 0 && drawnPointCount(*scene.rootNode) == 0) {
+            throw thumbnailerError(nothingToDraw, "The file holds no triangles or points to draw");
         }
         fitSceneToTriangleBudget(scene, triangleBudget);
     };

@@ -28,7 +28,7 @@ struct ThumbnailerOptions {
 // The thumbnailer's own failures, in the domain "KelvoThumbnail".
 inline constexpr std::string_view thumbnailerErrorDomain = "KelvoThumbnail";
 enum ThumbnailerErrorCode : long {
-    nothingToDraw = 1,      // the file loaded but holds no triangle
+    nothingToDraw = 1,      // the file loaded but holds no triangle or point
     renderFailed = 2,       // the drawing block drew nothing
     timeLimitExceeded = 3,  // the wall-clock limit ran out
     notALocalFile = 4,      // INPUT is a URI that does not name a local file

@@ -43,7 +43,7 @@ TEST(InspectTool, printsTheSceneOfTheBundledExample) {
     ASSERT_EQ(run.out.find('\n'), run.out.size() - 1) << "one line";
     const auto scene = nlohmann::ordered_json::parse(run.out);
     EXPECT_EQ(scene["totals"].dump(),
-              R"({"nodes":2,"geometryNodes":1,"vertices":23040,"triangles":7680})");
+              R"({"nodes":2,"geometryNodes":1,"vertices":23040,"triangles":7680,"points":0})");
     const auto& geometry = scene["root"]["children"][0]["geometry"];
     EXPECT_EQ(geometry["sources"].dump(), R"(["vertex","normal"])");
     EXPECT_EQ(geometry["materials"][0],
@@ -52,10 +52,10 @@ TEST(InspectTool, printsTheSceneOfTheBundledExample) {
 }
 
 TEST(InspectTool, failuresPrintOneLineAndNothingOnStdout) {
-    ToolRun run = inspect("x.OBJ");
+    ToolRun run = inspect("x.TXT");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "kelvo-inspect: x.OBJ: SceneLoader -3: Unsupported format: OBJ\n");
+    EXPECT_EQ(run.err, "kelvo-inspect: x.TXT: SceneLoader -3: Unsupported format: TXT\n");
     run = inspect("/nonexistent-kelvo/m.stl");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err,

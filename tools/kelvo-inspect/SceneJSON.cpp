@@ -21,6 +21,7 @@ struct GeometryCount {
 constexpr GeometryCount geometryCounts[] = {
     {"vertices", [](const Geometry& g) { return g.vertexCount(); }},
     {"triangles", [](const Geometry& g) { return g.triangleCount(); }},
+    {"points", [](const Geometry& g) { return g.pointCount(); }},
 };
 
 JSON vec3(Vec3 v) {
