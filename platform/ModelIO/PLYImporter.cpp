@@ -4,6 +4,8 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <optional>
+#include <type_traits>
 #include <vector>
 
 #include "platform/Foundation/FileReading.h"
@@ -79,6 +81,9 @@ public:
         return true;
     }
     std::size_t remaining() const { return static_cast<std::size_t>(end_ - p_); }
+    const std::uint8_t* at() const { return p_; }
+    void advance(std::size_t bytes) { p_ += bytes; }
+    bool swaps() const { return swap_; }
 
 private:
     template <class T>
@@ -191,16 +196,27 @@ struct Faces {
     bool withCornerTexcoords = false, withColors = false;
 };
 
-// Reads the rows of the vertex element; false when the bytes ran out (or stopped being
-// numbers) before the declared count.
-template <class Cursor>
-bool readVertices(Cursor& cursor, const PLYElement& element, Vertices& out, bool binary) {
+void setAttributes(const PLYElement& element, Vertices& out) {
     out.withNormals = hasRole(element, PLYRole::nx) || hasRole(element, PLYRole::ny) ||
                       hasRole(element, PLYRole::nz);
     out.withColors = hasRole(element, PLYRole::red) || hasRole(element, PLYRole::green) ||
                      hasRole(element, PLYRole::blue);
     out.withAlpha = out.withColors && hasRole(element, PLYRole::alpha);
     out.withTexcoords = hasRole(element, PLYRole::u) || hasRole(element, PLYRole::v);
+}
+
+// A vertex's values before its row is read: colour channels a file leaves out are full.
+void defaultValues(float (&values)[roleCount]) {
+    std::fill(std::begin(values), std::end(values), 0.0f);
+    for (PLYRole r : {PLYRole::red, PLYRole::green, PLYRole::blue, PLYRole::alpha})
+        values[static_cast<int>(r)] = 1;
+}
+
+// Reads the rows of the vertex element; false when the bytes ran out (or stopped being
+// numbers) before the declared count.
+template <class Cursor>
+bool readVertices(Cursor& cursor, const PLYElement& element, Vertices& out, bool binary) {
+    setAttributes(element, out);
     const std::uint64_t possible =
         cursor.remaining() / std::max<std::uint32_t>(1, minimumRowBytes(element, binary));
     const std::size_t expected = static_cast<std::size_t>(std::min(element.count, possible));
@@ -215,9 +231,8 @@ bool readVertices(Cursor& cursor, const PLYElement& element, Vertices& out, bool
             scale[k] = colorScale(element.properties[k].type);
     }
     for (std::uint64_t row = 0; row < element.count && out.count < maxCorners; ++row) {
-        float values[roleCount] = {};
-        values[static_cast<int>(PLYRole::red)] = values[static_cast<int>(PLYRole::green)] =
-            values[static_cast<int>(PLYRole::blue)] = values[static_cast<int>(PLYRole::alpha)] = 1;
+        float values[roleCount];
+        defaultValues(values);
         for (std::size_t k = 0; k < element.properties.size(); ++k) {
             const PLYProperty& p = element.properties[k];
             if (p.countType != PLYType::none) {
@@ -334,6 +349,151 @@ bool readFaces(Cursor& cursor, const PLYElement& element, Faces& out, bool binar
     return true;
 }
 
+// The value of binary type `type` at `p`.
+double loadValue(PLYType type, const std::uint8_t* p, bool swap) {
+    std::uint8_t b[8];
+    const int size = plyTypeSize(type);
+    std::memcpy(b, p, static_cast<std::size_t>(size));
+    if (swap) std::reverse(b, b + size);
+    auto as = [&b]<class T>(T) {
+        T v;
+        std::memcpy(&v, b, sizeof v);
+        return static_cast<double>(v);
+    };
+    switch (type) {
+        case PLYType::int8:
+            return as(std::int8_t{});
+        case PLYType::uint8:
+            return b[0];
+        case PLYType::int16:
+            return as(std::int16_t{});
+        case PLYType::uint16:
+            return as(std::uint16_t{});
+        case PLYType::int32:
+            return as(std::int32_t{});
+        case PLYType::uint32:
+            return as(std::uint32_t{});
+        case PLYType::float32:
+            return as(float{});
+        case PLYType::float64:
+            return as(double{});
+        case PLYType::none:
+            break;
+    }
+    return 0;
+}
+
+// Binary vertex rows without lists all have one size, so each value is read at its offset
+// in the row; rows of nothing but x y z floats in the machine's byte order are copied
+// whole. Nothing when the rows have lists (the general reader takes them); otherwise
+// whether every declared row was there.
+std::optional<bool> readFixedRowVertices(BinaryCursor& cursor, const PLYElement& element,
+                                         Vertices& out) {
+    std::size_t rowSize = 0;
+    for (const PLYProperty& p : element.properties) {
+        if (p.countType != PLYType::none) return std::nullopt;
+        rowSize += static_cast<std::size_t>(plyTypeSize(p.type));
+    }
+    setAttributes(element, out);
+    const std::size_t rows = static_cast<std::size_t>(
+        std::min<std::uint64_t>(element.count, cursor.remaining() / rowSize));
+    const std::uint8_t* data = cursor.at();
+    const int colorComponents = out.withAlpha ? 4 : 3;
+    out.positions.resize(rows * 12);
+    if (out.withNormals) out.normals.resize(rows * 12);
+    if (out.withColors) out.colors.resize(rows * 4 * colorComponents);
+    if (out.withTexcoords) out.texcoords.resize(rows * 8);
+    const auto& ps = element.properties;
+    const bool packedXYZ = !cursor.swaps() && rowSize == 12 && ps[0].role == PLYRole::x &&
+                           ps[1].role == PLYRole::y && ps[2].role == PLYRole::z &&
+                           ps[0].type == PLYType::float32 && ps[1].type == PLYType::float32 &&
+                           ps[2].type == PLYType::float32;
+    if (packedXYZ) {
+        std::memcpy(out.positions.data(), data, rows * 12);
+    } else {
+        struct Read {
+            std::size_t offset;
+            PLYType type;
+            int role;
+            double scale;
+        };
+        std::vector<Read> reads;
+        std::size_t offset = 0;
+        for (const PLYProperty& p : ps) {
+            if (p.role != PLYRole::skip) {
+                const bool color = p.role >= PLYRole::red && p.role <= PLYRole::alpha;
+                reads.push_back(
+                    {offset, p.type, static_cast<int>(p.role), color ? colorScale(p.type) : 1.0});
+            }
+            offset += static_cast<std::size_t>(plyTypeSize(p.type));
+        }
+        for (std::size_t row = 0; row < rows; ++row) {
+            float values[roleCount];
+            defaultValues(values);
+            const std::uint8_t* r = data + row * rowSize;
+            for (const Read& read : reads) {
+                values[read.role] = static_cast<float>(
+                    loadValue(read.type, r + read.offset, cursor.swaps()) * read.scale);
+            }
+            std::memcpy(&out.positions[row * 12], &values[static_cast<int>(PLYRole::x)], 12);
+            if (out.withNormals)
+                std::memcpy(&out.normals[row * 12], &values[static_cast<int>(PLYRole::nx)], 12);
+            if (out.withColors) {
+                std::memcpy(&out.colors[row * 4 * colorComponents],
+                            &values[static_cast<int>(PLYRole::red)],
+                            4 * static_cast<std::size_t>(colorComponents));
+            }
+            if (out.withTexcoords) {
+                const float uv[2] = {values[static_cast<int>(PLYRole::u)],
+                                     flipV(values[static_cast<int>(PLYRole::v)])};
+                std::memcpy(&out.texcoords[row * 8], uv, 8);
+            }
+        }
+    }
+    cursor.advance(rows * rowSize);
+    out.count = rows;
+    return rows == element.count;
+}
+
+// The commonest face element, "property list uchar int vertex_indices" alone in the
+// machine's byte order: triangles are copied as they stand. Nothing for any other layout;
+// otherwise whether every declared row was there.
+std::optional<bool> readPackedFaces(BinaryCursor& cursor, const PLYElement& element, Faces& out) {
+    if (cursor.swaps() || element.properties.size() != 1) return std::nullopt;
+    const PLYProperty& p = element.properties[0];
+    if (p.role != PLYRole::vertexIndices || p.countType != PLYType::uint8 ||
+        (p.type != PLYType::int32 && p.type != PLYType::uint32)) {
+        return std::nullopt;
+    }
+    const std::uint8_t* q = cursor.at();
+    const std::uint8_t* end = q + cursor.remaining();
+    const std::uint64_t expected = std::min<std::uint64_t>(element.count, cursor.remaining() / 13);
+    out.corners.resize(static_cast<std::size_t>(expected) * 12);
+    std::size_t used = 0;
+    std::uint64_t row = 0;
+    for (; row < element.count && q < end; ++row) {
+        const std::size_t n = *q;
+        if (static_cast<std::size_t>(end - q - 1) < 4 * n) break;
+        if (n >= 3 && used / 4 + n <= maxCorners) {
+            if (used + 4 * n > out.corners.size())
+                out.corners.resize(std::max(2 * out.corners.size(), used + 4 * n));
+            // Negative indices become values past any vertex count: bad faces, dropped later.
+            std::memcpy(out.corners.data() + used, q + 1, 4 * n);
+            used += 4 * n;
+            if (n != 3 && out.allTriangles) {
+                out.sizes.assign(out.count, 3);
+                out.allTriangles = false;
+            }
+            if (!out.allTriangles) out.sizes.push_back(static_cast<std::uint32_t>(n));
+            ++out.count;
+        }
+        q += 1 + 4 * n;
+    }
+    out.corners.resize(used);
+    cursor.advance(static_cast<std::size_t>(q - cursor.at()));
+    return row == element.count;
+}
+
 template <class Cursor>
 bool skipElement(Cursor& cursor, const PLYElement& element) {
     if (element.properties.empty()) return true;
@@ -353,13 +513,23 @@ void readBody(Cursor cursor, const PLYHeader& header, Vertices& vertices, Faces&
               bool binary) {
     bool verticesRead = false, facesRead = false;
     for (const PLYElement& element : header.elements) {
+        // An element without properties has rows of nothing, however many it declares.
+        if (element.properties.empty()) continue;
         bool complete;
         if (element.kind == PLYElementKind::vertex && !verticesRead) {
             verticesRead = true;
-            complete = readVertices(cursor, element, vertices, binary);
+            std::optional<bool> fast;
+            if constexpr (std::is_same_v<Cursor, BinaryCursor>) {
+                fast = readFixedRowVertices(cursor, element, vertices);
+            }
+            complete = fast ? *fast : readVertices(cursor, element, vertices, binary);
         } else if (element.kind == PLYElementKind::face && !facesRead) {
             facesRead = true;
-            complete = readFaces(cursor, element, faces, binary);
+            std::optional<bool> fast;
+            if constexpr (std::is_same_v<Cursor, BinaryCursor>) {
+                fast = readPackedFaces(cursor, element, faces);
+            }
+            complete = fast ? *fast : readFaces(cursor, element, faces, binary);
         } else {
             complete = skipElement(cursor, element);
         }

@@ -19,7 +19,17 @@ public:
     static constexpr std::uint32_t none = 0xFFFFFFFF;
     static constexpr int maxChainSearch = 32;
 
-    explicit VertexSplitter(std::size_t positionCount) : newest_(positionCount, none) {}
+    explicit VertexSplitter(std::size_t positionCount = 0) : newest_(positionCount, none) {}
+
+    // Makes room for positions up to `positionCount` (never less than before), expecting
+    // about one vertex per position.
+    void growPositions(std::size_t positionCount) {
+        if (positionCount <= newest_.size()) return;
+        newest_.resize(positionCount, none);
+        keys_.reserve(positionCount);
+        older_.reserve(positionCount);
+        positions_.reserve(positionCount);
+    }
 
     // The vertex for `position` (< positionCount) with attributes `key`: an existing one or
     // the next new number.
