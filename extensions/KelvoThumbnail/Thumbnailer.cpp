@@ -99,6 +99,9 @@ int thumbnailPixelSize(int size, double scale) {
 
 void applyProcessLimits(const ThumbnailerOptions& options, std::string_view program) {
     if (options.memoryBudgetBytes > 0) limitMemory(options.memoryBudgetBytes);
+    exitOnCrash(errorLine(program, options.input,
+                          thumbnailerError(crashed, "Reading or drawing the file crashed")),
+                1);
     if (options.timeLimitSeconds > 0) {
         // Made now: the limit's expiry may only write it out.
         const Error expired = thumbnailerError(

@@ -5,6 +5,7 @@
 #include "extensions/Shared/HostError.h"
 #include "extensions/Shared/SceneLoaderError.h"
 #include "extensions/Shared/ZIP/ZIPReader.h"
+#include "platform/ModelIO/ModelIO.h"
 
 namespace kelvo {
 
@@ -57,6 +58,13 @@ std::string explainSceneLoaderError(const Error& error) {
     return message;
 }
 
+// The importers' reasons already name what is wrong; they only need a sentence around them.
+std::string explainModelIOError(const Error& error) {
+    std::string text = "The file cannot be read as a model: " + error.localizedDescription();
+    if (!text.ends_with('.')) text += '.';
+    return text;
+}
+
 std::string explainPOSIXError(const Error& error) {
     switch (error.code()) {
         case ENOENT:
@@ -101,6 +109,7 @@ std::string errorExplanation(const Error& error) {
     }
     if (error.domain() == sceneLoaderErrorDomain) return explainSceneLoaderError(error);
     if (error.domain() == posixErrorDomain) return explainPOSIXError(error);
+    if (error.domain() == modelIOErrorDomain) return explainModelIOError(error);
     if (error.domain() == genericErrorDomain) return "Kelvo failed: " + errorMessage(error) + ".";
     return errorMessage(error);
 }

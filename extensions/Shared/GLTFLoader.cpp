@@ -1,5 +1,5 @@
-// glTF and GLB files. Until their own reader exists they go to the generic loader, which refuses
-// them by their extension.
+// glTF and GLB files. Until their own reader exists they go to the generic loader, whose import
+// library reads them.
 #include "extensions/Shared/SceneLoader.h"
 
 namespace kelvo {

@@ -24,6 +24,7 @@ public:
         if (size == 0 || count == 0) return 0;
         const size_t available = (bytes_->size() - position_) / size;
         const size_t whole = std::min(count, available);
+        if (whole == 0) return 0;
         std::memcpy(buffer, bytes_->data() + position_, whole * size);
         position_ += whole * size;
         return whole;

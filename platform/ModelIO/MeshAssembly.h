@@ -16,6 +16,7 @@ namespace kelvo {
 // Appends `count` values to a byte buffer, which grows geometrically.
 template <class T>
 void appendValues(ByteBuffer& buffer, const T* values, std::size_t count) {
+    if (count == 0) return;
     const std::size_t at = buffer.size();
     buffer.resize(at + count * sizeof(T));
     std::memcpy(buffer.data() + at, values, count * sizeof(T));

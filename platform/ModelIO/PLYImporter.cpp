@@ -404,12 +404,12 @@ std::optional<bool> readFixedRowVertices(BinaryCursor& cursor, const PLYElement&
     if (out.withColors) out.colors.resize(rows * 4 * colorComponents);
     if (out.withTexcoords) out.texcoords.resize(rows * 8);
     const auto& ps = element.properties;
-    const bool packedXYZ = !cursor.swaps() && rowSize == 12 && ps[0].role == PLYRole::x &&
+    const bool packedXYZ = !cursor.swaps() && ps.size() == 3 && ps[0].role == PLYRole::x &&
                            ps[1].role == PLYRole::y && ps[2].role == PLYRole::z &&
                            ps[0].type == PLYType::float32 && ps[1].type == PLYType::float32 &&
                            ps[2].type == PLYType::float32;
     if (packedXYZ) {
-        std::memcpy(out.positions.data(), data, rows * 12);
+        if (rows > 0) std::memcpy(out.positions.data(), data, rows * 12);
     } else {
         struct Read {
             std::size_t offset;
@@ -560,7 +560,7 @@ ModelAsset importPLY(ByteSpan bytes, const std::filesystem::path& url) {
     // Per-corner data makes vertices of their own; face colours only when vertices have none.
     const bool cornerTexcoords = faces.withCornerTexcoords;
     const bool faceColors = faces.withColors && !vertices.withColors && !cornerTexcoords;
-    const bool split = cornerTexcoords || faceColors;
+    const bool split = faces.count > 0 && (cornerTexcoords || faceColors);
     VertexSplitter splitter(split ? vertexCount : 0);
 
     if (faces.count == 0) {

@@ -120,6 +120,14 @@ TEST(PLYImporter, namesOfColoursAndTextureCoordinatesThatWritersUse) {
         "property float alpha\nend_header\n0 0 0 255 0 0 0.5\n1 1 1 0 255 0 1\n"));
     const Geometry& g = geometryOf(scan);
     EXPECT_EQ(g.pointCount(), 2) << "vertices without faces are a point cloud";
+    ModelAsset noFaces =
+        importBytes(bytesOf("ply\nformat ascii 1.0\nelement vertex 2\nproperty float x\nproperty "
+                            "float y\nproperty float z\n"
+                            "element face 0\nproperty list uchar int vertex_indices\nproperty list "
+                            "uchar float texcoord\n"
+                            "end_header\n0 0 0\n1 1 1\n"));
+    test::expectConsistent(noFaces);
+    EXPECT_EQ(geometryOf(noFaces).pointCount(), 2) << "even when faces would have had corner data";
     EXPECT_EQ(floats(g.source(GeometrySemantic::color)),
               (std::vector<float>{1, 0, 0, 0.5f, 0, 1, 0, 1}));
 }

@@ -11,6 +11,7 @@
 #include "extensions/Shared/HostError.h"
 #include "extensions/Shared/SceneLoaderError.h"
 #include "extensions/Shared/ZIP/ZIPReader.h"
+#include "platform/ModelIO/ModelIO.h"
 
 namespace kelvo {
 namespace {
@@ -93,6 +94,10 @@ TEST(ErrorReport, linesAndExplanationsOfEachKindOfError) {
         {posixError(EIO, "/m/x.stl"), "POSIX 5: Input/output error",
          "The file cannot be read: Input/output error."},
         {converted(std::runtime_error("odd")), "Kelvo -1: odd", "Kelvo failed: odd."},
+        {modelIOError("Not a readable PLY file: its header has no end_header line"),
+         "ModelIO 1: Not a readable PLY file: its header has no end_header line",
+         "The file cannot be read as a model: Not a readable PLY file: its header has no "
+         "end_header line."},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(errorLine("kelvo-x", "m.3mf", c.error),
