@@ -494,6 +494,16 @@ std::optional<bool> readPackedFaces(BinaryCursor& cursor, const PLYElement& elem
     return row == element.count;
 }
 
+// Whether the `count` equal-sized records of `buffer` are all alike.
+bool allTheSame(const ByteBuffer& buffer, std::size_t count) {
+    if (count < 2) return true;
+    const std::size_t size = buffer.size() / count;
+    for (std::size_t i = 1; i < count; ++i) {
+        if (std::memcmp(buffer.data(), buffer.data() + i * size, size) != 0) return false;
+    }
+    return true;
+}
+
 template <class Cursor>
 bool skipElement(Cursor& cursor, const PLYElement& element) {
     if (element.properties.empty()) return true;
@@ -557,9 +567,12 @@ ModelAsset importPLY(ByteSpan bytes, const std::filesystem::path& url) {
     const std::size_t vertexCount = vertices.count;
     MeshBuffers mesh;
     MeshElement element;
-    // Per-corner data makes vertices of their own; face colours only when vertices have none.
+    // Per-corner data makes vertices of their own. Face colours are used when the vertices
+    // have none, or all one (MeshLab writes white vertices beside the faces' real colours).
     const bool cornerTexcoords = faces.withCornerTexcoords;
-    const bool faceColors = faces.withColors && !vertices.withColors && !cornerTexcoords;
+    const bool faceColors = faces.withColors && !cornerTexcoords &&
+                            (!vertices.withColors || allTheSame(vertices.colors, vertexCount));
+    if (faceColors) vertices.withColors = false;
     const bool split = faces.count > 0 && (cornerTexcoords || faceColors);
     VertexSplitter splitter(split ? vertexCount : 0);
 

@@ -147,13 +147,13 @@ TEST(PLYImporter, perCornerTextureCoordinatesAndFaceColoursSplitVertices) {
     EXPECT_EQ(textured.textures[0].reference, "my texture.png");
     EXPECT_EQ(g.materials.at(0)->diffuseTexture.texture.get(), textured.textures[0].texture.get());
 
-    ModelAsset painted =
-        importBytes(bytesOf("ply\nformat ascii 1.0\nelement vertex 4\nproperty float x\nproperty "
-                            "float y\nproperty float z\n"
-                            "element face 2\nproperty list uchar int vertex_indices\nproperty "
-                            "uchar red\nproperty uchar green\n"
-                            "property uchar blue\nend_header\n0 0 0\n1 0 0\n1 1 0\n0 1 0\n3 0 1 2 "
-                            "255 0 0\n3 0 2 3 0 0 255\n"));
+    // Vertex colours all alike (MeshLab writes white ones) give way to the faces' colours.
+    ModelAsset painted = importBytes(bytesOf(
+        "ply\nformat ascii 1.0\nelement vertex 4\nproperty float x\nproperty float y\n"
+        "property float z\nproperty uchar red\nproperty uchar green\nproperty uchar blue\n"
+        "element face 2\nproperty list uchar int vertex_indices\nproperty uchar red\n"
+        "property uchar green\nproperty uchar blue\nend_header\n"
+        "0 0 0 9 9 9\n1 0 0 9 9 9\n1 1 0 9 9 9\n0 1 0 9 9 9\n3 0 1 2 255 0 0\n3 0 2 3 0 0 255\n"));
     const Geometry& p = geometryOf(painted);
     EXPECT_EQ(p.vertexCount(), 6);
     const std::vector<float> colors = floats(p.source(GeometrySemantic::color));
