@@ -33,6 +33,7 @@ void onWallClockExpired(int) {
     ::_exit(expiryStatus);
 }
 
+#ifndef KELVO_ADDRESS_SANITIZER
 // Likewise for a crash, which may come from a corrupted heap or an exhausted stack: the
 // handler runs on a stack of its own and touches nothing but these.
 char crashMessage[4096];
@@ -45,6 +46,7 @@ void onCrash(int) {
     (void)ignored;
     ::_exit(crashStatus);
 }
+#endif
 
 }  // namespace
 
