@@ -5,9 +5,10 @@
 // Each tool is started as a file manager starts it and timed from start to exit with its
 // PNG written (256 px; f3d with --dry-run so no user configuration is read and with
 // --no-background like a thumbnail). Every figure is the median of RUNS runs (default 7;
-// 3 for the million-triangle file). Inputs: the corpus's STL, 3MF, VOX, OBJ and PLY files that
-// kelvo-thumbnailer accepts (checked once, before timing), and binary STL spheres of 100K
-// and 1M triangles generated here. f3d needs an X server: run this under xvfb-run (as
+// 3 for the million-triangle file). Inputs: the corpus's STL, 3MF, VOX, OBJ and PLY files
+// that kelvo-thumbnailer accepts (checked once, before timing), two glTF files
+// (2CylinderEngine.glb: 75,730 triangles in 34 meshes; CesiumMilkTruck.glb: textured,
+// animated), and binary STL spheres of 100K and 1M triangles generated here. f3d needs an X server: run this under xvfb-run (as
 // bench/thumbnail-bench.sh does), or its column stays empty.
 #include <fcntl.h>
 #include <spawn.h>
@@ -120,6 +121,11 @@ int main(int argc, char** argv) {
         for (const auto& f : files) {
             // Only files that make a thumbnail; refusals are not what is measured here.
             if (run({kelvo, "-s", "256", f.string(), out.string()}).ok) inputs.push_back(f);
+        }
+    }
+    for (const char* file : {"gltf/2CylinderEngine.glb", "gltf/CesiumMilkTruck.glb"}) {
+        if (run({kelvo, "-s", "256", (corpus / file).string(), out.string()}).ok) {
+            inputs.push_back(corpus / file);
         }
     }
     inputs.push_back(sphere(work, 100000));

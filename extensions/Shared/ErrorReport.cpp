@@ -5,6 +5,7 @@
 #include "extensions/Shared/HostError.h"
 #include "extensions/Shared/SceneLoaderError.h"
 #include "extensions/Shared/ZIP/ZIPReader.h"
+#include "platform/GLTFKit/GLTFKit.h"
 #include "platform/ModelIO/ModelIO.h"
 
 namespace kelvo {
@@ -65,6 +66,15 @@ std::string explainModelIOError(const Error& error) {
     return text;
 }
 
+// The glTF reader's messages name the object at fault; they only need a sentence around them.
+std::string explainGLTFError(const Error& error) {
+    if (error.code() == gltfErrorUnsupportedExtension ||
+        error.code() == gltfErrorUnsupportedVersion) {
+        return "Kelvo cannot show this glTF file: " + error.localizedDescription() + ".";
+    }
+    return "The glTF file is damaged: " + error.localizedDescription() + ".";
+}
+
 std::string explainPOSIXError(const Error& error) {
     switch (error.code()) {
         case ENOENT:
@@ -109,6 +119,7 @@ std::string errorExplanation(const Error& error) {
     }
     if (error.domain() == sceneLoaderErrorDomain) return explainSceneLoaderError(error);
     if (error.domain() == posixErrorDomain) return explainPOSIXError(error);
+    if (error.domain() == gltfErrorDomain) return explainGLTFError(error);
     if (error.domain() == modelIOErrorDomain) return explainModelIOError(error);
     if (error.domain() == genericErrorDomain) return "Kelvo failed: " + errorMessage(error) + ".";
     return errorMessage(error);

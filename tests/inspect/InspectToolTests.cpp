@@ -48,7 +48,36 @@ TEST(InspectTool, printsTheSceneOfTheBundledExample) {
     EXPECT_EQ(geometry["sources"].dump(), R"(["vertex","normal"])");
     EXPECT_EQ(geometry["materials"][0],
               nlohmann::ordered_json::parse(R"({"lightingModel":"physicallyBased",
-                  "diffuse":[0.7,0.7,0.7,1],"metalness":0.1,"roughness":0.6})"));
+                  "diffuse":[0.7,0.7,0.7,1],"metalness":0.1,"roughness":0.6,"name":"",
+                  "emission":[0,0,0,1],"emissionIntensity":1,"alphaMode":"opaque",
+                  "alphaCutoff":0.5,"doubleSided":false,"textures":{}})"));
+}
+
+// A glTF file's texture references and its own cameras, as loaded.
+TEST(InspectTool, reportsTextureReferencesAndTheFilesCameras) {
+    KELVO_REQUIRE_CORPUS();
+    const auto gltf = test::corpusDir() / "gltf";
+    ToolRun run = inspect("'" + (gltf / "BoxTextured-glTF/BoxTextured.gltf").string() + "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto scene = nlohmann::ordered_json::parse(run.out);
+    const auto& texture = scene["root"]["children"][0]["children"][0]["geometry"]["materials"][0]
+                               ["textures"]["diffuse"];
+    EXPECT_EQ(std::filesystem::path(texture["path"].get<std::string>()).filename(),
+              "CesiumLogoFlat.png");
+    EXPECT_EQ(texture["found"], true);
+    EXPECT_EQ(texture["encodedBytes"],
+              std::filesystem::file_size(gltf / "BoxTextured-glTF/CesiumLogoFlat.png"));
+
+    run = inspect("'" + (gltf / "cameras/Cameras.gltf").string() + "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    scene = nlohmann::ordered_json::parse(run.out);
+    std::vector<nlohmann::ordered_json> cameras;
+    for (const auto& child : scene["root"]["children"]) {
+        if (!child["camera"].is_null()) cameras.push_back(child["camera"]);
+    }
+    ASSERT_EQ(cameras.size(), 2u);
+    EXPECT_EQ(cameras[0]["orthographic"], false);
+    EXPECT_EQ(cameras[1]["orthographic"], true);
 }
 
 TEST(InspectTool, failuresPrintOneLineAndNothingOnStdout) {

@@ -114,6 +114,52 @@ TEST(Renderer, groundPlaneReachingBehindTheCameraIsClippedAtTheNearPlane) {
     }
 }
 
+// The same rule on the clipped path, which triangles reaching behind the camera take: a
+// one-sided floor from behind the camera to far ahead, seen from above, draws only when its
+// front faces up, also under a mirroring parent.
+TEST(Renderer, oneSidedTrianglesCrossingTheNearPlaneAreCulledByTheirFacing) {
+    auto covered = [](bool frontUp, double mirror) {
+        Scene scene;
+        // Counter-clockwise seen from above (+Y) as listed, clockwise when reversed.
+        const std::vector<std::uint32_t> up = {0, 1, 2, 0, 2, 3}, down = {0, 2, 1, 0, 3, 2};
+        auto parent = Node::make();
+        Mat4 m = Mat4::identity();
+        m.m[0][0] = mirror;
+        parent->setTransform(m);
+        parent->addChildNode(Node::withGeometry(makeMesh(
+            {-100, -1, 100, 100, -1, 100, 100, -1, -100, -100, -1, -100}, frontUp ? up : down)));
+        scene.rootNode->addChildNode(parent);
+        auto image = renderSnapshot(scene, *addCamera(scene, {0, 0, 0}, {0, 0, -1}, 90), 32, 32);
+        return test::coveredPixels(*image);
+    };
+    for (double mirror : {1.0, -1.0}) {
+        EXPECT_GE(covered(true, mirror), 32u * 15) << mirror;  // the lower half, to the horizon
+        EXPECT_EQ(covered(false, mirror), 0u) << mirror;
+    }
+}
+
+// Dark values take the linear segment of the sRGB curve below linear 0.0031308 and the power
+// segment above it: linear 0.001, 0.003, 0.01 and 0.02 are the 8-bit codes 3, 10, 25 and 39.
+TEST(Renderer, darkLinearValuesAreEncodedByTheSRGBCurve) {
+    for (auto [intensity, code] : {std::pair{1.0, 3}, {3.0, 10}, {10.0, 25}, {20.0, 39}}) {
+        Scene scene;
+        auto g = makeCube();
+        g->materials[0]->lightingModelName = LightingModel::lambert;
+        g->materials[0]->diffuse = Color::white(1, 1);
+        addGeometry(scene, g);
+        // A white Lambertian surface under ambient light alone reflects intensity / 1000.
+        auto ambient = Node::make();
+        ambient->light = std::make_shared<Light>();
+        ambient->light->type = LightType::ambient;
+        ambient->light->intensity = intensity;
+        scene.rootNode->addChildNode(ambient);
+        auto image = renderSnapshot(scene, *addCamera(scene, {0, 0, 4}, {0, 0, 0}), 16, 16);
+        const std::uint8_t* p = image->pixel(8, 8);
+        EXPECT_EQ(std::vector<int>(p, p + 4), (std::vector<int>{code, code, code, 255}))
+            << intensity;
+    }
+}
+
 TEST(Renderer, badTrianglesAndShortIndexBuffersAreSkippedAndTheRestDrawn) {
     const float nan = std::numeric_limits<float>::quiet_NaN(),
                 inf = std::numeric_limits<float>::infinity();

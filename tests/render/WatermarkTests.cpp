@@ -131,6 +131,44 @@ TEST(BrandMark, whiteTextFollowsTheIconOrStartsAtTheMarginWithoutIt) {
     }
 }
 
+// How soft the shadow is, from the stamped pixels alone. Over a transparent canvas the text
+// (white) lies over the shadow (black), so each pixel tells both apart: the text's alpha is
+// red x alpha, and the shadow's what remains under it. A blur keeps the shadow's mass and
+// adds sigma^2 to its spread, so against the text it must have half the mass (the shadow's
+// opacity over the cast text), its centre one pixel lower, and a vertical spread wider by
+// the Gaussian of the 2-pixel blur radius (sigma 1); across, the glyphs' own width makes the
+// estimate coarser.
+TEST(BrandMark, shadowHasTheOpacityOffsetAndSoftnessOfItsBlur) {
+    auto font = findMediumSansFont();
+    if (!font) GTEST_SKIP() << "no sans-serif font installed";
+    RGBAImage canvas(256, 256);
+    stampBrandMark(canvas, {256, 256}, nullptr, &*font);
+    struct Moments {
+        double mass = 0, x = 0, y = 0, xx = 0, yy = 0;
+        void add(double w, int px, int py) {
+            mass += w, x += w * px, y += w * py, xx += w * px * px, yy += w * py * py;
+        }
+        double meanY() const { return y / mass; }
+        double varX() const { return xx / mass - (x / mass) * (x / mass); }
+        double varY() const { return yy / mass - meanY() * meanY(); }
+    } text, shadow;
+    for (int y = 0; y < canvas.height; ++y) {
+        for (int x = 0; x < canvas.width; ++x) {
+            const std::uint8_t* p = canvas.pixel(x, y);
+            const double alpha = p[3] / 255.0, textAlpha = p[0] / 255.0 * alpha;
+            text.add(textAlpha, x, y);
+            shadow.add((alpha - textAlpha) / (1 - textAlpha), x, y);
+        }
+    }
+    ASSERT_GT(text.mass, 50);
+    EXPECT_NEAR(shadow.mass / text.mass, 0.5, 0.02);
+    EXPECT_NEAR(shadow.x / shadow.mass, text.x / text.mass, 0.1);
+    EXPECT_NEAR(shadow.meanY() - text.meanY(), 1, 0.1);
+    // The blur radius as measured: twice the standard deviation the blur added.
+    EXPECT_NEAR(2 * std::sqrt(shadow.varY() - text.varY()), 2, 0.5);
+    EXPECT_NEAR(2 * std::sqrt(shadow.varX() - text.varX()), 2, 1);
+}
+
 TEST(BrandMark, iconAloneFillsItsSquareClippedAtTheTopEdge) {
     const RGBAImage icon = solidBlueIcon();
     // At 1024 the icon's square is rows -5 to 74: the first five are cut off.

@@ -65,6 +65,22 @@ TEST(Fast3MFParser, meshesCopyTheirOwnRangeOfTheSharedBuffers) {
               (std::vector<std::uint32_t>{0, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF, 0}));
 }
 
+// Ten digits in the usual spelling, where a value past 32 bits would wrap to a real vertex
+// (4294967296 to 0, 4294967297 to 1): it becomes 4294967295, past every mesh's vertices.
+TEST(Fast3MFParser, tenDigitIndicesInTheUsualSpellingNeverWrapToAVertex) {
+    const std::pair<std::string, std::vector<std::uint32_t>> rows[] = {
+        {R"(v1="4294967296" v2="1" v3="2")", {4294967295, 1, 2}},
+        {R"(v1="0" v2="4294967297" v3="2")", {0, 4294967295, 2}},
+        {R"(v1="0" v2="1" v3="9999999999")", {0, 1, 4294967295}},
+        {R"(v1="4294967295" v2="1000000000" v3="0000000002")", {4294967295, 1000000000, 2}},
+    };
+    for (const auto& [attributes, indices] : rows) {
+        Result r =
+            parse("<mesh>" + vertex + vertex + vertex + "<triangle " + attributes + "/></mesh>");
+        EXPECT_EQ(values<std::uint32_t>(r.meshes.at(0).at(0).indexData), indices) << attributes;
+    }
+}
+
 TEST(Fast3MFParser, meshesOpenAndCloseByTheirOwnRules) {
     struct Row {
         std::string xml;

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <sstream>
 
-#include "extensions/Shared/ThreeMF/Fast3MFParser.h"
 #include "extensions/Shared/SceneLoader.h"
+#include "extensions/Shared/ThreeMF/Fast3MFParser.h"
 #include "extensions/Shared/ZIP/ZIPReader.h"
 #include "platform/Foundation/FileReading.h"
 #include "tests/support/TestFiles.h"
@@ -35,26 +35,27 @@ std::string outcome(const std::filesystem::path& file) {
 TEST(ThreeMFCorpus, everyPackageLoadsOrFailsByTheRules) {
     KELVO_REQUIRE_CORPUS();
     // Box_OverrideCustom: the root part is named only by the package relationships, which
-    // are not read. SphereInACage, WagonWithWheels, pyramids: ZIP64, the directory offset or
-    // the model part's sizes are the marker FFFFFFFF. counterXP: two meshes, each drawn
-    // through its component; the assemblies above them add nothing. cube_gears_prod_req:
-    // build items that name other parts are not followed; the root part has no mesh.
-    // pyramid: a beam lattice, whose mesh has vertices and no triangle.
+    // are not read. SphereInACage, WagonWithWheels, keystore_encrypted: ZIP64 directory
+    // offset and entry fields; pyramids: ZIP64 entry sizes. keystore_encrypted: the root
+    // part's components name an encrypted part, which scans to nothing. counterXP: two
+    // meshes, each drawn through its component; the assemblies above them add nothing.
+    // cube_gears_prod_req: build items that name other parts are not followed; the root part
+    // has no mesh. pyramid: a beam lattice, whose mesh has vertices and no triangle.
     // Package:outcome, split at '|'; the outcome is "triangles/geometry nodes" or the error.
     std::map<std::string, std::string> expected;
     std::stringstream table(
         "8_extruders.3mf:96/8|Box_OverrideCustom.3mf:entryNotFound(\"3D/3dmodel.model\")|"
         "Box_ȣ𧜡𣎃.3mf:48/1|HierarchicalComponent.3mf:12/1|"
-        "SphereInACage.3mf:entryNotFound(\"3D/3dmodel.model\")|Texture_093.3mf:5072/1|"
-        "WagonWithWheels.3mf:entryNotFound(\"3D/3dmodel.model\")|box.3mf:12/1|"
+        "SphereInACage.3mf:10/1|Texture_093.3mf:5072/1|"
+        "WagonWithWheels.3mf:320/5|box.3mf:12/1|"
         "box_prod.3mf:12/1|box_sliced.3mf:12/1|cam_51476_test.3mf:130614/1|"
         "counterXP.3MF:23214/2|cube_gears.3mf:25692/17|"
         "cube_gears_prod_req.3mf:SceneLoader -12|detachedmodel.3mf:1296/27|"
         "empty_file.3mf:invalidArchive|featuretype.3MF:2208/1|heartgears.3mf:30636/1|"
-        "keystore_encrypted.3mf:entryNotFound(\"3D/3dmodel.model\")|"
+        "keystore_encrypted.3mf:SceneLoader -12|"
         "multiple_cylinders.3mf:88/1|multipletextures.3mf:96692/1|"
         "multiprop-metallic.3mf:12/1|multiprop-opaque.3mf:12/1|production_components.3mf:8/2|"
-        "pyramid.3mf:SceneLoader -12|pyramid_vertexcolor.3mf:4/1|pyramids.3mf:invalidArchive|"
+        "pyramid.3mf:SceneLoader -12|pyramid_vertexcolor.3mf:4/1|pyramids.3mf:3172/6|"
         "random_bits.3mf:invalidArchive|rhombicuboctahedron_color.3mf:44/1|"
         "seam_test_object.3mf:225154/1|smiley_nested_group.3mf:96/8|sphere_logo.3mf:3032/1|"
         "spinal implant.3mf:5672/1|texturecube_with_EscapeCharacters.3mf:12/1|"

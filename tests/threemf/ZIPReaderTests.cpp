@@ -3,6 +3,8 @@
 // entry is the root model part. (How its errors reach hosts: the host error and inspect tests.)
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "platform/Compression/RawDeflate.h"
 #include "tests/support/ZIPWriter.h"
 
@@ -74,7 +76,7 @@ TEST(ZIPReader, directoryWalkKeepsWhatItReadBeforeItEnds) {
         {"second signature broken", {central, 0, 1, 'X'}, 1},
         {"second name past the end", {central, field::centralNameLength, 2, 0xFFFF}, 1},
         {"third record past the end", {central, field::centralCommentLength, 2, 0xFFFF}, 2},
-        {"ZIP64 directory offset", {end, field::endDirectoryOffset, 4, 0xFFFFFFFF}, 0},
+        {"offset marked, no ZIP64 records", {end, field::endDirectoryOffset, 4, 0xFFFFFFFF}, 0},
     };
     for (const auto& [what, poke, entries] : rows) {
         EXPECT_EQ(names(threePartsWith({poke}).bytes),
@@ -127,6 +129,119 @@ TEST(ZIPReader, entriesAreReadFromTheCentralFieldsOnly) {
     for (size_t k = 0; k < 3; ++k) {
         ByteBuffer bytes = ZIPReader::extractEntry(read[k], p.bytes);
         EXPECT_EQ(Bytes(bytes.begin(), bytes.end()), entries[k].content) << k;
+    }
+}
+
+// ZIP64: each field marked alone, and all at once, reads as the entries that were written.
+TEST(ZIPReader, zip64ValuesStandInForTheMarkedFields) {
+    using F = test::ZIP64Fields;
+    const F rows[] = {
+        {.entryCount = true},
+        {.directorySize = true},
+        {.directoryOffset = true},
+        {.uncompressedSize = true},
+        {.compressedSize = true},
+        {.localHeaderOffset = true},
+        {.uncompressedSize = true, .localHeaderOffset = true, .otherBlockFirst = true},
+        {true, true, true, true, true, true},
+    };
+    for (size_t row = 0; row < std::size(rows); ++row) {
+        ZIPTestPackage p = test::writeZIP(threeParts, {}, rows[row]);
+        std::vector<CentralEntry> read = ZIPReader::readCentralDirectory(p.bytes);
+        ASSERT_EQ(read.size(), 3u) << row;
+        for (size_t k = 0; k < 3; ++k) {
+            const test::ZIPTestEntry& e = threeParts[k];
+            EXPECT_EQ(read[k], (CentralEntry{e.name, e.method, std::int64_t(p.compressedSizes[k]),
+                                             std::int64_t(e.content.size()),
+                                             std::int64_t(p.localHeaders[k])}))
+                << row << " " << k;
+            ByteBuffer bytes = ZIPReader::extractEntry(read[k], p.bytes);
+            EXPECT_EQ(Bytes(bytes.begin(), bytes.end()), e.content) << row << " " << k;
+        }
+    }
+}
+
+// A ZIP64 end record that is missing or out of place leaves the 32-bit values in use: the
+// end record's marked directory offset then lists nothing, as it always did. The ZIP64
+// values themselves are taken as they are, and only when a field is marked.
+TEST(ZIPReader, zip64EndRecordIsUsedOnlyWhenMarkedFoundAndWhole) {
+    using Change = std::function<void(ZIPTestPackage&)>;
+    auto set = [](size_t ZIPTestPackage::*record, size_t at, int width, std::uint64_t value) {
+        return Change(
+            [=](ZIPTestPackage& p) { test::poke(p.bytes, p.*record + at, value, width); });
+    };
+    constexpr auto locator = &ZIPTestPackage::zip64Locator;
+    constexpr auto record = &ZIPTestPackage::zip64EndRecord;
+    namespace f64 = test::zip64Field;
+    const struct {
+        const char* what;
+        Change change;
+        size_t entries;  // listed, from the first
+    } rows[] = {
+        {"as written", [](ZIPTestPackage&) {}, 3},
+        {"no locator", set(locator, 0, 1, 'X'), 0},
+        {"locator not right before the end record",
+         [](ZIPTestPackage& p) {
+             p.bytes.insert(p.bytes.begin() + std::ptrdiff_t(p.endRecord), 0);
+         },
+         0},
+        {"record signature broken", set(record, 0, 1, 'X'), 0},
+        {"record past the end", set(locator, f64::locatorRecordOffset, 8, 1 << 20), 0},
+        {"record at 2^64 - 1", set(locator, f64::locatorRecordOffset, 8, ~0ull), 0},
+        {"record cut short by the end",
+         [](ZIPTestPackage& p) {
+             test::poke(p.bytes, p.zip64Locator + f64::locatorRecordOffset, p.bytes.size() - 55, 8);
+         },
+         0},
+        {"directory past the end", set(record, f64::endDirectoryOffset, 8, 1ull << 63), 0},
+        {"directory at 2^64 - 1", set(record, f64::endDirectoryOffset, 8, ~0ull), 0},
+        {"one entry", set(record, f64::endEntryCount, 8, 1), 1},
+        {"count 2^64 - 1", set(record, f64::endEntryCount, 8, ~0ull), 3},
+        {"nothing marked: ZIP64 saying no entries is not read",
+         [](ZIPTestPackage& p) {
+             test::poke(p.bytes, p.endRecord + field::endDirectoryOffset, p.centralRecords[0]);
+             test::poke(p.bytes, p.zip64EndRecord + f64::endEntryCount, 0, 8);
+         },
+         3},
+    };
+    for (const auto& row : rows) {
+        ZIPTestPackage p = test::writeZIP(threeParts, {}, {.directoryOffset = true});
+        row.change(p);
+        EXPECT_EQ(names(p.bytes),
+                  std::vector<std::string>(threeNames.begin(), threeNames.begin() + row.entries))
+            << row.what;
+    }
+}
+
+// An entry's marked field without a usable ZIP64 value keeps its marker, and extracting it
+// fails as it always did; a ZIP64 value that lies is checked like any other.
+TEST(ZIPReader, zip64EntryValuesMissingShortOrLyingFailTheExtraction) {
+    namespace f64 = test::zip64Field;
+    const std::uint64_t top = std::numeric_limits<std::int64_t>::max();
+    const struct {
+        const char* what;
+        size_t at;  // in the second entry's extra block, which holds all three values
+        int width;
+        std::uint64_t value;
+    } rows[] = {
+        {"another block id", 0, 2, 0x0002},
+        {"block too short", f64::extraSize, 2, 16},
+        {"offset beyond signed 64 bits", f64::extraFirstValue + 16, 8, top + 1},
+        {"offset past the end", f64::extraFirstValue + 16, 8, 1 << 20},
+        {"offset at the top", f64::extraFirstValue + 16, 8, top},
+        {"compressed size at the top", f64::extraFirstValue + 8, 8, top},
+    };
+    for (const auto& row : rows) {
+        ZIPTestPackage p = test::writeZIP(
+            threeParts, {},
+            {.uncompressedSize = true, .compressedSize = true, .localHeaderOffset = true});
+        test::poke(p.bytes, p.zip64Extras[1] + row.at, row.value, row.width);
+        std::vector<CentralEntry> entries = ZIPReader::readCentralDirectory(p.bytes);
+        ASSERT_EQ(entries.size(), 3u) << row.what;
+        EXPECT_EQ(thrown([&] { ZIPReader::extractEntry(entries[1], p.bytes); }),
+                  ZIPError::invalidArchive())
+            << row.what;
+        EXPECT_GE(ZIPReader::extractionCapacity(entries[1]), 0) << row.what;
     }
 }
 

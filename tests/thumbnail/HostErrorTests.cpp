@@ -11,6 +11,7 @@
 #include "extensions/Shared/HostError.h"
 #include "extensions/Shared/SceneLoaderError.h"
 #include "extensions/Shared/ZIP/ZIPReader.h"
+#include "platform/GLTFKit/GLTFKit.h"
 #include "platform/ModelIO/ModelIO.h"
 
 namespace kelvo {
@@ -94,6 +95,12 @@ TEST(ErrorReport, linesAndExplanationsOfEachKindOfError) {
         {posixError(EIO, "/m/x.stl"), "POSIX 5: Input/output error",
          "The file cannot be read: Input/output error."},
         {converted(std::runtime_error("odd")), "Kelvo -1: odd", "Kelvo failed: odd."},
+        {makeError("GLTFKit", gltfErrorInvalidAsset, "accessor 2 ends at byte 48 of bufferView 0"),
+         "GLTFKit 4: accessor 2 ends at byte 48 of bufferView 0",
+         "The glTF file is damaged: accessor 2 ends at byte 48 of bufferView 0."},
+        {makeError("GLTFKit", gltfErrorUnsupportedVersion, "glTF 1.0 is not supported"),
+         "GLTFKit 2: glTF 1.0 is not supported",
+         "Kelvo cannot show this glTF file: glTF 1.0 is not supported."},
         {modelIOError("Not a readable PLY file: its header has no end_header line"),
          "ModelIO 1: Not a readable PLY file: its header has no end_header line",
          "The file cannot be read as a model: Not a readable PLY file: its header has no "

@@ -79,7 +79,10 @@ TEST_F(ThumbnailerTool, writesASquarePNGWithAlphaOfSizeTimesScale) {
     } cases[] = {{{"-s", "256", model}, 256},
                  {{"-s", "128", "--scale", "2", model}, 256},
                  {{"--size=100", "--scale=1.5", model}, 150},
-                 {{"-s", "64", uri}, 64}};
+                 {{"-s", "64", uri}, 64},
+                 // SIZE x SCALE rounded down, at the smallest and the largest size.
+                 {{"-s", "3", "--scale", "0.5", model}, 1},
+                 {{"-s", "4096", "--scale", "1.0002", model}, 4096}};
     for (auto& c : cases) {
         c.args.push_back(output);
         ToolRun run = thumbnailer(c.args);
@@ -181,9 +184,9 @@ TEST_F(ThumbnailerTool, commandLineMistakesExitWithStatus2) {
     EXPECT_EQ(thumbnailer({"--help"}).status, 0);
     EXPECT_EQ(thumbnailer({"--version"}).status, 0);
     // IN and OUT stand for a model and the output file.
-    for (std::string line :
-         {"", "IN OUT", "-s 0 IN OUT", "-s 4097 IN OUT", "-s 2048 --scale 3 IN OUT",
-          "-s 12x IN OUT", "-s 128 IN", "-s 128 --bogus IN OUT", "-s 128 IN OUT extra", "-s"}) {
+    for (std::string line : {"", "IN OUT", "-s 0 IN OUT", "-s 4097 IN OUT",
+                             "-s 2048 --scale 3 IN OUT", "-s 12x IN OUT", "-s 1 --scale 0.6 IN OUT",
+                             "-s 128 IN", "-s 128 --bogus IN OUT", "-s 128 IN OUT extra", "-s"}) {
         std::vector<std::string> args;
         std::istringstream words(line);
         for (std::string w; words >> w;)

@@ -125,6 +125,12 @@ TEST(VOXReader, paletteIsTheLastRGBAChunkOrTheDefault) {
         EXPECT_EQ(defaultVOXPalette[index], color) << index;
 }
 
+// A chunk that is only its 12-byte header, ending the file at its last byte, is walked.
+TEST(VOXReader, emptyRGBAChunkEndingTheFileStillReplacesThePalette) {
+    const Bytes file = VOXWriter().model(1, 1, 1, {}).rgba({}).file();
+    EXPECT_EQ(readVOXFile(test::span(file)).palette, VOXPalette{0});
+}
+
 TEST(VOXReader, dictionariesStopAtTheLastWholeField) {
     const Bytes pair = test::voxDict({{"ab", "xyz"}});  // 4 + (4 + 2) + (4 + 3) = 17 bytes
     const Bytes three = test::voxDict({{"ab", "xyz"}, {"k", "v"}, {"k", "w"}});

@@ -34,12 +34,70 @@ JSON contents(const MaterialContents& value) {
     return nullptr;
 }
 
+const char* wrapName(TextureWrap wrap) {
+    switch (wrap) {
+        case TextureWrap::repeat:
+            return "repeat";
+        case TextureWrap::clampToEdge:
+            return "clampToEdge";
+        case TextureWrap::mirroredRepeat:
+            return "mirroredRepeat";
+    }
+    return "repeat";
+}
+
+const char* alphaModeName(AlphaMode mode) {
+    switch (mode) {
+        case AlphaMode::opaque:
+            return "opaque";
+        case AlphaMode::mask:
+            return "mask";
+        case AlphaMode::blend:
+            return "blend";
+    }
+    return "opaque";
+}
+
+// A texture reference: where the image comes from, whether it was found, and how it is sampled.
+JSON textureSlot(const TextureSlot& slot) {
+    const Texture& t = *slot.texture;
+    return {
+        {"path", t.path},
+        {"mimeType", t.mimeType},
+        {"found", t.found},
+        {"encodedBytes", t.encoded ? static_cast<std::int64_t>(t.encoded->size()) : 0},
+        {"texCoord", slot.texCoord},
+        {"wrapS", wrapName(slot.wrapS)},
+        {"wrapT", wrapName(slot.wrapT)},
+        {"nearest", slot.nearestMagnification},
+        {"offset", {slot.offset[0], slot.offset[1]}},
+        {"rotation", slot.rotation},
+        {"scale", {slot.scale[0], slot.scale[1]}},
+    };
+}
+
 JSON material(const Material& m) {
+    JSON textures = JSON::object();
+    const std::pair<const char*, const TextureSlot*> slots[] = {
+        {"diffuse", &m.diffuseTexture},     {"metalnessRoughness", &m.metalnessRoughnessTexture},
+        {"emission", &m.emissionTexture},   {"normal", &m.normalTexture},
+        {"occlusion", &m.occlusionTexture},
+    };
+    for (const auto& [name, slot] : slots) {
+        if (*slot) textures[name] = textureSlot(*slot);
+    }
     return {
         {"lightingModel", m.lightingModelName},
         {"diffuse", contents(m.diffuse)},
         {"metalness", contents(m.metalness)},
         {"roughness", contents(m.roughness)},
+        {"name", m.name},
+        {"emission", contents(m.emission)},
+        {"emissionIntensity", m.emissionIntensity},
+        {"alphaMode", alphaModeName(m.alphaMode)},
+        {"alphaCutoff", m.alphaCutoff},
+        {"doubleSided", m.isDoubleSided},
+        {"textures", std::move(textures)},
     };
 }
 
@@ -58,11 +116,13 @@ JSON geometry(const Geometry& g) {
 
 JSON camera(const Camera& c) {
     return {
+        {"name", c.name},
         {"fieldOfView", c.fieldOfView},
         {"automaticallyAdjustsZRange", c.automaticallyAdjustsZRange},
         {"zNear", c.zNear},
         {"zFar", c.zFar},
         {"orthographic", c.usesOrthographicProjection},
+        {"orthographicScale", c.orthographicScale},
     };
 }
 

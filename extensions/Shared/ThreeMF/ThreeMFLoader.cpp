@@ -20,6 +20,8 @@
 // than 1032 x the package size, which entries that do not overlap can never exceed; and one
 // load makes at most one geometry node per 16 bytes of root model part (at least 4096),
 // while an honest part needs some 25 bytes of XML for every component or mesh it draws.
+#include "extensions/Shared/ThreeMF/ThreeMFLoader.h"
+
 #include <algorithm>
 #include <memory>
 #include <set>
@@ -27,9 +29,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "extensions/Shared/ThreeMF/Fast3MFParser.h"
 #include "extensions/Shared/SceneLoader.h"
 #include "extensions/Shared/SceneLoaderError.h"
+#include "extensions/Shared/ThreeMF/Fast3MFParser.h"
 #include "extensions/Shared/ZIP/ZIPReader.h"
 #include "platform/Compression/RawDeflate.h"
 #include "platform/Foundation/FileReading.h"
@@ -175,9 +177,9 @@ std::shared_ptr<Scene> buildScene(const std::vector<DrawPair>& drawList,
 
 }  // namespace
 
-std::shared_ptr<Scene> SceneLoader::load3MF(const std::filesystem::path& url) const {
+std::shared_ptr<Scene> load3MFScene(ByteBuffer package) {
     ZIPReader::Archive archive;
-    archive.data = readFileContents(url);
+    archive.data = std::move(package);
     archive.entries = ZIPReader::readCentralDirectory(archive.data);
 
     Fast3MFParser::ParseResult root;
@@ -209,6 +211,10 @@ std::shared_ptr<Scene> SceneLoader::load3MF(const std::filesystem::path& url) co
 
     if (drawList.empty()) throw sceneLoaderError(noMeshIn3MF, SceneLoaderMessage::noMeshIn3MF);
     return buildScene(drawList, root, geometryNodeBudget);
+}
+
+std::shared_ptr<Scene> SceneLoader::load3MF(const std::filesystem::path& url) const {
+    return load3MFScene(readFileContents(url));
 }
 
 }  // namespace kelvo

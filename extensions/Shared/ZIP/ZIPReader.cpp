@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cassert>
+#include <limits>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 #include "platform/Compression/RawDeflate.h"
@@ -23,8 +25,83 @@ constexpr std::int64_t localHeaderSize = 30;
 constexpr std::uint16_t methodStored = 0;
 constexpr std::uint16_t methodDeflated = 8;
 
+// ZIP64: a 16- or 32-bit field holding its marker says that the real value lies in a ZIP64
+// structure: the end record's in the ZIP64 end record (found through the locator right
+// before the end record), a central record's in its extra field of header 0x0001.
+constexpr std::uint16_t countMarker = 0xFFFF;
+constexpr std::uint32_t fieldMarker = 0xFFFFFFFF;
+constexpr std::uint32_t zip64LocatorSignature = 0x07064B50;    // "PK\6\7"
+constexpr std::uint32_t zip64EndRecordSignature = 0x06064B50;  // "PK\6\6"
+constexpr std::int64_t zip64LocatorSize = 20;
+constexpr std::int64_t zip64EndRecordSize = 56;
+constexpr std::uint16_t zip64ExtraFieldId = 0x0001;
+constexpr std::int64_t largestValue = std::numeric_limits<std::int64_t>::max();
+
 std::int64_t length(ByteSpan data) {
     return static_cast<std::int64_t>(data.size());
+}
+
+std::uint64_t readUInt64(ByteSpan data, std::int64_t at) {
+    return ZIPReader::readUInt32(data, at) |
+           static_cast<std::uint64_t>(ZIPReader::readUInt32(data, at + 4)) << 32;
+}
+
+// Where the directory walk starts and how many records it may read.
+struct DirectoryPlace {
+    std::uint64_t count;
+    std::int64_t offset;
+};
+
+// The entry count and directory offset of the ZIP64 end record, for the end record at `end`.
+// Nothing when the locator is not right before the end record, or the record it points to
+// does not lie whole inside the package or is not signed: the 32-bit values then stay in
+// use, so such a package fails as one without ZIP64 would.
+std::optional<DirectoryPlace> zip64DirectoryPlace(ByteSpan data, std::int64_t end) {
+    const std::int64_t size = length(data);
+    const std::int64_t locator = end - zip64LocatorSize;
+    if (locator < 0 || ZIPReader::readUInt32(data, locator) != zip64LocatorSignature) {
+        return std::nullopt;
+    }
+    const std::uint64_t record = readUInt64(data, locator + 8);
+    if (size < zip64EndRecordSize || record > static_cast<std::uint64_t>(size - zip64EndRecordSize))
+        return std::nullopt;
+    const auto at = static_cast<std::int64_t>(record);
+    if (ZIPReader::readUInt32(data, at) != zip64EndRecordSignature) return std::nullopt;
+    // A directory past the end ends the walk at once, as a 32-bit offset past the end does.
+    const std::uint64_t offset =
+        std::min(readUInt64(data, at + 48), static_cast<std::uint64_t>(size));
+    return DirectoryPlace{readUInt64(data, at + 32), static_cast<std::int64_t>(offset)};
+}
+
+// Replaces the sizes and offset of `entry` that hold the 32-bit marker with the values of
+// its ZIP64 extra field, found among the extra blocks in [from, to): 8 bytes for each marked
+// field, in the order uncompressed size, compressed size, local header offset. Without
+// such a block, or with one too short for the marked fields or holding a value beyond
+// signed 64 bits, the markers stay, and extracting the entry fails as it would without
+// ZIP64.
+void applyZIP64ExtraField(ByteSpan data, std::int64_t from, std::int64_t to, CentralEntry& entry) {
+    std::int64_t* marked[3];
+    int count = 0;
+    for (std::int64_t* field :
+         {&entry.uncompressedSize, &entry.compressedSize, &entry.localHeaderOffset}) {
+        if (*field == fieldMarker) marked[count++] = field;
+    }
+    if (count == 0) return;
+    for (std::int64_t block = from; block + 4 <= to;) {
+        const std::int64_t blockSize = ZIPReader::readUInt16(data, block + 2);
+        if (ZIPReader::readUInt16(data, block) == zip64ExtraFieldId) {
+            if (8 * count > blockSize || block + 4 + 8 * count > to) return;
+            std::uint64_t values[3];
+            for (int k = 0; k < count; ++k) {
+                values[k] = readUInt64(data, block + 4 + 8 * k);
+                if (values[k] > static_cast<std::uint64_t>(largestValue)) return;
+            }
+            for (int k = 0; k < count; ++k)
+                *marked[k] = static_cast<std::int64_t>(values[k]);
+            return;
+        }
+        block += 4 + blockSize;
+    }
 }
 
 // The name, with the case, as the platform would print the enumeration value.
@@ -46,9 +123,15 @@ bool endsWithModelSuffix(const std::string& name) {
 }
 
 std::int64_t inflateCapacity(std::int64_t compressedLength, std::int64_t expectedSize) {
-    std::int64_t wanted = std::max(4 * compressedLength, expectedSize);
-    auto bound = static_cast<std::int64_t>(
-        rawDeflateOutputBound(static_cast<std::uint64_t>(compressedLength)));
+    // A ZIP64 size can be far beyond any real package; the products then saturate instead
+    // of overflowing (such an entry cannot be extracted anyway).
+    std::int64_t wanted = compressedLength > largestValue / 4
+                              ? largestValue
+                              : std::max(4 * compressedLength, expectedSize);
+    auto bound = compressedLength > (largestValue - 1024) / 1032
+                     ? largestValue
+                     : static_cast<std::int64_t>(
+                           rawDeflateOutputBound(static_cast<std::uint64_t>(compressedLength)));
     return std::min(wanted, bound);
 }
 
@@ -118,14 +201,20 @@ std::vector<CentralEntry> ZIPReader::readCentralDirectory(ByteSpan data) {
     }
     if (end < 0) throw ZIPError::invalidArchive();
 
-    const std::uint16_t count = readUInt16(data, end + 10);
-    std::int64_t offset = readUInt32(data, end + 16);
+    DirectoryPlace place{readUInt16(data, end + 10), readUInt32(data, end + 16)};
+    if (place.count == countMarker || readUInt32(data, end + 12) == fieldMarker ||
+        place.offset == fieldMarker) {
+        if (std::optional<DirectoryPlace> zip64 = zip64DirectoryPlace(data, end)) place = *zip64;
+    }
+    const std::uint64_t count = place.count;
+    std::int64_t offset = place.offset;
     std::vector<CentralEntry> entries;
     if (count == 0) return entries;
     // Each record takes at least 46 bytes, so the package bounds the reservation too.
-    entries.reserve(std::min<std::int64_t>(count, size / centralRecordSize));
+    entries.reserve(static_cast<size_t>(
+        std::min<std::uint64_t>(count, static_cast<std::uint64_t>(size / centralRecordSize))));
 
-    for (std::uint32_t k = 0; k < count; ++k) {
+    for (std::uint64_t k = 0; k < count; ++k) {
         if (offset + centralRecordSize > size) break;
         if (readUInt32(data, offset) != centralRecordSignature) break;
         const std::int64_t nameLength = readUInt16(data, offset + 28);
@@ -140,9 +229,11 @@ std::vector<CentralEntry> ZIPReader::readCentralDirectory(ByteSpan data) {
         ByteSpan name = data.subspan(static_cast<size_t>(offset + centralRecordSize),
                                      static_cast<size_t>(nameLength));
         if (isValidUTF8(name)) entry.name.assign(name.begin(), name.end());
+        const std::int64_t extra = offset + centralRecordSize + nameLength;
+        const std::int64_t extraLength = readUInt16(data, offset + 30);
+        applyZIP64ExtraField(data, extra, std::min(extra + extraLength, size), entry);
         entries.push_back(std::move(entry));
-        offset += centralRecordSize + nameLength + readUInt16(data, offset + 30) +
-                  readUInt16(data, offset + 32);
+        offset = extra + extraLength + readUInt16(data, offset + 32);
     }
     return entries;
 }
@@ -150,11 +241,12 @@ std::vector<CentralEntry> ZIPReader::readCentralDirectory(ByteSpan data) {
 ByteBuffer ZIPReader::extractEntry(const CentralEntry& entry, ByteSpan from) {
     const std::int64_t size = length(from);
     const std::int64_t header = entry.localHeaderOffset;
-    if (header < 0 || header + localHeaderSize > size) throw ZIPError::invalidArchive();
+    // Compared by subtraction: ZIP64 offsets and sizes reach the top of the 64-bit range.
+    if (header < 0 || header > size - localHeaderSize) throw ZIPError::invalidArchive();
     if (readUInt32(from, header) != localHeaderSignature) throw ZIPError::invalidArchive();
     const std::int64_t start =
         header + localHeaderSize + readUInt16(from, header + 26) + readUInt16(from, header + 28);
-    if (entry.compressedSize < 0 || start + entry.compressedSize > size) {
+    if (entry.compressedSize < 0 || entry.compressedSize > size - start) {
         throw ZIPError::invalidArchive();
     }
     ByteSpan bytes =

@@ -2,10 +2,18 @@
 //
 // It works on a whole package held in memory: finds the end-of-central-directory record,
 // lists the central directory, cuts single entries out (stored or raw DEFLATE) and picks the
-// package's root model part by name. Nothing else: no writing, no ZIP64, no encryption, no
-// multi-disk archives, no CRC-32 check, no package metadata. Sizes, method and offsets are
-// taken from the central directory only, so entries written with a trailing data descriptor
-// read correctly.
+// package's root model part by name. Nothing else: no writing, no encryption, no multi-disk
+// archives, no CRC-32 check, no package metadata. Sizes, method and offsets are taken from
+// the central directory only, so entries written with a trailing data descriptor read
+// correctly.
+//
+// ZIP64 is read where a field says so, and only there: an end record field holding its
+// marker (entry count FFFF, directory size or offset FFFFFFFF) sends the reader to the ZIP64
+// end record for the entry count and directory offset, a central record's size or offset
+// holding FFFFFFFF to the record's ZIP64 extra field for that value (see
+// readCentralDirectory). Writers mark fields so even when the values would fit, and many 3MF
+// packages are written that way. A package without markers is read exactly as if ZIP64 did
+// not exist.
 //
 // Every size and offset comes from the file and is distrusted: each read is checked against
 // the package length before it is made, and a DEFLATE output buffer is never larger than the
@@ -27,7 +35,8 @@
 namespace kelvo {
 
 // One central directory record, as kept. The 32-bit size and offset fields are
-// zero-extended. `name` is the entry's file name when its bytes are valid UTF-8, else empty.
+// zero-extended, or the ZIP64 values where they hold the marker. `name` is the entry's file
+// name when its bytes are valid UTF-8, else empty.
 struct CentralEntry {
     std::string name;
     std::uint16_t compressionMethod = 0;
@@ -99,6 +108,15 @@ struct ZIPReader {
     // one nearest the end wins). The walk stops quietly, keeping what it read, at a record
     // whose fixed 46 bytes or whose name would run past the end, or whose signature is
     // wrong. A name that is not UTF-8 is listed as the empty name.
+    //
+    // ZIP64: when a field of the end record holds its marker, the entry count and directory
+    // offset come from the ZIP64 end record that the locator right before the end record
+    // points to; when that locator or record is missing, cut short or outside the package,
+    // the 32-bit values stay (a directory offset past the end lists nothing). A central
+    // record's sizes and local header offset that hold FFFFFFFF come from its extra block
+    // 0x0001, which holds 8 bytes for each of them that is marked, in the order
+    // uncompressed size, compressed size, offset; when that block is missing or too short,
+    // or a value exceeds signed 64 bits, the markers stay and extraction fails.
     static std::vector<CentralEntry> readCentralDirectory(ByteSpan data);
 
     // The uncompressed bytes of `entry`, cut from `from` (the whole package). Checks, in
