@@ -35,7 +35,7 @@ std::filesystem::path makeSphere(long triangles, bool ascii) {
 void importFromMemory(benchmark::State& state, bool ascii) {
     kelvo::ByteBuffer bytes = kelvo::readFileContents(makeSphere(state.range(0), ascii));
     kelvo::ModelAsset check = kelvo::importSTL(bytes);
-    if (check.meshes.size() != 1 || check.meshes[0].triangleCount < state.range(0) * 9 / 10) {
+    if (check.objects.size() != 1 || check.objects[0]->geometry->triangleCount() < state.range(0) * 9 / 10) {
         state.SkipWithError("wrong import");
         return;
     }

@@ -5,12 +5,11 @@
 // Each tool is started as a file manager starts it and timed from start to exit with its
 // PNG written (256 px; f3d with --dry-run so no user configuration is read and with
 // --no-background like a thumbnail). Every figure is the median of RUNS runs (default 7;
-// 3 for the million-triangle file). Inputs: the corpus's STL, 3MF and VOX files that
-// kelvo-thumbnailer accepts (checked once, before timing), three glTF files (2CylinderEngine.glb:
-// 75,730 triangles in 34 meshes; CesiumMilkTruck.glb: textured, animated; DamagedHelmet.glb:
-// five 2048-pixel JPEG textures), and binary STL
-// spheres of 100K
-// and 1M triangles generated here. f3d needs an X server: run this under xvfb-run (as
+// 3 for the million-triangle file). Inputs: the corpus's STL, 3MF, VOX, OBJ and PLY files
+// that kelvo-thumbnailer accepts (checked once, before timing), three glTF files
+// (2CylinderEngine.glb: 75,730 triangles in 34 meshes; CesiumMilkTruck.glb: textured,
+// animated; DamagedHelmet.glb: five 2048-pixel JPEG textures), and binary STL spheres of
+// 100K and 1M triangles generated here. f3d needs an X server: run this under xvfb-run (as
 // bench/thumbnail-bench.sh does), or its column stays empty.
 #include <fcntl.h>
 #include <spawn.h>
@@ -113,7 +112,7 @@ int main(int argc, char** argv) {
     const fs::path out = work / "out.png";
 
     std::vector<fs::path> inputs;
-    for (const char* format : {"stl", "3mf", "vox"}) {
+    for (const char* format : {"stl", "3mf", "vox", "obj", "ply"}) {
         if (!fs::is_directory(corpus / format)) continue;
         std::vector<fs::path> files;
         for (const auto& e : fs::recursive_directory_iterator(corpus / format)) {
@@ -137,7 +136,7 @@ int main(int argc, char** argv) {
     std::printf("Whole-process thumbnail time at 256 px, median of %d runs (1M: 3)\n", runs);
     std::printf("%-40s %10s %12s %10s %10s %8s\n", "file", "size KB", "kelvo ms", "peak MiB",
                 "f3d ms", "speedup");
-    std::vector<double> kelvoSmall, ratios;
+    std::vector<double> kelvoSmall, ratios, objPLYRatios;
     for (const auto& input : inputs) {
         const int n = fs::file_size(input) > (20u << 20) ? std::min(runs, 3) : runs;
         Timing k = measure({kelvo, "-s", "256", input.string(), out.string()}, out, n);
@@ -161,6 +160,8 @@ int main(int argc, char** argv) {
             kelvoSmall.push_back(k.medianMs);
         }
         if (!std::isnan(ratio)) ratios.push_back(ratio);
+        const std::string format = fs::relative(input, corpus).begin()->string();
+        if (!std::isnan(ratio) && (format == "obj" || format == "ply")) objPLYRatios.push_back(ratio);
     }
     auto median = [](std::vector<double> v) -> double {
         if (v.empty()) return NAN;
@@ -172,6 +173,8 @@ int main(int argc, char** argv) {
     std::printf("median speedup over f3d: %.1fx, smallest %.1fx (goal: 20x or better)\n",
                 median(ratios),
                 ratios.empty() ? NAN : *std::min_element(ratios.begin(), ratios.end()));
+    std::printf("median speedup over f3d on OBJ and PLY: %.1fx (goal: 20x or better)\n",
+                median(objPLYRatios));
     fs::remove_all(work);
     return 0;
 }

@@ -8,9 +8,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     kelvo::ModelAsset asset = kelvo::importSTL(kelvo::ByteSpan(data, size));
     // Touch the output so the buffers' sizes are checked against their counts.
-    for (const kelvo::AssetMesh& mesh : asset.meshes) {
-        if (mesh.positions.size() != static_cast<size_t>(mesh.vertexCount) * 12) __builtin_trap();
-        if (mesh.indices.size() != static_cast<size_t>(mesh.triangleCount) * 12) __builtin_trap();
+    for (const auto& object : asset.objects) {
+        const kelvo::Geometry& g = *object->geometry;
+        if (g.sources[0].usableVectorCount() != g.vertexCount()) __builtin_trap();
+        if (g.elements[0].usableTriangleCount() != g.triangleCount()) __builtin_trap();
     }
     return 0;
 }

@@ -33,6 +33,21 @@ void onWallClockExpired(int) {
     ::_exit(expiryStatus);
 }
 
+#ifndef KELVO_ADDRESS_SANITIZER
+// Likewise for a crash, which may come from a corrupted heap or an exhausted stack: the
+// handler runs on a stack of its own and touches nothing but these.
+char crashMessage[4096];
+size_t crashMessageLength = 0;
+int crashStatus = 1;
+alignas(16) char crashStack[64 * 1024];
+
+void onCrash(int) {
+    ssize_t ignored = ::write(STDERR_FILENO, crashMessage, crashMessageLength);
+    (void)ignored;
+    ::_exit(crashStatus);
+}
+#endif
+
 }  // namespace
 
 bool limitMemory(std::uint64_t bytes) {
@@ -66,6 +81,31 @@ void armWallClockLimit(double seconds, std::string message, int exitStatus) {
     timer.it_value.tv_usec = static_cast<suseconds_t>((seconds - whole) * 1e6);
     if (timer.it_value.tv_sec == 0 && timer.it_value.tv_usec == 0) timer.it_value.tv_usec = 1;
     ::setitimer(ITIMER_REAL, &timer, nullptr);
+}
+
+bool exitOnCrash(std::string message, int exitStatus) {
+#ifdef KELVO_ADDRESS_SANITIZER
+    (void)message;
+    (void)exitStatus;
+    return false;
+#else
+    crashMessageLength = std::min(message.size(), sizeof crashMessage);
+    std::memcpy(crashMessage, message.data(), crashMessageLength);
+    crashStatus = exitStatus;
+    stack_t stack{};
+    stack.ss_sp = crashStack;
+    stack.ss_size = sizeof crashStack;
+    if (::sigaltstack(&stack, nullptr) != 0) return false;
+    struct sigaction action {};
+    action.sa_handler = onCrash;
+    action.sa_flags = SA_ONSTACK | SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    bool all = true;
+    for (int signal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) {
+        all &= ::sigaction(signal, &action, nullptr) == 0;
+    }
+    return all;
+#endif
 }
 
 void disarmWallClockLimit() {

@@ -22,6 +22,13 @@ bool limitMemory(std::uint64_t bytes);
 // once; `message` is copied first, since nothing may be allocated when the time is up.
 void armWallClockLimit(double seconds, std::string message, int exitStatus);
 
+// From now on, a crash (segmentation fault, bus error, abort, illegal instruction,
+// arithmetic fault), such as a model import library may suffer on a damaged file, writes
+// `message` to standard error and ends the process at once with `exitStatus`, instead of
+// leaving a core dump and a signal the caller cannot explain. False when the handlers could
+// not be set, and always in builds with AddressSanitizer, which reports crashes itself.
+bool exitOnCrash(std::string message, int exitStatus);
+
 // Cancels the limit: the work that follows is short and must not be cut off halfway.
 void disarmWallClockLimit();
 

@@ -36,14 +36,17 @@ std::map<Geometry*, GeometryUse> collectGeometries(Node& root) {
     return uses;
 }
 
-// Keeps `keep` (< total) of the geometry's `total` triangles at an even stride, as one
-// element of 32-bit indices.
+// Keeps `keep` (< total) of the geometry's `total` triangles at an even stride through all
+// its triangle elements. Each element keeps its place, so each keeps its material; point
+// elements stay as they are.
 void thin(Geometry& geometry, std::int64_t total, std::int64_t keep) {
-    ByteBuffer indices(static_cast<size_t>(keep) * 12);
-    std::uint8_t* out = indices.data();
     std::int64_t written = 0, seen = 0;
-    for (const GeometryElement& element : geometry.elements) {
+    for (GeometryElement& element : geometry.elements) {
         const std::int64_t count = element.usableTriangleCount();
+        if (count == 0) continue;
+        ByteBuffer indices(static_cast<size_t>(std::min(count, keep - written)) * 12);
+        std::uint8_t* out = indices.data();
+        std::int64_t kept = 0;
         for (std::int64_t t = 0; t < count && written < keep; ++t, ++seen) {
             // Triangle `seen` starts a new step of keep / total exactly when
             // seen * keep mod total < keep; that picks `keep` triangles, evenly spaced.
@@ -56,10 +59,11 @@ void thin(Geometry& geometry, std::int64_t total, std::int64_t keep) {
                 out += 4;
             }
             ++written;
+            ++kept;
         }
+        indices.resize(static_cast<size_t>(kept) * 12);
+        element = GeometryElement::triangles(std::move(indices), kept);
     }
-    indices.resize(static_cast<size_t>(written) * 12);
-    geometry.elements = {GeometryElement::triangles(std::move(indices), written)};
 }
 
 }  // namespace
@@ -68,6 +72,17 @@ std::int64_t drawnTriangleCount(const Node& root) {
     std::int64_t n = root.geometry ? usableTriangles(*root.geometry) : 0;
     for (const auto& child : root.childNodes())
         n += drawnTriangleCount(*child);
+    return n;
+}
+
+std::int64_t drawnPointCount(const Node& root) {
+    std::int64_t n = 0;
+    if (root.geometry) {
+        for (const GeometryElement& element : root.geometry->elements)
+            n += element.usablePointCount();
+    }
+    for (const auto& child : root.childNodes())
+        n += drawnPointCount(*child);
     return n;
 }
 
@@ -89,8 +104,13 @@ SceneBudgetOutcome fitSceneToTriangleBudget(Scene& scene, std::int64_t triangleB
             static_cast<long double>(use.triangles) * triangleBudget / outcome.trianglesBefore);
         if (keep <= 0) {
             if (use.triangles > 0) {
-                for (Node* node : use.nodes)
-                    node->geometry = nullptr;
+                // A geometry that also has points keeps them.
+                if (geometry->pointCount() > 0) {
+                    thin(*geometry, use.triangles, 0);
+                } else {
+                    for (Node* node : use.nodes)
+                        node->geometry = nullptr;
+                }
                 ++outcome.geometriesDropped;
             }
             continue;

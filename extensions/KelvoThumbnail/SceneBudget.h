@@ -13,7 +13,8 @@
 //      taken at an even stride through its index data (file order, which is usually
 //      spatially coherent), so the whole model stays in view with its proportions; a
 //      geometry whose share rounds down to no triangle is dropped, so the smallest parts go
-//      first. At thumbnail sizes a budget of a few million triangles is many triangles per
+//      first. Each element keeps its place and so its material; points are kept as they
+//      are. At thumbnail sizes a budget of a few million triangles is many triangles per
 //      pixel, so the thinning is hard to see.
 //
 // Vertex buffers are shared, not copied: thinning writes only new index buffers. A better
@@ -39,6 +40,8 @@ struct SceneBudgetOutcome {
 // The triangles the scene would draw: usable triangles of every geometry, once per node that
 // shows it.
 std::int64_t drawnTriangleCount(const Node& root);
+// Likewise the points of point elements (point clouds), which no budget thins.
+std::int64_t drawnPointCount(const Node& root);
 
 // Applies the policy above; `triangleBudget` <= 0 means no budget.
 SceneBudgetOutcome fitSceneToTriangleBudget(Scene& scene, std::int64_t triangleBudget);

@@ -37,9 +37,10 @@ std::string formatSeconds(double seconds) {
 ThumbnailProvider::ScenePreparation scenePolicy(std::int64_t triangleBudget) {
     return [triangleBudget](Scene& scene) {
         // A file that loads to nothing (a text file named .stl, an empty solid) is not a
-        // model: a blank square would hide the file's type icon for good.
-        if (drawnTriangleCount(*scene.rootNode) == 0) {
-            throw thumbnailerError(nothingToDraw, "The file holds no triangles to draw");
+        // model: a blank square would hide the file's type icon for good. A point cloud is
+        // something to draw.
+        if (drawnTriangleCount(*scene.rootNode) == 0 && drawnPointCount(*scene.rootNode) == 0) {
+            throw thumbnailerError(nothingToDraw, "The file holds no triangles or points to draw");
         }
         fitSceneToTriangleBudget(scene, triangleBudget);
     };
@@ -102,6 +103,9 @@ int thumbnailPixelSize(int size, double scale) {
 
 void applyProcessLimits(const ThumbnailerOptions& options, std::string_view program) {
     if (options.memoryBudgetBytes > 0) limitMemory(options.memoryBudgetBytes);
+    exitOnCrash(errorLine(program, options.input,
+                          thumbnailerError(crashed, "Reading or drawing the file crashed")),
+                1);
     if (options.timeLimitSeconds > 0) {
         // Made now: the limit's expiry may only write it out.
         const Error expired = thumbnailerError(

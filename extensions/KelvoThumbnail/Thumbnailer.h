@@ -28,17 +28,20 @@ struct ThumbnailerOptions {
 // The thumbnailer's own failures, in the domain "KelvoThumbnail".
 inline constexpr std::string_view thumbnailerErrorDomain = "KelvoThumbnail";
 enum ThumbnailerErrorCode : long {
-    nothingToDraw = 1,      // the file loaded but holds no triangle
+    nothingToDraw = 1,      // the file loaded but holds no triangle or point
     renderFailed = 2,       // the drawing block drew nothing
     timeLimitExceeded = 3,  // the wall-clock limit ran out
     notALocalFile = 4,      // INPUT is a URI that does not name a local file
+    crashed = 5,            // reading or drawing the file crashed (the process ends at once)
 };
 
 // The pixel size of each side of the thumbnail: floor(size x scale), never more than asked.
 int thumbnailPixelSize(int size, double scale);
 
 // Sets the memory budget and arms the wall-clock limit of `options`. On expiry the process
-// prints "PROGRAM: INPUT: KelvoThumbnail 3: ..." and exits with status 1. Once per process.
+// prints "PROGRAM: INPUT: KelvoThumbnail 3: ..." and exits with status 1; a crash, in a
+// library that reads the file say, prints "PROGRAM: INPUT: KelvoThumbnail 5: ..." and exits
+// with status 1 as well. Once per process.
 void applyProcessLimits(const ThumbnailerOptions& options, std::string_view program);
 
 // Loads options.input, draws the thumbnail and writes it to options.output atomically.

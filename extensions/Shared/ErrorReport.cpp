@@ -6,6 +6,7 @@
 #include "extensions/Shared/SceneLoaderError.h"
 #include "extensions/Shared/ZIP/ZIPReader.h"
 #include "platform/GLTFKit/GLTFKit.h"
+#include "platform/ModelIO/ModelIO.h"
 
 namespace kelvo {
 
@@ -56,6 +57,13 @@ std::string explainSceneLoaderError(const Error& error) {
             return "The VOX file holds no voxel model.";
     }
     return message;
+}
+
+// The importers' reasons already name what is wrong; they only need a sentence around them.
+std::string explainModelIOError(const Error& error) {
+    std::string text = "The file cannot be read as a model: " + error.localizedDescription();
+    if (!text.ends_with('.')) text += '.';
+    return text;
 }
 
 // The glTF reader's messages name the object at fault; they only need a sentence around them.
@@ -112,6 +120,7 @@ std::string errorExplanation(const Error& error) {
     if (error.domain() == sceneLoaderErrorDomain) return explainSceneLoaderError(error);
     if (error.domain() == posixErrorDomain) return explainPOSIXError(error);
     if (error.domain() == gltfErrorDomain) return explainGLTFError(error);
+    if (error.domain() == modelIOErrorDomain) return explainModelIOError(error);
     if (error.domain() == genericErrorDomain) return "Kelvo failed: " + errorMessage(error) + ".";
     return errorMessage(error);
 }

@@ -3,6 +3,7 @@
 #include "extensions/Shared/SceneLoader.h"
 #include "extensions/Shared/SceneLoaderError.h"
 #include "platform/Foundation/FileReading.h"
+#include "platform/Imaging/TextureDecoding.h"
 #include "platform/ModelIO/ModelIO.h"
 
 namespace kelvo {
@@ -17,7 +18,11 @@ std::shared_ptr<Scene> SceneLoader::loadModelIO(const std::filesystem::path& url
     ModelAsset asset = importModelAsset(url);
     loadTextures(asset);
     // The imported model keeps its own materials and orientation.
-    return sceneWithModelAsset(std::move(asset));
+    std::shared_ptr<Scene> scene = sceneWithModelAsset(std::move(asset));
+    // loadTextures brought the images' bytes; they are decoded once the scene shows which
+    // material slots sample them (normal and occlusion maps are not drawn and stay encoded).
+    decodeTextures(*scene);
+    return scene;
 }
 
 }  // namespace kelvo

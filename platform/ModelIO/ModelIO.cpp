@@ -1,59 +1,84 @@
 #include "platform/ModelIO/ModelIO.h"
 
+#include <cstring>
+
 #include "platform/Foundation/FileReading.h"
+#include "platform/Foundation/ReferencedFile.h"
 #include "platform/Foundation/Text.h"
-#include "platform/ModelIO/STLImporter.h"
+#include "platform/ModelIO/AssimpImporter.h"
+#include "platform/ModelIO/ModelImporters.h"
 
 namespace kelvo {
 
 namespace {
 
-std::shared_ptr<Node> makeNode(const AssetObject& object, std::vector<AssetMesh>& meshes) {
-    auto node = Node::make();
-    node->name = object.name;
-    node->setTransform(object.transform);
-    if (object.mesh >= 0 && static_cast<size_t>(object.mesh) < meshes.size()) {
-        AssetMesh& mesh = meshes[static_cast<size_t>(object.mesh)];
-        std::vector<GeometrySource> sources;
-        sources.push_back(GeometrySource::floatTriples(std::move(mesh.positions),
-                                                       GeometrySemantic::vertex, mesh.vertexCount));
-        if (!mesh.normals.empty()) {
-            sources.push_back(GeometrySource::floatTriples(
-                std::move(mesh.normals), GeometrySemantic::normal, mesh.vertexCount));
-        }
-        if (!mesh.colors.empty()) {
-            sources.push_back(GeometrySource::floatTriples(
-                std::move(mesh.colors), GeometrySemantic::color, mesh.vertexCount));
-        }
-        std::vector<GeometryElement> elements;
-        elements.push_back(GeometryElement::triangles(std::move(mesh.indices), mesh.triangleCount));
-        node->geometry = std::make_shared<Geometry>(std::move(sources), std::move(elements));
-    }
-    for (const AssetObject& child : object.children) node->addChildNode(makeNode(child, meshes));
-    return node;
+// The image type by the file's signature, or by its name for TGA, which has none.
+std::string imageMIMEType(const ByteBuffer& bytes, const std::filesystem::path& path) {
+    auto startsWith = [&](const char* signature, std::size_t at = 0) {
+        const std::size_t n = std::strlen(signature);
+        return bytes.size() >= at + n && std::memcmp(bytes.data() + at, signature, n) == 0;
+    };
+    if (startsWith("\x89PNG\r\n\x1a\n")) return "image/png";
+    if (startsWith("\xFF\xD8\xFF")) return "image/jpeg";
+    if (startsWith("RIFF") && startsWith("WEBP", 8)) return "image/webp";
+    if (startsWith("\xABKTX 20\xBB")) return "image/ktx2";
+    if (startsWith("GIF8")) return "image/gif";
+    if (startsWith("BM")) return "image/bmp";
+    if (equalsIgnoringASCIICase(pathExtension(path), "tga")) return "image/x-tga";
+    return {};
+}
+
+// The last part of a reference written with either kind of separator (or a drive letter).
+std::string_view lastPathComponent(std::string_view reference) {
+    const std::size_t cut = reference.find_last_of("/\\:");
+    return cut == std::string_view::npos ? reference : reference.substr(cut + 1);
 }
 
 }  // namespace
 
+Error modelIOError(std::string message) {
+    return makeError(std::string(modelIOErrorDomain), modelIOImportFailed, std::move(message));
+}
+
 bool canImportFileExtension(std::string_view extension) {
-    return equalsIgnoringASCIICase(extension, "stl");
+    return findModelImporter(extension) || assimpCanImport(extension);
 }
 
 ModelAsset importModelAsset(const std::filesystem::path& url) {
     const std::string extension = pathExtension(url);
-    if (!equalsIgnoringASCIICase(extension, "stl")) return {};
-    ByteBuffer bytes = readFileContents(url);
-    return importSTL(bytes);
+    if (const ModelImporter* importer = findModelImporter(extension))
+        return importer->importFile(url);
+    if (assimpCanImport(extension)) return importWithAssimp(url);
+    return {};
 }
 
-void loadTextures(ModelAsset&) {
-    // No importer yet yields materials with texture images.
+void loadTextures(ModelAsset& asset) {
+    for (AssetTexture& t : asset.textures) {
+        if (t.reference.empty()) continue;  // its bytes came with the model
+        ReferencedFile file = readReferencedFile(t.referringFile, t.reference,
+                                                 ReferenceSyntax::path, textureFileSizeLimit);
+        const std::string_view name = lastPathComponent(t.reference);
+        if ((file.outcome == ReferenceOutcome::missing ||
+             file.outcome == ReferenceOutcome::refused) &&
+            !name.empty() && name.size() < t.reference.size()) {
+            file = readReferencedFile(t.referringFile, name, ReferenceSyntax::path,
+                                      textureFileSizeLimit);
+        }
+        Texture& texture = *t.texture;
+        texture.found = file.outcome == ReferenceOutcome::read;
+        if (!texture.found) continue;
+        texture.path = file.path.string();
+        texture.mimeType = imageMIMEType(file.contents, file.path);
+        texture.encoded = std::make_shared<const ByteBuffer>(std::move(file.contents));
+    }
 }
 
 std::shared_ptr<Scene> sceneWithModelAsset(ModelAsset asset) {
     auto scene = std::make_shared<Scene>();
-    for (const AssetObject& object : asset.objects) {
-        scene->rootNode->addChildNode(makeNode(object, asset.meshes));
+    const bool turn = !(asset.upAxisCorrection == Mat4::identity());
+    for (std::shared_ptr<Node>& object : asset.objects) {
+        if (turn) object->setTransform(object->transform() * asset.upAxisCorrection);
+        scene->rootNode->addChildNode(std::move(object));
     }
     return scene;
 }

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "fast_float/fast_float.h"
+#include "platform/Foundation/FileReading.h"
 #include "platform/Foundation/Text.h"
 
 namespace kelvo {
@@ -44,6 +45,28 @@ void facetNormal(const float fileNormal[3], const float v[9], float out[3]) {
     out[2] = nz * inv;
 }
 
+// One object holding one mesh of unshared vertices, its indices counting up.
+void addObject(ModelAsset& asset, std::string name, ByteBuffer positions, ByteBuffer normals,
+               std::size_t triangles) {
+    ByteBuffer indices(triangles * 12);
+    auto* index = reinterpret_cast<std::uint32_t*>(indices.data());
+    for (std::uint32_t i = 0, n = static_cast<std::uint32_t>(triangles * 3); i < n; ++i)
+        index[i] = i;
+    const auto vertices = static_cast<std::int64_t>(triangles * 3);
+    std::vector<GeometrySource> sources;
+    sources.push_back(
+        GeometrySource::floatTriples(std::move(positions), GeometrySemantic::vertex, vertices));
+    sources.push_back(
+        GeometrySource::floatTriples(std::move(normals), GeometrySemantic::normal, vertices));
+    std::vector<GeometryElement> elements;
+    elements.push_back(
+        GeometryElement::triangles(std::move(indices), static_cast<std::int64_t>(triangles)));
+    auto node =
+        Node::withGeometry(std::make_shared<Geometry>(std::move(sources), std::move(elements)));
+    node->name = std::move(name);
+    asset.objects.push_back(std::move(node));
+}
+
 // Appends triangles to one mesh's three buffers, which are sized up front for binary files
 // and grow geometrically for ASCII ones.
 class MeshBuilder {
@@ -70,28 +93,12 @@ public:
 
     size_t triangleCount() const { return triangles_; }
 
-    // Moves the mesh into `asset` with a top-level object for it; nothing when empty.
+    // Moves the mesh into `asset` as a top-level object; nothing when empty.
     void finish(ModelAsset& asset, std::string name) {
         if (triangles_ == 0) return;
-        AssetMesh mesh;
-        mesh.name = name;
         positions_.resize(triangles_ * 36);
         normals_.resize(triangles_ * 36);
-        mesh.positions = std::move(positions_);
-        mesh.normals = std::move(normals_);
-        mesh.indices.resize(triangles_ * 12);
-        // Every triangle has its own three vertices, so the indices count up.
-        std::uint32_t* indices = reinterpret_cast<std::uint32_t*>(mesh.indices.data());
-        for (std::uint32_t i = 0, n = static_cast<std::uint32_t>(triangles_ * 3); i < n; ++i) {
-            indices[i] = i;
-        }
-        mesh.vertexCount = static_cast<std::int64_t>(triangles_ * 3);
-        mesh.triangleCount = static_cast<std::int64_t>(triangles_);
-        AssetObject object;
-        object.name = std::move(name);
-        object.mesh = static_cast<std::int64_t>(asset.meshes.size());
-        asset.meshes.push_back(std::move(mesh));
-        asset.objects.push_back(std::move(object));
+        addObject(asset, std::move(name), std::move(positions_), std::move(normals_), triangles_);
         positions_ = {};
         normals_ = {};
         triangles_ = 0;
@@ -109,14 +116,10 @@ ModelAsset importBinary(ByteSpan bytes, size_t triangleCount) {
     static_assert(std::endian::native == std::endian::little);
     ModelAsset asset;
     if (triangleCount == 0) return asset;
-    AssetMesh mesh;
-    mesh.positions.resize(triangleCount * 36);
-    mesh.normals.resize(triangleCount * 36);
-    mesh.indices.resize(triangleCount * 12);
+    ByteBuffer positionBuffer(triangleCount * 36), normalBuffer(triangleCount * 36);
     const std::uint8_t* p = bytes.data() + binaryHeaderSize;
-    std::uint8_t* positions = mesh.positions.data();
-    std::uint8_t* normals = mesh.normals.data();
-    std::uint32_t* indices = reinterpret_cast<std::uint32_t*>(mesh.indices.data());
+    std::uint8_t* positions = positionBuffer.data();
+    std::uint8_t* normals = normalBuffer.data();
     for (size_t t = 0; t < triangleCount; ++t, p += binaryTriangleSize) {
         float fileNormal[3], v[9], n[3];
         std::memcpy(fileNormal, p, 12);
@@ -125,21 +128,14 @@ ModelAsset importBinary(ByteSpan bytes, size_t triangleCount) {
         float corners[9] = {n[0], n[1], n[2], n[0], n[1], n[2], n[0], n[1], n[2]};
         std::memcpy(positions + t * 36, v, 36);
         std::memcpy(normals + t * 36, corners, 36);
-        std::uint32_t first = static_cast<std::uint32_t>(t * 3);
-        indices[t * 3] = first;
-        indices[t * 3 + 1] = first + 1;
-        indices[t * 3 + 2] = first + 2;
     }
-    mesh.vertexCount = static_cast<std::int64_t>(triangleCount * 3);
-    mesh.triangleCount = static_cast<std::int64_t>(triangleCount);
-    AssetObject object;
-    object.mesh = 0;
-    asset.meshes.push_back(std::move(mesh));
-    asset.objects.push_back(std::move(object));
+    addObject(asset, {}, std::move(positionBuffer), std::move(normalBuffer), triangleCount);
     return asset;
 }
 
-bool isSpace(std::uint8_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool isSpace(std::uint8_t c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 // A cursor over ASCII STL text. Every read stops at the end of the buffer.
 class Tokenizer {
@@ -149,19 +145,24 @@ public:
 
     // The next white-space separated word, or an empty view at the end.
     std::string_view next() {
-        while (p_ < end_ && isSpace(static_cast<std::uint8_t>(*p_))) ++p_;
+        while (p_ < end_ && isSpace(static_cast<std::uint8_t>(*p_)))
+            ++p_;
         const char* start = p_;
-        while (p_ < end_ && !isSpace(static_cast<std::uint8_t>(*p_))) ++p_;
+        while (p_ < end_ && !isSpace(static_cast<std::uint8_t>(*p_)))
+            ++p_;
         return {start, static_cast<size_t>(p_ - start)};
     }
 
     // The rest of the current line, without surrounding white space.
     std::string_view restOfLine() {
-        while (p_ < end_ && (*p_ == ' ' || *p_ == '\t')) ++p_;
+        while (p_ < end_ && (*p_ == ' ' || *p_ == '\t'))
+            ++p_;
         const char* start = p_;
-        while (p_ < end_ && *p_ != '\n' && *p_ != '\r') ++p_;
+        while (p_ < end_ && *p_ != '\n' && *p_ != '\r')
+            ++p_;
         const char* stop = p_;
-        while (stop > start && isSpace(static_cast<std::uint8_t>(stop[-1]))) --stop;
+        while (stop > start && isSpace(static_cast<std::uint8_t>(stop[-1])))
+            --stop;
         return {start, static_cast<size_t>(stop - start)};
     }
 
@@ -178,7 +179,8 @@ public:
     }
 
     bool atEnd() {
-        while (p_ < end_ && isSpace(static_cast<std::uint8_t>(*p_))) ++p_;
+        while (p_ < end_ && isSpace(static_cast<std::uint8_t>(*p_)))
+            ++p_;
         return p_ >= end_;
     }
 
@@ -221,7 +223,8 @@ ModelAsset importASCII(ByteSpan bytes) {
         } else if (equalsIgnoringASCIICase(word, "facet")) {
             endFacet();
         } else if (equalsIgnoringASCIICase(word, "normal")) {
-            for (float& n : fileNormal) n = tokens.number();
+            for (float& n : fileNormal)
+                n = tokens.number();
         } else if (equalsIgnoringASCIICase(word, "endfacet")) {
             endFacet();
         } else if (equalsIgnoringASCIICase(word, "solid")) {
@@ -241,7 +244,8 @@ ModelAsset importASCII(ByteSpan bytes) {
 
 bool startsWithSolid(ByteSpan bytes) {
     size_t i = 0;
-    while (i < bytes.size() && isSpace(bytes[i])) ++i;
+    while (i < bytes.size() && isSpace(bytes[i]))
+        ++i;
     return bytes.size() - i >= 5 && std::memcmp(bytes.data() + i, "solid", 5) == 0;
 }
 
@@ -258,6 +262,11 @@ ModelAsset importSTL(ByteSpan bytes) {
     }
     if (startsWithSolid(bytes)) return importASCII(bytes);
     return {};
+}
+
+ModelAsset importSTLFile(const std::filesystem::path& url) {
+    ByteBuffer bytes = readFileContents(url);
+    return importSTL(bytes);
 }
 
 }  // namespace kelvo

@@ -83,10 +83,10 @@ TEST(InspectTool, reportsTextureReferencesAndTheFilesCameras) {
 }
 
 TEST(InspectTool, failuresPrintOneLineAndNothingOnStdout) {
-    ToolRun run = inspect("x.OBJ");
+    ToolRun run = inspect("x.TXT");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "kelvo-inspect: x.OBJ: SceneLoader -3: Unsupported format: OBJ\n");
+    EXPECT_EQ(run.err, "kelvo-inspect: x.TXT: SceneLoader -3: Unsupported format: TXT\n");
     run = inspect("/nonexistent-kelvo/m.stl");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err,

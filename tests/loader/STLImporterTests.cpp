@@ -3,31 +3,18 @@
 #include <cmath>
 
 #include "platform/ModelIO/STLImporter.h"
+#include "tests/support/ImportedGeometry.h"
 #include "tests/support/TestFiles.h"
 
 namespace kelvo {
 namespace {
 
-std::vector<float> floats(const ByteBuffer& b) {
-    std::vector<float> out(b.size() / 4);
-    std::memcpy(out.data(), b.data(), out.size() * 4);
-    return out;
-}
+using test::expectConsistent;
+using test::floats;
+using test::geometryOf;
 
-// Every mesh's buffers agree with its counts and every index is in range.
-void expectConsistent(const ModelAsset& asset) {
-    ASSERT_EQ(asset.meshes.size(), asset.objects.size());
-    for (const AssetMesh& m : asset.meshes) {
-        ASSERT_GT(m.triangleCount, 0);
-        ASSERT_EQ(m.positions.size(), static_cast<size_t>(m.vertexCount) * 12);
-        ASSERT_EQ(m.normals.size(), static_cast<size_t>(m.vertexCount) * 12);
-        ASSERT_EQ(m.indices.size(), static_cast<size_t>(m.triangleCount) * 12);
-        for (size_t i = 0; i < m.indices.size(); i += 4) {
-            std::uint32_t index;
-            std::memcpy(&index, m.indices.data() + i, 4);
-            ASSERT_LT(index, static_cast<std::uint64_t>(m.vertexCount));
-        }
-    }
+std::vector<float> normals(const ModelAsset& asset) {
+    return floats(geometryOf(asset).source(GeometrySemantic::normal));
 }
 
 const std::vector<test::STLTriangle> twoTriangles = {
@@ -39,9 +26,9 @@ TEST(STLImporter, binaryIsRecognisedBySizeEvenWithASolidHeader) {
     test::Bytes file = test::binarySTL(twoTriangles, "solid looks like text");
     ModelAsset asset = importSTL(test::span(file));
     expectConsistent(asset);
-    ASSERT_EQ(asset.meshes.size(), 1u);
-    EXPECT_EQ(asset.meshes[0].triangleCount, 2);
-    EXPECT_EQ(floats(asset.meshes[0].positions)[3], 1.0f);
+    ASSERT_EQ(asset.objects.size(), 1u);
+    EXPECT_EQ(geometryOf(asset).triangleCount(), 2);
+    EXPECT_EQ(floats(geometryOf(asset).source(GeometrySemantic::vertex))[3], 1.0f);
 }
 
 TEST(STLImporter, facetNormalsAreUnitLengthAndRecomputedWhenUnusable) {
@@ -49,7 +36,7 @@ TEST(STLImporter, facetNormalsAreUnitLengthAndRecomputedWhenUnusable) {
     std::vector<test::STLTriangle> triangles = twoTriangles;
     triangles.push_back({{nan, INFINITY, 0}, {0, 0, 0, 0, 0, 1, 1, 0, 0}});
     ModelAsset asset = importSTL(test::span(test::binarySTL(triangles)));
-    std::vector<float> n = floats(asset.meshes.at(0).normals);
+    std::vector<float> n = normals(asset);
     ASSERT_EQ(n.size(), 27u);
     EXPECT_EQ((std::vector<float>(n.begin(), n.begin() + 3)), (std::vector<float>{0, 0, 1}));  // scaled
     EXPECT_EQ((std::vector<float>(n.begin() + 9, n.begin() + 12)), (std::vector<float>{1, 0, 0}));  // zero
@@ -62,11 +49,11 @@ TEST(STLImporter, aLyingCountNeverReachesPastTheFile) {
     test::Bytes file = test::binarySTL(twoTriangles, "", 0xFFFFFFFFll);
     ModelAsset asset = importSTL(test::span(file));
     expectConsistent(asset);
-    EXPECT_EQ(asset.meshes.at(0).triangleCount, 2);
+    EXPECT_EQ(geometryOf(asset).triangleCount(), 2);
     // A truncated file shows its whole triangles.
     file.resize(file.size() - 10);
     asset = importSTL(test::span(file));
-    EXPECT_EQ(asset.meshes.at(0).triangleCount, 1);
+    EXPECT_EQ(geometryOf(asset).triangleCount(), 1);
 }
 
 TEST(STLImporter, asciiIsReadLenientlyWhateverTheLineEndings) {
@@ -77,10 +64,10 @@ TEST(STLImporter, asciiIsReadLenientlyWhateverTheLineEndings) {
                            "endsolid My Part" + eol;
         ModelAsset asset = importSTL(ByteSpan(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
         expectConsistent(asset);
-        ASSERT_EQ(asset.meshes.size(), 1u);
-        EXPECT_EQ(asset.objects[0].name, "My Part");
-        EXPECT_EQ(floats(asset.meshes[0].positions)[3], 1.0f);
-        EXPECT_EQ(floats(asset.meshes[0].normals)[2], 1.0f);
+        ASSERT_EQ(asset.objects.size(), 1u);
+        EXPECT_EQ(asset.objects[0]->name, "My Part");
+        EXPECT_EQ(floats(geometryOf(asset).source(GeometrySemantic::vertex))[3], 1.0f);
+        EXPECT_EQ(normals(asset)[2], 1.0f);
     }
 }
 
@@ -92,9 +79,9 @@ TEST(STLImporter, asciiPolygonsBecomeFansAndBrokenNumbersRecomputeNormals) {
         "endsolid q\n";
     ModelAsset asset = importSTL(ByteSpan(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     expectConsistent(asset);
-    ASSERT_EQ(asset.meshes.size(), 1u);
-    EXPECT_EQ(asset.meshes[0].triangleCount, 3);
-    std::vector<float> n = floats(asset.meshes[0].normals);
+    ASSERT_EQ(asset.objects.size(), 1u);
+    EXPECT_EQ(geometryOf(asset).triangleCount(), 3);
+    std::vector<float> n = normals(asset);
     EXPECT_EQ(n[2], 1.0f);   // recomputed from the vertices
     EXPECT_EQ(n[11], 1.0f);  // second fan triangle too
     EXPECT_EQ(n[20], 0.0f);  // a line has no normal

@@ -38,10 +38,9 @@ TEST(SceneLoaderDispatch, unlistedExtensionsAreRefusedByTheGenericLoaderAsWritte
         const char* name;
         const char* message;
     } cases[] = {
-        {"x.obj", "Unsupported format: obj"},  {"x.OBJ", "Unsupported format: OBJ"},
-        {"x", "Unsupported format: "},         {"x.dae", "Unsupported format: dae"},
-        {"x.stl.dae", "Unsupported format: dae"}, {"x.fbx", "Unsupported format: fbx"},
-        {"x.PLY", "Unsupported format: PLY"},  {"x.usdz", "Unsupported format: usdz"},
+        {"x", "Unsupported format: "},          {"x.txt", "Unsupported format: txt"},
+        {"x.stl.Txt", "Unsupported format: Txt"}, {"x.usdz", "Unsupported format: usdz"},
+        {"x.USDA", "Unsupported format: USDA"},
     };
     for (const auto& c : cases) {
         // The content is a valid STL: the front door never looks at it.
@@ -49,6 +48,17 @@ TEST(SceneLoaderDispatch, unlistedExtensionsAreRefusedByTheGenericLoaderAsWritte
         EXPECT_EQ(e.domain(), "SceneLoader") << c.name;
         EXPECT_EQ(e.code(), -3) << c.name;
         EXPECT_EQ(e.localizedDescription(), c.message) << c.name;
+    }
+}
+
+TEST(SceneLoaderDispatch, objInCapitalsLoadsThroughTheGenericLoaderAsItStands) {
+    test::TempDir dir;
+    const std::string obj = "v 0 0 0\nv 1 0 0\nv 0 0 1\nf 1 2 3\n";
+    for (const char* name : {"MODEL.OBJ", "model.Obj"}) {
+        auto scene = SceneLoader().load(dir.write(name, obj));
+        ASSERT_EQ(scene->rootNode->childNodes().size(), 1u) << name;
+        EXPECT_EQ(scene->rootNode->childNodes()[0]->transform(), Mat4::identity()) << name;
+        EXPECT_EQ(scene->rootNode->boundingBox().max.z, 1) << name;
     }
 }
 

@@ -12,6 +12,7 @@
 #include "extensions/Shared/SceneLoaderError.h"
 #include "extensions/Shared/ZIP/ZIPReader.h"
 #include "platform/GLTFKit/GLTFKit.h"
+#include "platform/ModelIO/ModelIO.h"
 
 namespace kelvo {
 namespace {
@@ -100,6 +101,10 @@ TEST(ErrorReport, linesAndExplanationsOfEachKindOfError) {
         {makeError("GLTFKit", gltfErrorUnsupportedVersion, "glTF 1.0 is not supported"),
          "GLTFKit 2: glTF 1.0 is not supported",
          "Kelvo cannot show this glTF file: glTF 1.0 is not supported."},
+        {modelIOError("Not a readable PLY file: its header has no end_header line"),
+         "ModelIO 1: Not a readable PLY file: its header has no end_header line",
+         "The file cannot be read as a model: Not a readable PLY file: its header has no "
+         "end_header line."},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(errorLine("kelvo-x", "m.3mf", c.error),

@@ -62,5 +62,25 @@ TEST(SceneBudget, overTheBudgetEveryGeometryKeepsAnEvenShare) {
     EXPECT_GE(previous, 995u * 3);
 }
 
+TEST(SceneBudget, eachElementKeepsItsPlaceAndPointsStay) {
+    // Two materials' triangles and a point element in one geometry (an OBJ with usemtl and
+    // p statements): thinning keeps the elements in order, so each keeps its material.
+    Scene scene;
+    auto g = geometry(1000);
+    ByteBuffer second = ByteBuffer(g->elements[0].data->begin(), g->elements[0].data->end());
+    ByteBuffer points(8, 0);
+    g->elements.push_back(GeometryElement::triangles(std::move(second), 1000));
+    g->elements.push_back(GeometryElement::points(std::move(points), 2));
+    attach(scene, g);
+    fitSceneToTriangleBudget(scene, 500);
+    ASSERT_EQ(g->elements.size(), 3u);
+    EXPECT_EQ(g->elements[0].usableTriangleCount(), 250);
+    EXPECT_EQ(g->elements[1].usableTriangleCount(), 250);
+    EXPECT_EQ(g->elements[2].usablePointCount(), 2);
+    // However small the budget, the points are kept.
+    fitSceneToTriangleBudget(scene, 1);
+    EXPECT_EQ(drawnPointCount(*scene.rootNode), 2);
+}
+
 }  // namespace
 }  // namespace kelvo

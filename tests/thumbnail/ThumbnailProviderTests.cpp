@@ -73,8 +73,8 @@ TEST_F(ThumbnailProviderTest, replyHasTheMaximumSizeAndDrawsAtSizeTimesScale) {
 }
 
 TEST_F(ThumbnailProviderTest, loadAndPreparationErrorsReachTheHandlerUnchanged) {
-    auto unsupported = request(provider, {dir.write("part.OBJ", "v 0 0 0\n"), {128, 128}, 1});
-    EXPECT_EQ(unsupported->error, makeError("SceneLoader", -3, "Unsupported format: OBJ"));
+    auto unsupported = request(provider, {dir.write("part.TXT", "v 0 0 0\n"), {128, 128}, 1});
+    EXPECT_EQ(unsupported->error, makeError("SceneLoader", -3, "Unsupported format: TXT"));
     ThumbnailProvider refusing([](Scene&) { throw makeError("Test", 7, "refused"); });
     EXPECT_EQ(request(refusing, {model, {64, 64}, 1})->error, makeError("Test", 7, "refused"));
 }

@@ -6,9 +6,11 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <csignal>
 #include <cstdio>
 #include <sstream>
 
+#include "extensions/KelvoThumbnail/ProcessLimits.h"
 #include "platform/Foundation/FileReading.h"
 #include "platform/Imaging/PNG.h"
 #include "tests/thumbnail/Models.h"
@@ -158,6 +160,25 @@ TEST_F(ThumbnailerTool, limitsEndHugeWorkWithAClearError) {
     // Over the triangle budget the model is still drawn.
     EXPECT_EQ(thumbnailer({"-s", "128", "--max-triangles", "1000", big, output}).status, 0);
 }
+
+#ifndef KELVO_ASAN
+// A library that crashes on a damaged file (assimp does, on some FBX files) ends the process
+// with the one error line, not a core dump.
+TEST(ProcessLimits, aCrashEndsTheProcessWithItsErrorLine) {
+    EXPECT_EXIT(
+        {
+            exitOnCrash("kelvo-x: m.fbx: KelvoThumbnail 5: crashed\n", 1);
+            std::raise(SIGSEGV);
+        },
+        testing::ExitedWithCode(1), "KelvoThumbnail 5: crashed");
+    EXPECT_EXIT(
+        {
+            exitOnCrash("aborted\n", 1);
+            std::abort();
+        },
+        testing::ExitedWithCode(1), "aborted");
+}
+#endif
 
 TEST_F(ThumbnailerTool, commandLineMistakesExitWithStatus2) {
     EXPECT_EQ(thumbnailer({"--help"}).status, 0);

@@ -349,7 +349,8 @@ std::string readmeTable(const std::vector<Format>& formats) {
               (f.registered ? "yes" : "not yet") + " |\n";
     }
     md +=
-        "| anything else | | the generic model importer, which refuses what it cannot read with "
+        "| anything else | | the generic model importer: every other format Debian's assimp "
+        "library lists (not registered); the rest is refused with "
         "`SceneLoader -3: Unsupported format: EXT` | no |\n";
     return md;
 }

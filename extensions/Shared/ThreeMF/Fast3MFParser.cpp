@@ -264,7 +264,7 @@ private:
                 p += 2;
             }
             if (end - p < 4 || p[0] != 'x' + axis || p[1] != '=' || p[2] != '"' ||
-                threeMFNumberDetail::isCSpace(p[3])) {
+                cNumberDetail::isCSpace(p[3])) {
                 return false;
             }
             CFloatParse number = parseCFloat(p + 3, end);
@@ -316,13 +316,13 @@ private:
                 p += 2;
             }
             if (end - p < 5 || p[0] != 'v' || p[1] != '1' + which || p[2] != '=' || p[3] != '"' ||
-                !threeMFNumberDetail::isDigit(p[4])) {
+                !cNumberDetail::isDigit(p[4])) {
                 return false;
             }
             p += 4;
             const std::uint8_t* digits = p;
             std::uint64_t value = 0;  // may wrap past 19 digits; then read again below
-            while (p < end && threeMFNumberDetail::isDigit(*p))
+            while (p < end && cNumberDetail::isDigit(*p))
                 value = value * 10 + (*p++ - '0');
             // Nine digits cannot exceed 32 bits; longer values take the careful reader.
             v[which] = p - digits <= 9 ? static_cast<std::uint32_t>(value)
