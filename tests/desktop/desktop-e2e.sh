@@ -7,6 +7,8 @@
 #                                               sandbox, at 256, 512 and 1024 pixels
 #   desktop-e2e.sh tumbler BUILD SOURCE         tumbler's D-Bus service
 #   desktop-e2e.sh package BUILD SOURCE FACTORY the Debian package, unpacked, thumbnailing
+#   desktop-e2e.sh kde BUILD SOURCE - KIOTEST   KDE's thumbnail worker (kio-extras) through
+#                                               KIO's preview job, in a private D-Bus session
 #
 # Where the build is installed: GNOME's sandbox shows the thumbnailer nothing but /usr, so
 # the build under test must be installed below /usr. It goes to a fresh prefix
@@ -22,6 +24,7 @@ mode=${1:?mode}
 build=${2:?build directory}
 source=${3:?source directory}
 factory=${4:-}
+kio_preview=${5:-}
 corpus=${KELVO_CORPUS_DIR:-$source/../shared/corpus}
 
 skip() { echo "SKIPPED: $*"; exit 77; }
@@ -275,6 +278,53 @@ package)
     update-mime-database "$prefix/usr/share/mime" >/dev/null 2>&1
     session_env "$prefix/usr"
     run_factory "$prefix/usr"
+    ;;
+kde)
+    [ -x "$kio_preview" ] || skip "the KDE plugin was not built (libkf5kio-dev)"
+    ls /usr/lib/*/qt5/plugins/kf5/kio/thumbnail.so >/dev/null 2>&1 ||
+        skip "KDE's thumbnail worker is not installed (kio-extras)"
+    command -v dbus-run-session >/dev/null || skip "dbus-run-session is missing"
+    # A plugin built with AddressSanitizer needs its runtime, which KDE's worker lacks.
+    nm -D --undefined-only "$build"/extensions/KelvoKDE/kelvothumbnail.so 2>/dev/null |
+        grep -q __asan_ && skip "the plugin is built with AddressSanitizer; KDE's worker cannot load it"
+    # KDE runs plugins unsandboxed, so any prefix will do; Qt finds the plugin through
+    # QT_PLUGIN_PATH, and the plugin finds kelvo-thumbnailer in its own prefix.
+    prefix=$(mktemp -d "$work/prefix.XXXXXX")
+    cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 ||
+        { cat "$work/install.log"; exit 1; }
+    session_env "$prefix"
+    QT_PLUGIN_PATH=$(ls -d "$prefix"/lib/*/qt5/plugins 2>/dev/null | head -n1)
+    [ -f "$QT_PLUGIN_PATH/kf5/thumbcreator/kelvothumbnail.so" ] || fail "the plugin was not installed"
+    export QT_PLUGIN_PATH QT_QPA_PLATFORM=offscreen
+    kio() { dbus-run-session -- "$kio_preview" "$@" 2>>"$work/kio.err"; }
+    # Found, and on for users who never changed Dolphin's preview settings.
+    kio plugins >"$work/plugins.txt"
+    grep -qxF "kelvothumbnail	3D models (Kelvo)	default" "$work/plugins.txt" ||
+        { cat "$work/plugins.txt"; fail "KIO does not offer the plugin as \"3D models (Kelvo)\""; }
+    mapfile -t files < <(registered_samples "$prefix")
+    mapfile -t bad < <(copy_samples "${negatives[@]}")
+    [ ${#files[@]} -gt 0 ] || fail "no corpus sample of a registered type"
+    # SIZE:DPR:CACHE; a refused file first, so that the worker goes on after a failure.
+    for flavor in 128:1:normal 256:1:large 128:2:large 512:1:x-large 512:2:xx-large; do
+        IFS=: read -r size dpr cache <<<"$flavor"
+        pixels=$((size * dpr))
+        rm -rf "$XDG_CACHE_HOME/thumbnails"
+        kio "$size" "$dpr" "${bad[0]}" "${files[@]}" "${bad[@]:1}" >"$work/kio.out"
+        made=0
+        for f in "${files[@]}"; do
+            grep -qxF "ok $f $pixels $pixels $dpr" "$work/kio.out" && made=$((made + 1)) ||
+                fail "KIO, $size px at $dpr: $(basename "$f"): $(grep -F " $f" "$work/kio.out")"
+            u=$(gio info -a standard::name "$f" | sed -n 's/^uri: //p')
+            path="$XDG_CACHE_HOME/thumbnails/$cache/$(printf '%s' "$u" | md5sum | cut -d' ' -f1).png"
+            info=$(png_info "$path")
+            [ "${info% *}" = "$pixels $pixels" ] || fail "KIO's cache, $pixels px: $(basename "$f"): '$info'"
+        done
+        for f in "${bad[@]}"; do
+            grep -qxF "failed $f" "$work/kio.out" || fail "KIO thumbnailed $(basename "$f")"
+        done
+        echo "KIO, $size px at $dpr: $made of ${#files[@]} thumbnailed"
+    done
+    [ "$failures" -eq 0 ] || tail -20 "$work/kio.err"
     ;;
 *)
     echo "unknown mode $mode"; exit 2 ;;

@@ -3,7 +3,7 @@
 //
 //   format-list LIST fill TEMPLATE OUT    copies TEMPLATE to OUT, replacing the placeholders
 //                                         below (the thumbnailer entry, the desktop entry,
-//                                         the MIME XML)
+//                                         the MIME XML, the KDE plugin's metadata)
 //   format-list LIST header OUT           the C++ header SceneLoader dispatches on and the
 //                                         --help texts quote (extensions/Shared/FileFormats.h)
 //   format-list LIST readme README        rewrites README's format table in place
@@ -203,17 +203,22 @@ std::string mimeDefinitions(const std::vector<Format>& formats) {
 
 std::string fill(std::string text, const std::vector<Format>& formats) {
     std::string thumbnailTypes, previewTypes, names;
+    JSON thumbnailTypesJSON = JSON::array();
     for (const Format& f : formats) {
         if (!f.registered) continue;
         // The canonical name first: GNOME matches that one exactly, other hosts the aliases.
         thumbnailTypes += f.mimeType + ";";
-        for (const std::string& alias : f.aliases)
+        thumbnailTypesJSON.push_back(f.mimeType);
+        for (const std::string& alias : f.aliases) {
             thumbnailTypes += alias + ";";
+            thumbnailTypesJSON.push_back(alias);
+        }
         previewTypes += f.mimeType + ";";
         names += f.name + ";";
     }
     const std::pair<std::string, std::string> placeholders[] = {
         {"@THUMBNAIL_MIME_TYPES@", thumbnailTypes},
+        {"@THUMBNAIL_MIME_TYPES_JSON@", thumbnailTypesJSON.dump()},
         {"@PREVIEW_MIME_TYPES@", previewTypes},
         {"@FORMAT_NAMES@", names},
         {"@MIME_DEFINITIONS@", mimeDefinitions(formats)},
