@@ -9,6 +9,8 @@
 #   desktop-e2e.sh package BUILD SOURCE FACTORY the Debian package, unpacked, thumbnailing
 #   desktop-e2e.sh kde BUILD SOURCE - KIOTEST   KDE's thumbnail worker (kio-extras) through
 #                                               KIO's preview job, in a private D-Bus session
+#   desktop-e2e.sh lintian BUILD SOURCE         the Debian packages through lintian, and
+#                                               the manual pages they carry
 #
 # Where the build is installed: GNOME's sandbox shows the thumbnailer nothing but /usr, so
 # the build under test must be installed below /usr. It goes to a fresh prefix
@@ -151,6 +153,12 @@ run_factory() {
     fi
 }
 
+# build_packages: the Debian packages of the build into $work/deb.
+build_packages() {
+    (cd "$build" && cpack -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1) ||
+        { cat "$work/cpack.log"; echo "FAILED: cpack"; exit 1; }
+}
+
 case "$mode" in
 registration)
     prefix=$(mktemp -d "$work/prefix.XXXXXX")
@@ -256,8 +264,7 @@ package)
     [ -x "$factory" ] || skip "the GNOME factory test program was not built (libgnome-desktop-4-dev)"
     command -v dpkg-shlibdeps >/dev/null || skip "dpkg-dev is not installed"
     require_sandbox
-    (cd "$build" && cpack -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1) ||
-        { cat "$work/cpack.log"; echo "FAILED: cpack"; exit 1; }
+    build_packages
     deb=$(ls "$work"/deb/kelvo_*_*.deb 2>/dev/null | head -n1)
     [ -n "$deb" ] || { echo "FAILED: no kelvo_<version>_<arch>.deb"; exit 1; }
     [ "$(basename "$deb")" = "kelvo_$(dpkg-deb -f "$deb" Version)_$(dpkg --print-architecture).deb" ] ||
@@ -266,6 +273,18 @@ package)
     for d in shared-mime-info fonts-roboto-unhinted libc6 libpng16-16; do
         grep -q "$d" <<<"$depends" || fail "Depends lacks $d: $depends"
     done
+    # GNOME users do not pull in KDE: the plugin and its libraries are kelvo-kde's alone.
+    grep -qiE 'libqt|libkf5|kio' <<<"$depends" && fail "kelvo depends on Qt or KDE: $depends"
+    dpkg-deb -c "$deb" | grep -q thumbcreator && fail "kelvo holds the KDE plugin"
+    kde=$(ls "$work"/deb/kelvo-kde_*_*.deb 2>/dev/null | head -n1)
+    if [ -n "$kde" ]; then
+        grep -q "^kelvo (= $(dpkg-deb -f "$deb" Version))," <<<"$(dpkg-deb -f "$kde" Depends)" ||
+            fail "kelvo-kde does not depend on this kelvo: $(dpkg-deb -f "$kde" Depends)"
+        dpkg-deb -c "$kde" | grep -q '/qt5/plugins/kf5/thumbcreator/kelvothumbnail\.so$' ||
+            fail "kelvo-kde lacks the plugin"
+    elif [ -e "$build/extensions/KelvoKDE/kelvothumbnail.so" ]; then
+        fail "the KDE plugin was built but no kelvo-kde package made"
+    fi
     dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '^\./usr/' && fail "files outside /usr"
     dpkg-deb -c "$deb" | grep -q '\./usr/share/mime/mime.cache' && fail "the package ships a MIME cache"
     dpkg-deb -e "$deb" "$work/control"
@@ -325,6 +344,27 @@ kde)
         echo "KIO, $size px at $dpr: $made of ${#files[@]} thumbnailed"
     done
     [ "$failures" -eq 0 ] || tail -20 "$work/kio.err"
+    ;;
+lintian)
+    command -v lintian >/dev/null || skip "lintian is not installed"
+    command -v dpkg-shlibdeps >/dev/null || skip "dpkg-dev is not installed"
+    build_packages
+    # Errors and warnings fail; informational tags do not. No tag is overridden.
+    lintian --fail-on error,warning "$work"/deb/*.deb >"$work/lintian.log" 2>&1 ||
+        fail "lintian: $(grep -E '^[EW]:' "$work/lintian.log")"
+    grep -E '^[EWI]:' "$work/lintian.log"
+    # Every installed executable has its manual page, and the thumbnailer's lists each format
+    # the README marks as read (both come from packaging/formats.json).
+    mkdir -p "$work/root"
+    for deb in "$work"/deb/*.deb; do dpkg-deb -x "$deb" "$work/root"; done
+    for exe in "$work"/root/usr/bin/*; do
+        page="$work/root/usr/share/man/man1/$(basename "$exe").1.gz"
+        [ -f "$page" ] || fail "no manual page for $(basename "$exe")"
+    done
+    text=$(MANWIDTH=200 man -l "$work/root/usr/share/man/man1/kelvo-thumbnailer.1.gz" 2>/dev/null)
+    for ext in $(sed -n 's/^| `\.\([a-z0-9]*\)`.*| yes |$/\1/p' "$source/README.md"); do
+        grep -q "^ *\.$ext " <<<"$text" || fail "kelvo-thumbnailer(1) does not list .$ext"
+    done
     ;;
 *)
     echo "unknown mode $mode"; exit 2 ;;
