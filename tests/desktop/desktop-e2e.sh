@@ -275,12 +275,13 @@ package)
     done
     # GNOME users do not pull in KDE: the plugin and its libraries are kelvo-kde's alone.
     grep -qiE 'libqt|libkf5|kio' <<<"$depends" && fail "kelvo depends on Qt or KDE: $depends"
-    dpkg-deb -c "$deb" | grep -q thumbcreator && fail "kelvo holds the KDE plugin"
+    # (grep reads all of a pipe's output here: with -q an early match would break the pipe.)
+    dpkg-deb -c "$deb" | grep thumbcreator >/dev/null && fail "kelvo holds the KDE plugin"
     kde=$(ls "$work"/deb/kelvo-kde_*_*.deb 2>/dev/null | head -n1)
     if [ -n "$kde" ]; then
         grep -q "^kelvo (= $(dpkg-deb -f "$deb" Version))," <<<"$(dpkg-deb -f "$kde" Depends)" ||
             fail "kelvo-kde does not depend on this kelvo: $(dpkg-deb -f "$kde" Depends)"
-        dpkg-deb -c "$kde" | grep -q '/qt5/plugins/kf5/thumbcreator/kelvothumbnail\.so$' ||
+        dpkg-deb -c "$kde" | grep '/qt5/plugins/kf5/thumbcreator/kelvothumbnail\.so$' >/dev/null ||
             fail "kelvo-kde lacks the plugin"
     elif [ -e "$build/extensions/KelvoKDE/kelvothumbnail.so" ]; then
         fail "the KDE plugin was built but no kelvo-kde package made"
@@ -305,7 +306,8 @@ kde)
     command -v dbus-run-session >/dev/null || skip "dbus-run-session is missing"
     # A plugin built with AddressSanitizer needs its runtime, which KDE's worker lacks.
     nm -D --undefined-only "$build"/extensions/KelvoKDE/kelvothumbnail.so 2>/dev/null |
-        grep -q __asan_ && skip "the plugin is built with AddressSanitizer; KDE's worker cannot load it"
+        grep -E '__(a|ub)san_' >/dev/null &&
+        skip "the plugin is built with sanitizers; KDE's worker cannot load it"
     # KDE runs plugins unsandboxed, so any prefix will do; Qt finds the plugin through
     # QT_PLUGIN_PATH, and the plugin finds kelvo-thumbnailer in its own prefix.
     prefix=$(mktemp -d "$work/prefix.XXXXXX")
