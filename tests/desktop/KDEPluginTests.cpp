@@ -215,7 +215,9 @@ TEST_F(FakeThumbnailer, ChildGetsItsLimitsAndACleanStart) {
 
 // Qt's offscreen platform creates its screen when the application starts and never frees
 // it; LeakSanitizer is told so, and so only of memory allocated on that platform's behalf.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libqoffscreen.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libqoffscreen.so\n";
+}
 
 int main(int argc, char** argv) {
     // The thumbnail worker is a headless Qt application; so is this test.
