@@ -7,6 +7,10 @@
 #                                               sandbox, at 256, 512 and 1024 pixels
 #   desktop-e2e.sh tumbler BUILD SOURCE         tumbler's D-Bus service
 #   desktop-e2e.sh package BUILD SOURCE FACTORY the Debian package, unpacked, thumbnailing
+#   desktop-e2e.sh kde BUILD SOURCE - KIOTEST   KDE's thumbnail worker (kio-extras) through
+#                                               KIO's preview job, in a private D-Bus session
+#   desktop-e2e.sh lintian BUILD SOURCE         the Debian packages through lintian, and
+#                                               the manual pages they carry
 #
 # Where the build is installed: GNOME's sandbox shows the thumbnailer nothing but /usr, so
 # the build under test must be installed below /usr. It goes to a fresh prefix
@@ -22,6 +26,7 @@ mode=${1:?mode}
 build=${2:?build directory}
 source=${3:?source directory}
 factory=${4:-}
+kio_preview=${5:-}
 corpus=${KELVO_CORPUS_DIR:-$source/../shared/corpus}
 
 skip() { echo "SKIPPED: $*"; exit 77; }
@@ -148,6 +153,12 @@ run_factory() {
     fi
 }
 
+# build_packages: the Debian packages of the build into $work/deb.
+build_packages() {
+    (cd "$build" && cpack -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1) ||
+        { cat "$work/cpack.log"; echo "FAILED: cpack"; exit 1; }
+}
+
 case "$mode" in
 registration)
     prefix=$(mktemp -d "$work/prefix.XXXXXX")
@@ -253,8 +264,7 @@ package)
     [ -x "$factory" ] || skip "the GNOME factory test program was not built (libgnome-desktop-4-dev)"
     command -v dpkg-shlibdeps >/dev/null || skip "dpkg-dev is not installed"
     require_sandbox
-    (cd "$build" && cpack -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1) ||
-        { cat "$work/cpack.log"; echo "FAILED: cpack"; exit 1; }
+    build_packages
     deb=$(ls "$work"/deb/kelvo_*_*.deb 2>/dev/null | head -n1)
     [ -n "$deb" ] || { echo "FAILED: no kelvo_<version>_<arch>.deb"; exit 1; }
     [ "$(basename "$deb")" = "kelvo_$(dpkg-deb -f "$deb" Version)_$(dpkg --print-architecture).deb" ] ||
@@ -263,6 +273,19 @@ package)
     for d in shared-mime-info fonts-roboto-unhinted libc6 libpng16-16; do
         grep -q "$d" <<<"$depends" || fail "Depends lacks $d: $depends"
     done
+    # GNOME users do not pull in KDE: the plugin and its libraries are kelvo-kde's alone.
+    grep -qiE 'libqt|libkf5|kio' <<<"$depends" && fail "kelvo depends on Qt or KDE: $depends"
+    # (grep reads all of a pipe's output here: with -q an early match would break the pipe.)
+    dpkg-deb -c "$deb" | grep thumbcreator >/dev/null && fail "kelvo holds the KDE plugin"
+    kde=$(ls "$work"/deb/kelvo-kde_*_*.deb 2>/dev/null | head -n1)
+    if [ -n "$kde" ]; then
+        grep -q "^kelvo (= $(dpkg-deb -f "$deb" Version))," <<<"$(dpkg-deb -f "$kde" Depends)" ||
+            fail "kelvo-kde does not depend on this kelvo: $(dpkg-deb -f "$kde" Depends)"
+        dpkg-deb -c "$kde" | grep '/qt5/plugins/kf5/thumbcreator/kelvothumbnail\.so$' >/dev/null ||
+            fail "kelvo-kde lacks the plugin"
+    elif [ -e "$build/extensions/KelvoKDE/kelvothumbnail.so" ]; then
+        fail "the KDE plugin was built but no kelvo-kde package made"
+    fi
     dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '^\./usr/' && fail "files outside /usr"
     dpkg-deb -c "$deb" | grep -q '\./usr/share/mime/mime.cache' && fail "the package ships a MIME cache"
     dpkg-deb -e "$deb" "$work/control"
@@ -275,6 +298,75 @@ package)
     update-mime-database "$prefix/usr/share/mime" >/dev/null 2>&1
     session_env "$prefix/usr"
     run_factory "$prefix/usr"
+    ;;
+kde)
+    [ -x "$kio_preview" ] || skip "the KDE plugin was not built (libkf5kio-dev)"
+    ls /usr/lib/*/qt5/plugins/kf5/kio/thumbnail.so >/dev/null 2>&1 ||
+        skip "KDE's thumbnail worker is not installed (kio-extras)"
+    command -v dbus-run-session >/dev/null || skip "dbus-run-session is missing"
+    # A plugin built with AddressSanitizer needs its runtime, which KDE's worker lacks.
+    nm -D --undefined-only "$build"/extensions/KelvoKDE/kelvothumbnail.so 2>/dev/null |
+        grep -E '__(a|ub)san_' >/dev/null &&
+        skip "the plugin is built with sanitizers; KDE's worker cannot load it"
+    # KDE runs plugins unsandboxed, so any prefix will do; Qt finds the plugin through
+    # QT_PLUGIN_PATH, and the plugin finds kelvo-thumbnailer in its own prefix.
+    prefix=$(mktemp -d "$work/prefix.XXXXXX")
+    cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 ||
+        { cat "$work/install.log"; exit 1; }
+    session_env "$prefix"
+    QT_PLUGIN_PATH=$(ls -d "$prefix"/lib/*/qt5/plugins 2>/dev/null | head -n1)
+    [ -f "$QT_PLUGIN_PATH/kf5/thumbcreator/kelvothumbnail.so" ] || fail "the plugin was not installed"
+    export QT_PLUGIN_PATH QT_QPA_PLATFORM=offscreen
+    kio() { dbus-run-session -- "$kio_preview" "$@" 2>>"$work/kio.err"; }
+    # Found, and on for users who never changed Dolphin's preview settings.
+    kio plugins >"$work/plugins.txt"
+    grep -qxF "kelvothumbnail	3D models (Kelvo)	default" "$work/plugins.txt" ||
+        { cat "$work/plugins.txt"; fail "KIO does not offer the plugin as \"3D models (Kelvo)\""; }
+    mapfile -t files < <(registered_samples "$prefix")
+    mapfile -t bad < <(copy_samples "${negatives[@]}")
+    [ ${#files[@]} -gt 0 ] || fail "no corpus sample of a registered type"
+    # SIZE:DPR:CACHE; a refused file first, so that the worker goes on after a failure.
+    for flavor in 128:1:normal 256:1:large 128:2:large 512:1:x-large 512:2:xx-large; do
+        IFS=: read -r size dpr cache <<<"$flavor"
+        pixels=$((size * dpr))
+        rm -rf "$XDG_CACHE_HOME/thumbnails"
+        kio "$size" "$dpr" "${bad[0]}" "${files[@]}" "${bad[@]:1}" >"$work/kio.out"
+        made=0
+        for f in "${files[@]}"; do
+            grep -qxF "ok $f $pixels $pixels $dpr" "$work/kio.out" && made=$((made + 1)) ||
+                fail "KIO, $size px at $dpr: $(basename "$f"): $(grep -F " $f" "$work/kio.out")"
+            u=$(gio info -a standard::name "$f" | sed -n 's/^uri: //p')
+            path="$XDG_CACHE_HOME/thumbnails/$cache/$(printf '%s' "$u" | md5sum | cut -d' ' -f1).png"
+            info=$(png_info "$path")
+            [ "${info% *}" = "$pixels $pixels" ] || fail "KIO's cache, $pixels px: $(basename "$f"): '$info'"
+        done
+        for f in "${bad[@]}"; do
+            grep -qxF "failed $f" "$work/kio.out" || fail "KIO thumbnailed $(basename "$f")"
+        done
+        echo "KIO, $size px at $dpr: $made of ${#files[@]} thumbnailed"
+    done
+    [ "$failures" -eq 0 ] || tail -20 "$work/kio.err"
+    ;;
+lintian)
+    command -v lintian >/dev/null || skip "lintian is not installed"
+    command -v dpkg-shlibdeps >/dev/null || skip "dpkg-dev is not installed"
+    build_packages
+    # Errors and warnings fail; informational tags do not. No tag is overridden.
+    lintian --fail-on error,warning "$work"/deb/*.deb >"$work/lintian.log" 2>&1 ||
+        fail "lintian: $(grep -E '^[EW]:' "$work/lintian.log")"
+    grep -E '^[EWI]:' "$work/lintian.log"
+    # Every installed executable has its manual page, and the thumbnailer's lists each format
+    # the README marks as read (both come from packaging/formats.json).
+    mkdir -p "$work/root"
+    for deb in "$work"/deb/*.deb; do dpkg-deb -x "$deb" "$work/root"; done
+    for exe in "$work"/root/usr/bin/*; do
+        page="$work/root/usr/share/man/man1/$(basename "$exe").1.gz"
+        [ -f "$page" ] || fail "no manual page for $(basename "$exe")"
+    done
+    text=$(MANWIDTH=200 man -l "$work/root/usr/share/man/man1/kelvo-thumbnailer.1.gz" 2>/dev/null)
+    for ext in $(sed -n 's/^| `\.\([a-z0-9]*\)`.*| yes |$/\1/p' "$source/README.md"); do
+        grep -q "^ *\.$ext " <<<"$text" || fail "kelvo-thumbnailer(1) does not list .$ext"
+    done
     ;;
 *)
     echo "unknown mode $mode"; exit 2 ;;

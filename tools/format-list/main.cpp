@@ -1,9 +1,11 @@
 // format-list: turns packaging/formats.json, the one list of the file formats Kelvo knows,
 // into every file that names them, so that a new format is one entry in that list.
 //
-//   format-list LIST fill TEMPLATE OUT    copies TEMPLATE to OUT, replacing the placeholders
-//                                         below (the thumbnailer entry, the desktop entry,
-//                                         the MIME XML)
+//   format-list LIST fill TEMPLATE OUT [NAME=VALUE]...
+//                                         copies TEMPLATE to OUT, replacing the placeholders
+//                                         below and each @NAME@ by its VALUE (the thumbnailer
+//                                         entry, the desktop entry, the MIME XML, the KDE
+//                                         plugin's metadata, the AppStream metadata)
 //   format-list LIST header OUT           the C++ header SceneLoader dispatches on and the
 //                                         --help texts quote (extensions/Shared/FileFormats.h)
 //   format-list LIST readme README        rewrites README's format table in place
@@ -201,23 +203,36 @@ std::string mimeDefinitions(const std::vector<Format>& formats) {
     return xml;
 }
 
-std::string fill(std::string text, const std::vector<Format>& formats) {
-    std::string thumbnailTypes, previewTypes, names;
+std::string fill(std::string text, const std::vector<Format>& formats,
+                 const std::vector<std::string>& definitions) {
+    std::string thumbnailTypes, previewTypes, previewMediaTypes, names;
+    JSON thumbnailTypesJSON = JSON::array();
     for (const Format& f : formats) {
         if (!f.registered) continue;
         // The canonical name first: GNOME matches that one exactly, other hosts the aliases.
         thumbnailTypes += f.mimeType + ";";
-        for (const std::string& alias : f.aliases)
+        thumbnailTypesJSON.push_back(f.mimeType);
+        for (const std::string& alias : f.aliases) {
             thumbnailTypes += alias + ";";
+            thumbnailTypesJSON.push_back(alias);
+        }
         previewTypes += f.mimeType + ";";
+        previewMediaTypes += "    <mediatype>" + xmlEscaped(f.mimeType) + "</mediatype>\n";
         names += f.name + ";";
     }
-    const std::pair<std::string, std::string> placeholders[] = {
+    std::vector<std::pair<std::string, std::string>> placeholders = {
         {"@THUMBNAIL_MIME_TYPES@", thumbnailTypes},
+        {"@THUMBNAIL_MIME_TYPES_JSON@", thumbnailTypesJSON.dump()},
         {"@PREVIEW_MIME_TYPES@", previewTypes},
+        {"@PREVIEW_MEDIA_TYPES_XML@", previewMediaTypes},
         {"@FORMAT_NAMES@", names},
         {"@MIME_DEFINITIONS@", mimeDefinitions(formats)},
     };
+    for (const std::string& definition : definitions) {
+        const size_t eq = definition.find('=');
+        if (eq == std::string::npos || eq == 0) fail("not NAME=VALUE: " + definition);
+        placeholders.emplace_back("@" + definition.substr(0, eq) + "@", definition.substr(eq + 1));
+    }
     for (const auto& [placeholder, value] : placeholders) {
         for (size_t at; (at = text.find(placeholder)) != std::string::npos;)
             text.replace(at, placeholder.size(), value);
@@ -384,12 +399,13 @@ int main(int argc, char** argv) {
     try {
         if (args.size() < 3)
             fail(
-                "usage: format-list LIST (fill TEMPLATE OUT | header OUT | readme README "
-                "[--check])");
+                "usage: format-list LIST (fill TEMPLATE OUT [NAME=VALUE]... | header OUT | readme "
+                "README [--check])");
         const std::vector<Format> formats = readFormats(args[0]);
         const std::string& command = args[1];
-        if (command == "fill" && args.size() == 4) {
-            writeIfChanged(args[3], fill(readFile(args[2]), formats));
+        if (command == "fill" && args.size() >= 4) {
+            writeIfChanged(args[3], fill(readFile(args[2]), formats,
+                                         std::vector<std::string>(args.begin() + 4, args.end())));
         } else if (command == "header" && args.size() == 3) {
             writeIfChanged(args[2], header(formats));
         } else if (command == "readme" &&
