@@ -11,6 +11,7 @@
 #include <cmath>
 #include <string>
 
+#include "fast_float/fast_float.h"
 #include "platform/GLTFKit/GLTFReading.h"
 
 namespace kelvo::gltf {
@@ -61,9 +62,22 @@ void check(simdjson::error_code error, const Where& where, std::string_view expe
                                simdjson::error_message(error) + ")");
 }
 
+// simdjson 3.0's own conversion goes wrong on numbers with more than 19 significant digits
+// (0.39269908169872415480783042290994 comes back as 1.78e-14), which exporters write for
+// angles; so simdjson only says where the number is and fast_float, which rounds correctly,
+// converts it.
 double number(od::value value, const Where& where) {
+    od::json_type type{};
+    check(value.type().get(type), where, "a number");
+    if (type != od::json_type::number) failAt(where, "expected a number");
+    std::string_view text = value.raw_json_token();
+    while (!text.empty() && (text.back() == ' ' || (text.back() >= '\t' && text.back() <= '\r')))
+        text.remove_suffix(1);
     double d = 0;
-    check(value.get_double().get(d), where, "a number");
+    const auto parsed = fast_float::from_chars(text.data(), text.data() + text.size(), d);
+    if (parsed.ec != std::errc() || parsed.ptr != text.data() + text.size() || !std::isfinite(d)) {
+        failAt(where, "expected a number");
+    }
     return d;
 }
 

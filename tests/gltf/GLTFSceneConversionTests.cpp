@@ -151,7 +151,7 @@ TEST(GLTFConversion, materialsKeepFactorsSRGBEncodedAndTheirTextureReferences) {
     d.extra =
         R"(,"materials":[{"name":"paint","pbrMetallicRoughness":{"baseColorFactor":[0.2140411,1,0,0.5],)"
         R"("metallicFactor":0.25,"roughnessFactor":0.75,"baseColorTexture":{"index":0,"texCoord":0,)"
-        R"("extensions":{"KHR_texture_transform":{"offset":[0.5,0],"rotation":1,"scale":[2,2]}}}},)"
+        R"("extensions":{"KHR_texture_transform":{"offset":[0.5,0],"rotation":0.39269908169872415480783042290994,"scale":[2,2]}}}},)"
         R"("emissiveFactor":[1,0,0],"extensions":{"KHR_materials_emissive_strength":{"emissiveStrength":4}},)"
         R"("alphaMode":"MASK","alphaCutoff":0.3,"doubleSided":true},)"
         R"({"alphaMode":"BLEND","emissiveTexture":{"index":1},"extensions":{"KHR_materials_unlit":{}}}],)"
@@ -184,7 +184,8 @@ TEST(GLTFConversion, materialsKeepFactorsSRGBEncodedAndTheirTextureReferences) {
     EXPECT_EQ(slot.wrapT, TextureWrap::mirroredRepeat);
     EXPECT_TRUE(slot.nearestMagnification);
     EXPECT_EQ(slot.offset[0], 0.5);
-    EXPECT_EQ(slot.rotation, 1);
+    // More significant digits than a double holds, as exporters write angles: still pi / 8.
+    EXPECT_EQ(slot.rotation, 0.39269908169872415);
     EXPECT_EQ(slot.scale[1], 2);
 
     const Material& unlit = *nodes[1]->geometry->materials[0];
