@@ -38,6 +38,9 @@ public:
     // the watermark. Nothing when a step fails.
     std::optional<RGBAImage> renderToImage(Scene& scene, Size size) const;
 
+    // renderToImage without the watermark: the staged frame alone.
+    std::optional<RGBAImage> renderFrame(Scene& scene, Size size) const;
+
     // renderToImage as a thumbnail needs it: a frame in which the model covers no pixel is
     // drawn once more with back faces shown (a one-sided plate seen from behind is still a
     // model). When that frame is empty too, there is no image and coveredNothing is set: a
