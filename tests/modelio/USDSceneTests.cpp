@@ -7,6 +7,7 @@
 
 #include "platform/ModelIO/ModelIO.h"
 #include "platform/ModelIO/USD/USDImporter.h"
+#include "platform/ModelIO/USD/USDSceneBuilder.h"
 #include "tests/support/TestFiles.h"
 
 namespace kelvo {
@@ -260,6 +261,24 @@ def Cube "Off" ( active = false ) {}
     EXPECT_FALSE(find(asset, "Off"));
     // z-up stages are turned to y-up.
     expectNear(transformPoint(asset.upAxisCorrection, {0, 0, 1}), {0, 1, 0});
+}
+
+TEST(USDScene, instancersWhosePrototypesHoldThemStayBounded) {
+    // Each instancer draws its own ancestor ten times: without limits, 10^n nodes.
+    test::TempDir dir;
+    std::string text = "#usda 1.0\ndef Xform \"W\" {\n def Cube \"C\" {}\n def PointInstancer \"I\" {"
+                       " rel prototypes = [</W>, </W/I>] int[] protoIndices = [";
+    for (int i = 0; i < 10; ++i)
+        text += i ? ", 0" : "0";
+    text += "] point3f[] positions = [";
+    for (int i = 0; i < 10; ++i)
+        text += i ? ", (1,0,0)" : "(1,0,0)";
+    text += "] }\n}\n";
+    ModelAsset asset = importText(text, dir);
+    std::size_t nodes = 0;
+    asset.objects.at(0)->enumerateChildNodes([&](Node&, bool&) { ++nodes; });
+    EXPECT_GT(nodes, 10u);
+    EXPECT_LT(nodes, usd::maxNodes * 2);
 }
 
 TEST(USDScene, theFrontDoorTellsTextFromBinaryByTheFirstBytes) {

@@ -29,6 +29,7 @@ public:
 
     void compose(const std::filesystem::path& rootFile, ByteBuffer bytes) {
         LayerFile* root = addLayer(rootFile, bytes);
+        ByteBuffer().swap(bytes);  // the layer holds what it needs
         if (!root->error.empty()) stage_.messages.push_back(root->error);
         stage_.upAxis = root->layer.upAxis;
         stage_.metersPerUnit = root->layer.metersPerUnit;

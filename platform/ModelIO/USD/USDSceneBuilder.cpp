@@ -97,7 +97,8 @@ TextureWrap wrapNamed(std::string_view name) {
     return TextureWrap::repeat;
 }
 
-std::shared_ptr<Node> cloneTree(const Node& node) {
+std::shared_ptr<Node> cloneTree(const Node& node, std::size_t& budget) {
+    ++budget;
     auto copy = Node::make();
     copy->name = node.name;
     copy->geometry = node.geometry;
@@ -105,7 +106,7 @@ std::shared_ptr<Node> cloneTree(const Node& node) {
     copy->light = node.light;
     copy->setTransform(node.transform());
     for (const auto& child : node.childNodes())
-        copy->addChildNode(cloneTree(*child));
+        copy->addChildNode(cloneTree(*child, budget));
     return copy;
 }
 
@@ -191,9 +192,10 @@ private:
     }
 
     std::shared_ptr<Node> buildNode(const Prim& prim, const Mat4& parentWorld, bool prototype) {
-        if (!drawable(prim)) return nullptr;
+        // Prototypes may name the instancer's own ancestors: the work stays bounded.
+        if (++nodesVisited_ > maxNodes || !drawable(prim)) return nullptr;
         const std::string& type = prim.typeName;
-        if (type == "PointInstancer" && !prototype && instancing_ > 8) return nullptr;
+        if (type == "PointInstancer" && instancing_ >= 4) return nullptr;
         bool reset = false;
         Mat4 local = localTransform(stage_, prim, reset);
         if (reset) {
@@ -275,6 +277,7 @@ private:
         Primvar opacities = primvar(prim, "primvars:displayOpacity", Interpolation::constant, 1);
         // One colour for the whole mesh goes to the material rather than to every vertex.
         std::optional<Color> constantColor;
+        if (colors.values.size() < 3) colors = {};
         if (wantsColor && (colors.present() || opacities.present()) &&
             (!colors.present() || colors.interpolation == Interpolation::constant) &&
             (!opacities.present() || opacities.interpolation == Interpolation::constant)) {
@@ -408,7 +411,8 @@ private:
             m = m * translation(positions[3 * i], positions[3 * i + 1], positions[3 * i + 2]);
             auto instance = Node::make();
             instance->setTransform(isFinite(m) ? m : Mat4::identity());
-            instance->addChildNode(cloneTree(*prototypes[static_cast<std::size_t>(k)]));
+            instance->addChildNode(cloneTree(*prototypes[static_cast<std::size_t>(k)], nodesVisited_));
+            if (nodesVisited_ > maxNodes) break;
             node.addChildNode(std::move(instance));
             ++instanceCount_;
         }
@@ -579,6 +583,7 @@ private:
     bool hasRenderPurpose_ = false;
     int instancing_ = 0;
     std::size_t instanceCount_ = 0;
+    std::size_t nodesVisited_ = 0;  // prims visited and nodes cloned
 };
 
 }  // namespace
@@ -588,6 +593,8 @@ Mat4 localTransform(const Stage& stage, const Prim& prim, bool& resetsXformStack
     ResolvedProperty order = stage.attribute(prim, "xformOpOrder");
     if (!order) return Mat4::identity();
     const std::vector<std::string>& ops = order.property->value.strings;
+    // No real transform needs more ops; a hostile list of millions stays cheap.
+    if (ops.size() > 64) return Mat4::identity();
     std::size_t first = 0;
     for (std::size_t i = 0; i < ops.size(); ++i) {
         if (ops[i] == "!resetXformStack!") {

@@ -33,6 +33,9 @@ namespace kelvo::usd {
 
 // Instances drawn by all point instancers of a stage together; the rest are left out.
 inline constexpr std::size_t maxInstances = 1 << 20;
+// Prims visited and nodes made for instances, together: instancers whose prototypes hold
+// instancers (at most four deep) cannot multiply the work beyond this.
+inline constexpr std::size_t maxNodes = std::size_t{1} << 22;
 
 ModelAsset buildModelAsset(const Stage& stage);
 
