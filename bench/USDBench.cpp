@@ -8,9 +8,6 @@
 // Peak memory: one import in a fresh process (this program started again with
 // --peak-memory FILE), its peak resident set reported as peakMiB.
 #include <benchmark/benchmark.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -20,11 +17,10 @@
 #include <fstream>
 #include <string>
 
+#include "bench/PeakMemory.h"
 #include "platform/Foundation/FileReading.h"
 #include "platform/ModelIO/USD/USDATextReader.h"
 #include "platform/ModelIO/USD/USDImporter.h"
-
-extern char** environ;
 
 namespace {
 
@@ -105,40 +101,6 @@ void BM_USDATextReader(benchmark::State& state) {
     state.counters["fileMiB"] = bytes.size() / 1048576.0;
 }
 
-// The peak resident memory of one import in a process of its own, in KiB.
-long peakKiB(const fs::path& file) {
-    char self[] = "/proc/self/exe";
-    std::string path = file.string();
-    char option[] = "--peak-memory";
-    char* argv[] = {self, option, path.data(), nullptr};
-    int out[2];
-    if (::pipe(out) != 0) return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    pid_t pid = 0;
-    const bool started = posix_spawn(&pid, self, &actions, nullptr, argv, environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    char text[64] = {};
-    long got = 0;
-    for (ssize_t n; started && (n = ::read(out[0], text + got, sizeof text - 1 - got)) > 0;)
-        got += n;
-    ::close(out[0]);
-    int status = 0;
-    if (started) ::waitpid(pid, &status, 0);
-    return started && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? std::atol(text) : -1;
-}
-
-long ownPeakKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-    }
-    return -1;
-}
 
 void BM_USDImport(benchmark::State& state) {
     const fs::path file = generated();
@@ -150,7 +112,7 @@ void BM_USDImport(benchmark::State& state) {
     for (auto _ : state)
         benchmark::DoNotOptimize(kelvo::importUSD(bytes, file));
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
-    const long kib = peakKiB(file);
+    const long kib = kelvo::bench::childPeakKiB({"--peak-memory", file.string()});
     state.counters["peakMiB"] = kib / 1024.0;
     state.counters["fileMiB"] = bytes.size() / 1048576.0;
 }
@@ -163,7 +125,7 @@ BENCHMARK(BM_USDImport)->Unit(benchmark::kMillisecond)->Iterations(3);
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--peak-memory") == 0) {
         const bool right = triangles(kelvo::importModelAsset(argv[2])) == gridTriangles;
-        std::printf("%ld\n", ownPeakKiB());
+        std::printf("%ld\n", kelvo::bench::ownPeakKiB());
         return right ? 0 : 1;
     }
     benchmark::Initialize(&argc, argv);

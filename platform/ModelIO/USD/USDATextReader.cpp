@@ -99,6 +99,46 @@ private:
         if (!accept(c)) fail(std::string("expected '") + c + "' " + where);
     }
 
+    // Entries of a block up to `close` (consumed): item() reads one; ';' between entries
+    // is allowed, as are line ends.
+    template <class Item>
+    void block(char close, const char* unclosed, Item&& item) {
+        for (;;) {
+            skipSpace();
+            if (p_ >= end_) fail(unclosed);
+            if (*p_ == close) {
+                ++p_;
+                return;
+            }
+            if (*p_ == ';') {
+                ++p_;
+                continue;
+            }
+            item();
+        }
+    }
+
+    // Comma-separated items up to `close` (consumed), after the opening bracket; a comma
+    // may end the list.
+    template <class Item>
+    void list(char close, const char* unclosed, const char* badSeparator, Item&& item) {
+        for (;;) {
+            skipSpace();
+            if (p_ >= end_) fail(unclosed);
+            if (*p_ == close) {
+                ++p_;
+                return;
+            }
+            item();
+            skipSpace();
+            if (p_ < end_ && *p_ == ',') {
+                ++p_;
+            } else if (p_ >= end_ || *p_ != close) {
+                fail(badSeparator);
+            }
+        }
+    }
+
     // An identifier, or with `namespaced` a property name ("primvars:st:indices"); empty
     // when none starts here.
     std::string_view identifier(bool namespaced = false) {
@@ -269,25 +309,13 @@ private:
     void tuple(Sink&& sink, int depth) {
         if (depth > 8) fail("tuples nested too deeply");
         ++p_;
-        for (;;) {
-            skipSpace();
-            if (p_ >= end_) fail("tuple not closed");
-            if (*p_ == ')') {
-                ++p_;
-                return;
-            }
+        list(')', "tuple not closed", "expected ',' or ')' in a tuple", [&] {
             if (*p_ == '(') {
                 tuple(sink, depth + 1);
             } else {
                 sink();
             }
-            skipSpace();
-            if (p_ < end_ && *p_ == ',') {
-                ++p_;
-            } else if (p_ >= end_ || *p_ != ')') {
-                fail("expected ',' or ')' in a tuple");
-            }
-        }
+        });
     }
 
     // One element of kind `shape` into `value`.
@@ -352,21 +380,7 @@ private:
             return;
         }
         if (!accept('[')) fail("expected '[' to open an array");
-        for (;;) {
-            skipSpace();
-            if (p_ >= end_) fail("array not closed");
-            if (*p_ == ']') {
-                ++p_;
-                return;
-            }
-            element(shape, value);
-            skipSpace();
-            if (p_ < end_ && *p_ == ',') {
-                ++p_;
-            } else if (p_ >= end_ || *p_ != ']') {
-                fail("expected ',' or ']' in an array");
-            }
-        }
+        list(']', "array not closed", "expected ',' or ']' in an array", [&] { element(shape, value); });
     }
 
     // Any one value, kept nowhere: its brackets are balanced and its strings, asset paths
@@ -411,20 +425,10 @@ private:
     template <class Entry>
     void metadata(Entry&& entry) {
         expect('(', "to open metadata");
-        for (;;) {
-            skipSpace();
-            if (p_ >= end_) fail("metadata not closed");
-            if (*p_ == ')') {
-                ++p_;
-                return;
-            }
-            if (*p_ == ';') {
-                ++p_;
-                continue;
-            }
+        block(')', "metadata not closed", [&] {
             if (*p_ == '"' || *p_ == '\'') {
                 quoted();
-                continue;
+                return;
             }
             std::string_view key = requireIdentifier(true, "a metadata name");
             std::string_view op;
@@ -433,12 +437,9 @@ private:
                 op = key;
                 key = requireIdentifier(true, "a metadata name");
             }
-            if (!accept('=')) {
-                // A bare keyword entry: nothing more to read.
-                continue;
-            }
-            entry(op, key);
-        }
+            // Without '=', a bare keyword entry: nothing more to read.
+            if (accept('=')) entry(op, key);
+        });
     }
 
     static std::vector<std::string>* listFor(ListOp& list, std::string_view op) {
@@ -471,16 +472,7 @@ private:
             item();
             return;
         }
-        for (;;) {
-            skipSpace();
-            if (p_ >= end_) fail("list not closed");
-            if (*p_ == ']') {
-                ++p_;
-                return;
-            }
-            item();
-            if (!accept(',') && !peek(']')) fail("expected ',' or ']' in a list");
-        }
+        list(']', "list not closed", "expected ',' or ']' in a list", item);
     }
 
     void references(ReferenceListOp& list, std::string_view op) {
@@ -576,17 +568,7 @@ private:
     // "{ string set = "variant" ... }"
     void variantSelections(PrimSpec& prim) {
         expect('{', "to open the variant selections");
-        for (;;) {
-            skipSpace();
-            if (p_ >= end_) fail("variant selections not closed");
-            if (*p_ == '}') {
-                ++p_;
-                return;
-            }
-            if (*p_ == ';') {
-                ++p_;
-                continue;
-            }
+        block('}', "variant selections not closed", [&] {
             requireIdentifier(false, "a type name");  // string
             std::string name(requireIdentifier(true, "a variant set name"));
             expect('=', "after a variant set name");
@@ -598,7 +580,7 @@ private:
             } else {
                 it->second = std::move(variant);
             }
-        }
+        });
     }
 
     void propertyMetadata(Property& property) {
@@ -657,19 +639,9 @@ private:
 
     void primBody(PrimSpec& prim) {
         expect('{', "to open the prim's body");
-        for (;;) {
-            skipSpace();
-            if (p_ >= end_) fail("prim body not closed");
-            if (*p_ == '}') {
-                ++p_;
-                return;
-            }
-            if (*p_ == ';') {
-                ++p_;
-                continue;
-            }
+        block('}', "prim body not closed", [&] {
             const std::string_view word = requireIdentifier(false, "a prim, property or variant set");
-            if (primStatement(word, prim)) continue;
+            if (primStatement(word, prim)) return;
             if (word == "variantSet") {
                 variantSet(prim);
             } else if (word == "reorder" && (acceptWord("nameChildren") || acceptWord("properties"))) {
@@ -678,7 +650,7 @@ private:
             } else {
                 property(word, prim);
             }
-        }
+        });
     }
 
     void variantSet(PrimSpec& prim) {
@@ -686,20 +658,14 @@ private:
         set.name = quoted();
         expect('=', "after the variant set name");
         expect('{', "to open the variant set");
-        for (;;) {
-            skipSpace();
-            if (p_ >= end_) fail("variant set not closed");
-            if (*p_ == '}') {
-                ++p_;
-                return;
-            }
+        block('}', "variant set not closed", [&] {
             Nesting nesting(*this);
             Variant& variant = set.variants.emplace_back();
             variant.name = quoted();
             variant.spec.name = prim.name;
             if (peek('(')) primMetadata(variant.spec);
             primBody(variant.spec);
-        }
+        });
     }
 
     Property& propertyNamed(PrimSpec& prim, std::string_view name) {
@@ -778,13 +744,7 @@ private:
     // "{ time: value, ... }": the earliest sample is kept, unless a default value is.
     void timeSamples(Property& property, const std::string& typeName, bool array) {
         expect('{', "to open the time samples");
-        for (;;) {
-            skipSpace();
-            if (p_ >= end_) fail("time samples not closed");
-            if (*p_ == '}') {
-                ++p_;
-                return;
-            }
+        list('}', "time samples not closed", "expected ',' or '}' in time samples", [&] {
             double time;
             if (!readDouble(time)) fail("expected a sample time");
             expect(':', "after a sample time");
@@ -800,8 +760,7 @@ private:
                 property.valueIsSample = true;
                 property.sampleTime = time;
             }
-            if (!accept(',') && !peek('}')) fail("expected ',' or '}' in time samples");
-        }
+        });
     }
 
     const char* p_;
