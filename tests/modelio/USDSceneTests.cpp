@@ -133,7 +133,8 @@ TEST(USDScene, leftHandedMeshesTurnTheirTrianglesAndBadFacesAreLeftOut) {
 def Mesh "R" { point3f[] points = [(0,0,0),(1,0,0),(0,1,0)] int[] faceVertexCounts = [3, 3, 2, 3]
                int[] faceVertexIndices = [0,1,2, 0,1,9, 0,1, 2,1,0] }
 def Mesh "L" { point3f[] points = [(0,0,0),(1,0,0),(0,1,0)] int[] faceVertexCounts = [3, 5]
-               int[] faceVertexIndices = [0,1,2] uniform token orientation = "leftHanded" }
+               int[] faceVertexIndices = [0,1,2] uniform token orientation = "leftHanded"
+               uniform bool doubleSided = 1 }
 )",
                                   dir);
     const Geometry& r = *find(asset, "R")->geometry;
@@ -142,6 +143,8 @@ def Mesh "L" { point3f[] points = [(0,0,0),(1,0,0),(0,1,0)] int[] faceVertexCoun
     ASSERT_EQ(l.triangleCount(), 1);  // the second face runs past the indices
     EXPECT_EQ(l.elements[0].index(1), 2u);
     EXPECT_EQ(l.elements[0].index(2), 1u);
+    EXPECT_TRUE(l.materials[0]->isDoubleSided);
+    EXPECT_FALSE(r.materials[0]->isDoubleSided);
 }
 
 TEST(USDScene, previewSurfacesAndSubsetsGiveTheirMaterials) {

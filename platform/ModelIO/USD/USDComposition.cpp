@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 #include "platform/Foundation/ReferencedFile.h"
 #include "platform/ModelIO/USD/USDATextReader.h"
@@ -74,9 +75,10 @@ private:
             note(what + reason);
             return nullptr;
         }
-        if (auto it = files_.find(path->lexically_normal().string()); it != files_.end()) {
-            return it->second;
-        }
+        const std::string key = path->lexically_normal().string();
+        if (auto it = files_.find(key); it != files_.end()) return it->second;
+        // A file that could not be read is not tried again (nor complained about).
+        if (failed_.contains(key)) return nullptr;
         if (stage_.layers.size() >= maxLayersPerStage) {
             note(what + "the stage already has " + std::to_string(maxLayersPerStage) + " layers");
             return nullptr;
@@ -85,6 +87,7 @@ private:
             readReferencedFile(from.path, assetPath, ReferenceSyntax::path, layerFileSizeLimit);
         if (file.outcome != ReferenceOutcome::read) {
             note(what + file.reason);
+            failed_.insert(key);
             return nullptr;
         }
         if (auto it = files_.find(file.path.lexically_normal().string()); it != files_.end()) {
@@ -236,10 +239,10 @@ private:
             return;
         }
         for (const Opinion& o : group) {
-            for (const auto& [set, variant] : o.spec->variantSelections) {
+            for (const auto& selection : o.spec->variantSelections) {
                 const bool known = std::any_of(selections.begin(), selections.end(),
-                                               [&](const auto& s) { return s.first == set; });
-                if (!known) selections.emplace_back(set, variant);
+                                               [&](const auto& s) { return s.first == selection.first; });
+                if (!known) selections.push_back(selection);
             }
         }
         std::vector<Opinion> inherited, variants, referenced, payloads, specialized;
@@ -342,6 +345,7 @@ private:
 
     Stage& stage_;
     std::unordered_map<std::string, LayerFile*> files_;
+    std::unordered_set<std::string> failed_;
     std::unordered_map<const LayerFile*, const LayerStack*> stackOf_;
     std::size_t opinionCount_ = 0;
     std::uint32_t parent_ = 0;  // of the prim being composed

@@ -296,8 +296,16 @@ private:
             }
         }
         MeshBuffers mesh = buildMesh(in);
-        for (std::size_t e = 0; e < mesh.elements.size(); ++e)
-            mesh.elements[e].material = elementMaterial(materials[e], constantColor, !mesh.colors.empty());
+        const Value* doubleSided = value(prim, "doubleSided");
+        const bool twoSides = doubleSided && !doubleSided->numbers.empty() && doubleSided->numbers[0] != 0;
+        for (std::size_t e = 0; e < mesh.elements.size(); ++e) {
+            std::shared_ptr<Material>& m = mesh.elements[e].material;
+            m = elementMaterial(materials[e], constantColor, !mesh.colors.empty());
+            if (twoSides && !m->isDoubleSided) {
+                m = std::make_shared<Material>(*m);
+                m->isDoubleSided = true;
+            }
+        }
         return makeGeometry(std::move(mesh));
     }
 

@@ -7,8 +7,9 @@
 //     "!resetXformStack!" honoured); Scope: unplaced;
 //   - Mesh: points, faceVertexCounts/Indices, normals (also as primvars:normals),
 //     displayColor and displayOpacity, texture coordinates, in every interpolation and
-//     indexed; orientation "leftHanded" turns the triangles; GeomSubsets of faces with their
-//     own material bindings become elements of their own;
+//     indexed; orientation "leftHanded" turns the triangles; "doubleSided" makes its
+//     materials two-sided; GeomSubsets of faces with their own material bindings become
+//     elements of their own;
 //   - Cube, Sphere, Cylinder, Cone, Capsule as meshes of their size and axis;
 //   - Camera: a camera node (vertical field of view from focal length and aperture,
 //     clipping range, orthographic projection);
