@@ -626,7 +626,8 @@ Mat4 localTransform(const Stage& stage, const Prim& prim, bool& resetsXformStack
         if (!isFinite(step)) continue;
         m = m * step;
     }
-    return m;
+    // Finite steps can still multiply past the largest double.
+    return isFinite(m) ? m : Mat4::identity();
 }
 
 ModelAsset buildModelAsset(const Stage& stage) {
