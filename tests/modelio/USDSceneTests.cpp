@@ -193,10 +193,18 @@ def Scope "Looks" {
             uniform token info:id = "UsdUVTexture"
             asset inputs:file = @textures/wood.png@
             token inputs:wrapS = "clamp"
-            float2 inputs:st.connect = </Looks/Textured/Reader.outputs:result>
+            float2 inputs:st.connect = </Looks/Textured/Place.outputs:result>
         }
+        def Shader "Place" {
+            uniform token info:id = "UsdTransform2d"
+            float2 inputs:in.connect = </Looks/Textured/Reader.outputs:result>
+            float2 inputs:scale = (2, 4)
+            float2 inputs:translation = (0.5, 0.25)
+        }
+        token inputs:stName = "uv"
         def Shader "Arm" { uniform token info:id = "UsdUVTexture" asset inputs:file = @arm.png@ }
-        def Shader "Reader" { uniform token info:id = "UsdPrimvarReader_float2" string inputs:varname = "uv" }
+        def Shader "Reader" { uniform token info:id = "UsdPrimvarReader_float2"
+                              string inputs:varname.connect = </Looks/Textured.inputs:stName> }
     }
 }
 )",
@@ -216,6 +224,10 @@ def Scope "Looks" {
     ASSERT_TRUE(textured.diffuseTexture);
     EXPECT_EQ(textured.diffuseTexture.texture->path, "textures/wood.png");
     EXPECT_EQ(textured.diffuseTexture.wrapS, TextureWrap::clampToEdge);
+    // t up in the file, v down in the scene: the offset moves to the flipped origin.
+    EXPECT_EQ(textured.diffuseTexture.scale[1], 4);
+    EXPECT_EQ(textured.diffuseTexture.offset[0], 0.5);
+    EXPECT_EQ(textured.diffuseTexture.offset[1], 1 - 0.25 - 4);
     ASSERT_TRUE(textured.metalnessRoughnessTexture);
     EXPECT_EQ(textured.metalnessRoughnessTexture.texture->path, "arm.png");
     EXPECT_TRUE(g.source(GeometrySemantic::texcoord));  // read from the reader's "uv"

@@ -474,7 +474,7 @@ private:
             source.output = property.starts_with("outputs:") ? property.substr(8) : property;
         } else if (id.starts_with("UsdPrimvarReader")) {
             source.isPrimvar = true;
-            source.primvar = token(*p, "inputs:varname");
+            source.primvar = interfaceString(*p, "inputs:varname", 0);
         }
         return source;
     }
@@ -509,10 +509,61 @@ private:
         slot.texture = textures_.reference(file.opinion->layer->path, file.property->value.strings[0]);
         slot.wrapS = wrapNamed(token(texture, "inputs:wrapS"));
         slot.wrapT = wrapNamed(token(texture, "inputs:wrapT"));
-        Source st = follow(texture, "inputs:st", 0);
-        if (st.isPrimvar && !st.primvar.empty()) built.texcoordName = st.primvar;
+        // The texture coordinates: a primvar reader, perhaps through a UsdTransform2d and
+        // node graph outputs.
+        const Prim* p = &texture;
+        std::string input = "inputs:st";
+        for (int hop = 0; hop < 16; ++hop) {
+            std::vector<std::string> targets = stage_.targets(*p, input);
+            if (targets.empty()) break;
+            auto [path, property] = splitPropertyPath(targets.front());
+            const Prim* next = stage_.primAtPath(path);
+            if (!next) break;
+            p = next;
+            input = property;
+            if (p->typeName != "Shader") continue;
+            const std::string id = token(*p, "info:id");
+            if (id == "UsdTransform2d") {
+                placeTexture(*p, slot);
+                input = "inputs:in";
+                continue;
+            }
+            if (id.starts_with("UsdPrimvarReader")) {
+                const std::string name = interfaceString(*p, "inputs:varname", 0);
+                if (!name.empty()) built.texcoordName = name;
+            }
+            break;
+        }
         built.textured = true;
         return slot;
+    }
+
+    // A UsdTransform2d's scale, rotation (degrees) and translation, applied to texture
+    // coordinates with t up, as the slot's transform of coordinates with v down: the same
+    // turn and scale, the offset moved to the flipped origin.
+    void placeTexture(const Prim& transform, TextureSlot& slot) const {
+        const Value* scale = value(transform, "inputs:scale");
+        const double sx = scale && scale->numbers.size() >= 2 ? scale->numbers[0] : 1;
+        const double sy = scale && scale->numbers.size() >= 2 ? scale->numbers[1] : 1;
+        const double theta = number(transform, "inputs:rotation", 0) * std::numbers::pi / 180;
+        const Value* move = value(transform, "inputs:translation");
+        const double tx = move && move->numbers.size() >= 2 ? move->numbers[0] : 0;
+        const double ty = move && move->numbers.size() >= 2 ? move->numbers[1] : 0;
+        slot.scale[0] = sx;
+        slot.scale[1] = sy;
+        slot.rotation = theta;
+        slot.offset[0] = tx - sy * std::sin(theta);
+        slot.offset[1] = 1 - ty - sy * std::cos(theta);
+    }
+
+    // A string input's value, following connections to the interface inputs of node graphs
+    // and materials ("inputs:varname.connect = </Mat.inputs:stPrimvarName>").
+    std::string interfaceString(const Prim& prim, std::string_view name, int hops) const {
+        std::vector<std::string> targets = stage_.targets(prim, name);
+        if (targets.empty() || hops > 16) return token(prim, name);
+        auto [path, property] = splitPropertyPath(targets.front());
+        const Prim* p = stage_.primAtPath(path);
+        return p && !property.empty() ? interfaceString(*p, property, hops + 1) : std::string();
     }
 
     BuiltMaterial* material(const Prim& materialPrim) {
