@@ -10,7 +10,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
+#include <vector>
 
+#include "extensions/KelvoThumbnail/ThumbnailerError.h"
 #include "platform/Foundation/Error.h"
 
 namespace kelvo {
@@ -25,15 +28,6 @@ struct ThumbnailerOptions {
     std::int64_t triangleBudget = 2'000'000;                      // 0: none (SceneBudget.h)
 };
 
-// The thumbnailer's own failures, in the domain "KelvoThumbnail".
-inline constexpr std::string_view thumbnailerErrorDomain = "KelvoThumbnail";
-enum ThumbnailerErrorCode : long {
-    nothingToDraw = 1,      // the file loaded but holds no triangle or point
-    renderFailed = 2,       // the drawing block drew nothing
-    timeLimitExceeded = 3,  // the wall-clock limit ran out
-    notALocalFile = 4,      // INPUT is a URI that does not name a local file
-    crashed = 5,            // reading or drawing the file crashed (the process ends at once)
-};
 
 // The pixel size of each side of the thumbnail: floor(size x scale), never more than asked.
 int thumbnailPixelSize(int size, double scale);
@@ -43,6 +37,11 @@ int thumbnailPixelSize(int size, double scale);
 // library that reads the file say, prints "PROGRAM: INPUT: KelvoThumbnail 5: ..." and exits
 // with status 1 as well. Once per process.
 void applyProcessLimits(const ThumbnailerOptions& options, std::string_view program);
+
+// Loads options.input and draws the thumbnail: its PNG bytes, or the error; nothing is
+// written and options.output is not used. Failures of allocation under a memory budget say
+// that the budget was exceeded.
+std::variant<std::vector<std::uint8_t>, Error> makeThumbnailPNG(const ThumbnailerOptions& options);
 
 // Loads options.input, draws the thumbnail and writes it to options.output atomically.
 // Nothing on success; otherwise the error, and nothing was written at options.output.
