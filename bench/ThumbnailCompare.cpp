@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
     const fs::path out = work / "out.png";
 
     std::vector<fs::path> inputs;
-    for (const char* format : {"stl", "3mf", "vox", "obj", "ply"}) {
+    for (const char* format : {"stl", "3mf", "vox", "obj", "ply", "other/usd"}) {
         if (!fs::is_directory(corpus / format)) continue;
         std::vector<fs::path> files;
         for (const auto& e : fs::recursive_directory_iterator(corpus / format)) {
