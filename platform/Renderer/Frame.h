@@ -27,6 +27,8 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -214,11 +216,29 @@ FramePlan planFrame(const Scene& scene, const Node& pointOfView, int width, int 
 // (x, y) at index ((y - rowBegin) * width + x) * 4 + q. Depth is 1 / W, so larger is
 // nearer, and starts at 1 / zFar: anything beyond the far plane fails the test. In float,
 // 1 / W keeps the same relative precision at every distance.
+// An allocator whose new elements are left uninitialised: a band's buffers are cleared to
+// their own values right after they grow, and zeroing them first would touch every page
+// twice.
+template <class T>
+struct UninitializedAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UninitializedAllocator<U>;
+    };
+    UninitializedAllocator() = default;
+    template <class U>
+    UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+};
+
 struct VisibilityBuffer {
     int width = 0;
     int rowBegin = 0, rowEnd = 0;
-    std::vector<float> depth;
-    std::vector<std::uint32_t> ids;
+    std::vector<float, UninitializedAllocator<float>> depth;
+    std::vector<std::uint32_t, UninitializedAllocator<std::uint32_t>> ids;
 
     void reset(int rows, int begin, int end, float clearDepth);
 };
@@ -261,9 +281,10 @@ void rasterizeBlended(const FramePlan& plan, std::uint32_t id, const VisibilityB
                       std::vector<std::uint8_t>& masks, std::vector<std::uint32_t>& touched);
 
 // renderSnapshot (Renderer.h) with sample buffers of about `bandBudget` bytes, at least one
-// row; exposed so that tests can cut small images into many bands.
+// row, on at most `threadLimit` threads (large models use two); exposed so that tests can
+// cut small images into many bands and compare one thread with two.
 std::optional<RGBAImage> renderInBands(const Scene& scene, const Node& pointOfView, int width,
-                                       int height, size_t bandBudget);
+                                       int height, size_t bandBudget, int threadLimit = 2);
 
 // Low level, exposed for tests: writes one triangle given in raster fixed point, with
 // depths, as triangle `id`, whatever its orientation (no culling).
