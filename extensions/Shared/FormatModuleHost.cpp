@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 
 #include <string>
+#include <vector>
 
 #include "extensions/Shared/FormatModule.h"
 #include "extensions/Shared/SceneLoader.h"
@@ -11,8 +12,9 @@
 #include "platform/Foundation/Resources.h"
 #include "platform/Imaging/ImageDecoding.h"
 
-#ifndef KELVO_INSTALL_MODULEDIR
-#error "KELVO_INSTALL_MODULEDIR names <install prefix>/<libdir>/kelvo; CMake defines it"
+#if !defined(KELVO_INSTALL_MODULEDIR) || !defined(KELVO_MODULE_DIR)
+// The module folder below the install prefix, and the same with the prefix in front.
+#error "KELVO_MODULE_DIR and KELVO_INSTALL_MODULEDIR are defined by CMake"
 #endif
 
 namespace kelvo {
@@ -26,14 +28,15 @@ struct OpenedModule {
 
 OpenedModule openModule() {
     OpenedModule opened;
-    std::filesystem::path candidates[2] = {
-        std::filesystem::path(KELVO_INSTALL_MODULEDIR) / formatModuleFileName, {}};
+    // Beside the executable (build trees), in the library folder of the tree the executable
+    // was installed in (any prefix), then in the configured one.
+    std::vector<std::filesystem::path> candidates;
     if (std::filesystem::path exeDir = executableDirectory(); !exeDir.empty()) {
-        candidates[1] = std::move(candidates[0]);
-        candidates[0] = exeDir / formatModuleFileName;
+        candidates.push_back(exeDir / formatModuleFileName);
+        candidates.push_back(exeDir / ".." / KELVO_MODULE_DIR / formatModuleFileName);
     }
+    candidates.push_back(std::filesystem::path(KELVO_INSTALL_MODULEDIR) / formatModuleFileName);
     for (const std::filesystem::path& candidate : candidates) {
-        if (candidate.empty()) continue;
         std::error_code error;
         if (!std::filesystem::is_regular_file(candidate, error)) {
             opened.failure += candidate.string() + " not found; ";
