@@ -23,10 +23,6 @@ namespace kelvo {
 
 namespace {
 
-Error thumbnailerError(ThumbnailerErrorCode code, std::string message) {
-    return makeError(std::string(thumbnailerErrorDomain), code, std::move(message));
-}
-
 std::string formatSeconds(double seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%g", seconds);

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "extensions/KelvoThumbnail/ThumbnailerError.h"
 #include "platform/Foundation/Error.h"
 
 namespace kelvo {
@@ -25,15 +26,6 @@ struct ThumbnailerOptions {
     std::int64_t triangleBudget = 2'000'000;                      // 0: none (SceneBudget.h)
 };
 
-// The thumbnailer's own failures, in the domain "KelvoThumbnail".
-inline constexpr std::string_view thumbnailerErrorDomain = "KelvoThumbnail";
-enum ThumbnailerErrorCode : long {
-    nothingToDraw = 1,      // the file loaded but holds no triangle or point
-    renderFailed = 2,       // the drawing block drew nothing
-    timeLimitExceeded = 3,  // the wall-clock limit ran out
-    notALocalFile = 4,      // INPUT is a URI that does not name a local file
-    crashed = 5,            // reading or drawing the file crashed (the process ends at once)
-};
 
 // The pixel size of each side of the thumbnail: floor(size x scale), never more than asked.
 int thumbnailPixelSize(int size, double scale);

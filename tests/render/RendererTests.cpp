@@ -253,11 +253,11 @@ TEST(Renderer, largeModelsDrawnOnTwoThreadsMatchOneThread) {
     Scene scene;
     addGeometry(scene, makeMesh(positions, indices));
     std::shared_ptr<Node> camera = SceneLoader().setupCameraAndLighting(scene, {96, 96});
-    auto one = render::renderInBands(scene, *camera, 96, 97, size_t{64} << 20, 1);
+    auto one = render::renderInBands(scene, *camera, 96, 97, size_t{64} << 20, {}, 1);
     ASSERT_TRUE(one);
     EXPECT_GT(test::coveredPixels(*one), 96u * 20);
     for (size_t rows : {size_t{97}, size_t{10}}) {
-        auto two = render::renderInBands(scene, *camera, 96, 97, rows * 96 * 32 * 2, 2);
+        auto two = render::renderInBands(scene, *camera, 96, 97, rows * 96 * 32 * 2, {}, 2);
         ASSERT_TRUE(two);
         EXPECT_EQ(two->pixels, one->pixels) << rows;
     }
