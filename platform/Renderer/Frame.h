@@ -27,11 +27,10 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <memory>
-#include <new>
 #include <optional>
 #include <vector>
 
+#include "platform/Foundation/ByteBuffer.h"
 #include "platform/Imaging/RGBAImage.h"
 #include "platform/Renderer/Renderer.h"
 #include "platform/Renderer/Shading.h"
@@ -218,29 +217,12 @@ FramePlan planFrame(const Scene& scene, const Node& pointOfView, int width, int 
 // (x, y) at index ((y - rowBegin) * width + x) * 4 + q. Depth is 1 / W, so larger is
 // nearer, and starts at 1 / zFar: anything beyond the far plane fails the test. In float,
 // 1 / W keeps the same relative precision at every distance.
-// An allocator whose new elements are left uninitialised: a band's buffers are cleared to
-// their own values right after they grow, and zeroing them first would touch every page
-// twice.
-template <class T>
-struct UninitializedAllocator : std::allocator<T> {
-    template <class U>
-    struct rebind {
-        using other = UninitializedAllocator<U>;
-    };
-    UninitializedAllocator() = default;
-    template <class U>
-    UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
-    template <class U>
-    void construct(U* p) noexcept {
-        ::new (static_cast<void*>(p)) U;
-    }
-};
-
 struct VisibilityBuffer {
     int width = 0;
     int rowBegin = 0, rowEnd = 0;
-    std::vector<float, UninitializedAllocator<float>> depth;
-    std::vector<std::uint32_t, UninitializedAllocator<std::uint32_t>> ids;
+    // Not zeroed when they grow: reset() clears them to their own values.
+    std::vector<float, DefaultInitAllocator<float>> depth;
+    std::vector<std::uint32_t, DefaultInitAllocator<std::uint32_t>> ids;
 
     void reset(int rows, int begin, int end, float clearDepth);
 };
