@@ -6,6 +6,7 @@
 #include <exception>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "extensions/KelvoThumbnail/AtomicFile.h"
@@ -58,7 +59,9 @@ Error explainMemoryFailure(Error error, std::uint64_t budgetBytes) {
                          std::to_string(budgetBytes >> 20) + " MiB");
 }
 
-std::optional<Error> produce(const ThumbnailerOptions& options) {
+// The PNG of the thumbnail, or the error that stopped it; throws what loading and drawing
+// threw on this thread.
+std::variant<std::vector<std::uint8_t>, Error> producePNG(const ThumbnailerOptions& options) {
     std::optional<std::filesystem::path> path = localPathFromArgument(options.input);
     if (!path) return thumbnailerError(notALocalFile, "Not a local file URI");
 
@@ -76,7 +79,7 @@ std::optional<Error> produce(const ThumbnailerOptions& options) {
             outcome.done.signal();
         });
     outcome.done.wait();
-    if (outcome.error) return outcome.error;
+    if (outcome.error) return std::move(*outcome.error);
 
     std::optional<RGBAImage> image = drawThumbnailReply(*outcome.reply, options.scale);
     outcome.reply.reset();  // the scene goes before the PNG is made
@@ -86,8 +89,7 @@ std::optional<Error> produce(const ThumbnailerOptions& options) {
     disarmWallClockLimit();
     std::vector<std::uint8_t> png = encodePNG(*image);
     if (png.empty()) return makeError(std::string(posixErrorDomain), ENOMEM, "PNG encoding failed");
-    writeFileAtomically(options.output, ByteSpan(png.data(), png.size()));
-    return std::nullopt;
+    return png;
 }
 
 }  // namespace
@@ -111,15 +113,29 @@ void applyProcessLimits(const ThumbnailerOptions& options, std::string_view prog
     }
 }
 
-std::optional<Error> makeThumbnail(const ThumbnailerOptions& options) {
+std::variant<std::vector<std::uint8_t>, Error> makeThumbnailPNG(
+    const ThumbnailerOptions& options) {
     std::optional<Error> error;
     try {
-        error = produce(options);
+        std::variant<std::vector<std::uint8_t>, Error> made = producePNG(options);
+        if (made.index() == 0) return made;
+        error = std::get<Error>(std::move(made));
     } catch (...) {
-        // Drawing and writing run here, on the calling thread.
+        // Drawing runs here, on the calling thread.
         error = hostError(std::current_exception(), thumbnailModuleName);
     }
-    if (error) return explainMemoryFailure(std::move(*error), options.memoryBudgetBytes);
+    return explainMemoryFailure(std::move(*error), options.memoryBudgetBytes);
+}
+
+std::optional<Error> makeThumbnail(const ThumbnailerOptions& options) {
+    std::variant<std::vector<std::uint8_t>, Error> made = makeThumbnailPNG(options);
+    if (Error* error = std::get_if<Error>(&made)) return std::move(*error);
+    const std::vector<std::uint8_t>& png = std::get<0>(made);
+    try {
+        writeFileAtomically(options.output, ByteSpan(png.data(), png.size()));
+    } catch (...) {
+        return hostError(std::current_exception(), thumbnailModuleName);
+    }
     return std::nullopt;
 }
 

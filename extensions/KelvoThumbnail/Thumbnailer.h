@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
+#include <vector>
 
 #include "extensions/KelvoThumbnail/ThumbnailerError.h"
 #include "platform/Foundation/Error.h"
@@ -35,6 +37,11 @@ int thumbnailPixelSize(int size, double scale);
 // library that reads the file say, prints "PROGRAM: INPUT: KelvoThumbnail 5: ..." and exits
 // with status 1 as well. Once per process.
 void applyProcessLimits(const ThumbnailerOptions& options, std::string_view program);
+
+// Loads options.input and draws the thumbnail: its PNG bytes, or the error; nothing is
+// written and options.output is not used. Failures of allocation under a memory budget say
+// that the budget was exceeded.
+std::variant<std::vector<std::uint8_t>, Error> makeThumbnailPNG(const ThumbnailerOptions& options);
 
 // Loads options.input, draws the thumbnail and writes it to options.output atomically.
 // Nothing on success; otherwise the error, and nothing was written at options.output.
