@@ -18,6 +18,7 @@
 
 #include <optional>
 
+#include "extensions/Shared/FileFormats.h"
 #include "platform/Imaging/RGBAImage.h"
 #include "platform/Imaging/Size.h"
 #include "platform/SceneKit/Node.h"
@@ -60,6 +61,14 @@ private:
     std::shared_ptr<Scene> loadSTL(const std::filesystem::path& url) const;
     std::shared_ptr<Scene> loadVOX(const std::filesystem::path& url) const;
     std::shared_ptr<Scene> loadModelIO(const std::filesystem::path& url) const;
+
+    // The glTF and generic loaders, whose libraries are large: called in this process
+    // (FormatLibrariesLinked.cpp, for tests and the loader module itself) or in the loader
+    // module opened on first use (FormatModuleHost.cpp, for the programs), so that a
+    // program that only reads STL, 3MF or VOX never loads those libraries.
+    std::shared_ptr<Scene> loadWithFormatLibraries(FormatLoader loader,
+                                                   const std::filesystem::path& from) const;
+    friend struct FormatModuleAccess;
 };
 
 // The material every STL and 3MF geometry is dressed in: physically based, diffuse an opaque
