@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "extensions/KelvoThumbnail/Confinement.h"
 #include "extensions/KelvoThumbnail/Thumbnailer.h"
 #include "extensions/Shared/ErrorReport.h"
 #include "extensions/Shared/FileFormats.h"
@@ -42,11 +43,22 @@ constexpr const char* usage =
     "      --max-triangles N    draw at most N triangles (default 2000000; 0 means\n"
     "                           no limit); larger models are thinned evenly, and\n"
     "                           their smallest parts left out, rather than refused\n"
+    "      --no-sandbox         do not confine the child process that reads the model\n"
+    "                           (for debugging; see below)\n"
     "  -h, --help               show this help and exit\n"
     "      --version            show the version and exit\n"
     "\n"
     "Nothing is read from the home directory, /etc or a display, so the command\n"
     "works inside the sandbox GNOME runs thumbnailers in.\n"
+    "\n"
+    "The model is read and drawn in a child process that is killed when the time\n"
+    "limit is up and may crash without harm; this process writes OUTPUT. Unless\n"
+    "--no-sandbox is given, the child can write no file, open no socket, start no\n"
+    "program and read only the model's folder, /usr and the program's resources\n"
+    "(the last where the kernel has Landlock). If this kernel has no seccomp\n"
+    "filters, the child runs unconfined.\n";
+// Here the confinement line goes.
+constexpr const char* usageTail =
     "\n"
     "Exit status:\n"
     "  0  the thumbnail was written to OUTPUT\n"
@@ -55,7 +67,8 @@ constexpr const char* usage =
     "     DOMAIN is SceneLoader (the file was refused by its loader), POSIX (the\n"
     "     operating system's error; CODE is errno), KelvoThumbnail (1 no triangles\n"
     "     to draw, 2 rendering failed, 3 time limit exceeded, 4 not a local file\n"
-    "     URI) or the domain of the library that failed\n"
+    "     URI, 5 reading or drawing the file crashed) or the domain of the library\n"
+    "     that failed\n"
     "  2  the command line was wrong\n";
 
 int usageError(const std::string& message) {
@@ -101,11 +114,26 @@ int main(int argc, char** argv) {
             std::fputs(usageHead, stdout);
             std::fwrite(kelvo::formatHelp.data(), 1, kelvo::formatHelp.size(), stdout);
             std::fputs(usage, stdout);
+            std::printf("confinement: %s\n",
+                        kelvo::describeConfinement(kelvo::confinementSupport()).c_str());
+            std::fputs(usageTail, stdout);
             return 0;
         }
         if (arg == "--version") {
-            std::printf("%s %s\n", program, KELVO_VERSION);
+            std::printf("%s %s\nconfinement: %s\n", program, KELVO_VERSION,
+                        kelvo::describeConfinement(kelvo::confinementSupport()).c_str());
             return 0;
+        }
+        if (arg == "--no-sandbox") {
+            options.confined = false;
+            continue;
+        }
+        // For the tests alone, and so not in --help: the worker crashes or hangs once
+        // confined, as one might on a hostile file.
+        if (arg == "--test-worker-crash" || arg == "--test-worker-hang") {
+            options.testFault =
+                arg == "--test-worker-crash" ? kelvo::WorkerFault::crash : kelvo::WorkerFault::hang;
+            continue;
         }
         // Options with a value: "--name VALUE" or "--name=VALUE" ("-s VALUE" for the size).
         std::string_view name = arg, value;
@@ -163,7 +191,6 @@ int main(int argc, char** argv) {
     options.input = positional[0];
     options.output = positional[1];
 
-    kelvo::applyProcessLimits(options, program);
     if (std::optional<kelvo::Error> error = kelvo::makeThumbnail(options)) {
         std::fputs(kelvo::errorLine(program, options.input, *error).c_str(), stderr);
         return 1;
