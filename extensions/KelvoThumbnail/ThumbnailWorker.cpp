@@ -277,6 +277,16 @@ Error crashError() {
 
 WorkerResult makeThumbnailInWorker(int input, const std::filesystem::path& path,
                                    const ThumbnailerOptions& options) {
+    // Whatever the host left us: with SIGCHLD ignored (a disposition exec keeps) the child
+    // would be reaped unseen and a crash could pass for success; with descriptor 0, 1 or 2
+    // closed, the pipe could take its number and the child would write noise into it.
+    ::signal(SIGCHLD, SIG_DFL);
+    for (int spare; (spare = ::open("/dev/null", O_RDWR)) >= 0;) {
+        if (spare > STDERR_FILENO) {
+            ::close(spare);
+            break;
+        }
+    }
     int pipeEnds[2];
     if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return {{}, posixError(errno, path)};
     const pid_t child = ::fork();
@@ -335,7 +345,8 @@ WorkerResult makeThumbnailInWorker(int input, const std::filesystem::path& path,
     ::close(from);
     if (timedOut || readFailed) ::kill(child, SIGKILL);
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    pid_t reaped;
+    while ((reaped = ::waitpid(child, &status, 0)) < 0 && errno == EINTR) {
     }
 
     if (timedOut) {
@@ -344,7 +355,7 @@ WorkerResult makeThumbnailInWorker(int input, const std::filesystem::path& path,
                     timeLimitExceeded,
                     "Time limit of " + formatSeconds(options.timeLimitSeconds) + " s exceeded")};
     }
-    if (readFailed || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || reply.empty()) {
+    if (readFailed || reaped != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || reply.empty()) {
         return {{}, crashError()};
     }
     std::string_view body = std::string_view(reply).substr(1);
