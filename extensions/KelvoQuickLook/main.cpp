@@ -1,11 +1,13 @@
 // kelvo-preview: opens 3D model files in windows where the user turns them around with the
 // mouse. A thin shell: argument parsing and the exit status; PreviewApplication does the rest.
+#include <getopt.h>
+
 #include <cstdio>
 #include <string>
 #include <string_view>
 
 #include "extensions/KelvoQuickLook/PreviewApplication.h"
-#include "extensions/Shared/FileFormats.h"
+#include "extensions/Shared/CommandLine.h"
 #include "platform/Imaging/ImageDecoding.h"
 
 namespace {
@@ -50,45 +52,43 @@ constexpr const char* usage =
     "     is no display or no OpenGL 3.3\n"
     "  2  the command line was wrong\n";
 
-int usageError(const std::string& message) {
-    std::fprintf(stderr, "kelvo-preview: %s\nTry 'kelvo-preview --help' for more information.\n",
-                 message.c_str());
-    return 2;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
+    constexpr std::string_view program = "kelvo-preview";
+    enum Long { screenshotOption = 256, timingsOption };
+    static const option longOptions[] = {
+        {"screenshot", required_argument, nullptr, screenshotOption},
+        {"timings", no_argument, nullptr, timingsOption},
+        kelvo::helpLongOption,
+        kelvo::versionLongOption,
+        kelvo::endOfLongOptions,
+    };
     kelvo::PreviewOptions options;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
-        if (!optionsEnded && (arg == "-h" || arg == "--help")) {
-            std::fputs(usageHead, stdout);
-            std::fwrite(kelvo::formatHelp.data(), 1, kelvo::formatHelp.size(), stdout);
-            std::fputs(usage, stdout);
-            return 0;
+    opterr = 0;  // the messages are ours
+    for (int code; (code = getopt_long(argc, argv, ":h", longOptions, nullptr)) != -1;) {
+        if (std::optional<int> status =
+                kelvo::statusOfSharedOption(code, program, usageHead, usage, argv)) {
+            return *status;
         }
-        if (!optionsEnded && arg == "--version") {
-            std::printf("kelvo-preview %s\n", KELVO_VERSION);
-            return 0;
-        }
-        if (!optionsEnded && arg == "--") {
-            optionsEnded = true;
-        } else if (!optionsEnded && arg.starts_with("--screenshot=")) {
-            if (arg.size() == 13) return usageError("--screenshot needs a file name");
-            options.screenshot = std::string(arg.substr(13));
-        } else if (!optionsEnded && arg == "--timings") {
-            options.timings = true;
-        } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-            return usageError("unknown option '" + std::string(arg) + "'");
-        } else {
-            options.files.emplace_back(std::string(arg));
+        switch (code) {
+            case screenshotOption:
+                if (*optarg == '\0')
+                    return kelvo::usageError(program, "--screenshot needs a file name");
+                options.screenshot = std::string(optarg);
+                break;
+            case timingsOption:
+                options.timings = true;
+                break;
+            default:
+                return kelvo::usageError(program, kelvo::optionMistake(code, argv));
         }
     }
-    if (options.files.empty()) return usageError("missing FILE");
+    for (int i = optind; i < argc; ++i)
+        options.files.emplace_back(argv[i]);
+    if (options.files.empty()) return kelvo::usageError(program, "missing FILE");
     if (options.screenshot && options.files.size() != 1) {
-        return usageError("--screenshot takes exactly one FILE");
+        return kelvo::usageError(program, "--screenshot takes exactly one FILE");
     }
     // The view can be zoomed in close: textures keep up to this much detail.
     kelvo::setMaximumTextureSide(kelvo::previewTextureSide);

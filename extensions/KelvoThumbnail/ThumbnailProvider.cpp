@@ -3,6 +3,7 @@
 #include <exception>
 #include <utility>
 
+#include "extensions/KelvoThumbnail/ThumbnailerError.h"
 #include "extensions/Shared/HostError.h"
 #include "platform/Dispatch/DispatchQueue.h"
 #include "platform/Imaging/GraphicsContext.h"
@@ -19,13 +20,19 @@ ThumbnailReply makeReply(std::shared_ptr<const SceneLoader> loader, std::shared_
     reply.drawingBlock = [loader = std::move(loader), scene = std::move(scene), maximumSize,
                           pixelSize]() -> bool {
         // The watermark is measured on the pixel size, so it looks the same at every scale.
-        std::optional<RGBAImage> image;
+        SceneLoader::ThumbnailFrame frame;
         try {
-            image = loader->renderToImage(*scene, pixelSize);
+            frame = loader->renderThumbnailFrame(*scene, pixelSize);
         } catch (...) {
             // A render that fails (out of memory, say) is a render with no image: the host
             // has its reply already and learns of the failure from the result alone.
         }
+        if (frame.coveredNothing) {
+            throw thumbnailerError(nothingToDraw,
+                                   "Nothing of the model can be seen: its triangles have no area "
+                                   "or lie where no picture can show them");
+        }
+        const std::optional<RGBAImage>& image = frame.image;
         if (!image) return false;
         GraphicsContext* context = GraphicsContext::current();
         if (!context) return false;

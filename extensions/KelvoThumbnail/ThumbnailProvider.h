@@ -8,10 +8,11 @@
 //   - with no reply and the load's error, converted by hostError() (a kelvo::Error reaches
 //     the handler unchanged).
 //
-// The drawing block renders the scene with SceneLoader::renderToImage at maximum size x
-// scale pixels, draws the image stretched over (0, 0, width, height) of the current
+// The drawing block renders the scene with SceneLoader::renderThumbnailFrame at maximum
+// size x scale pixels, draws the image stretched over (0, 0, width, height) of the current
 // graphics context and returns true. It returns false when no image results or no context
-// is current. Each run stages the scene again: a second run renders from a second camera
+// is current, and throws the thumbnailer's nothingToDraw error (ThumbnailerError.h) when
+// the model covers no pixel even with its back faces shown. Each run stages the scene again: a second run renders from a second camera
 // with a second light rig added to the first, and the first run's image is unaffected.
 //
 // Threads: any number of requests may be in flight at once, from any threads; they share

@@ -24,8 +24,9 @@ struct ThumbnailRequest {
 
 struct ThumbnailReply {
     Size contextSize;  // points
-    // Draws into the current graphics context; false when nothing was drawn. May be called
-    // more than once and from any thread, one call at a time.
+    // Draws into the current graphics context; false when nothing was drawn. May throw a
+    // kelvo::Error that says why nothing can be drawn. May be called more than once and from
+    // any thread, one call at a time.
     std::function<bool()> drawingBlock;
 };
 

@@ -15,10 +15,6 @@
 
 namespace kelvo {
 
-Error thumbnailerError(ThumbnailerErrorCode code, std::string message) {
-    return makeError(std::string(thumbnailerErrorDomain), code, std::move(message));
-}
-
 int thumbnailPixelSize(int size, double scale) {
     const double pixels = std::floor(size * scale);
     return pixels >= 1 && pixels <= 1 << 30 ? static_cast<int>(pixels) : 0;

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "extensions/KelvoThumbnail/ThumbnailerError.h"
 #include "platform/Foundation/Error.h"
 
 namespace kelvo {
@@ -30,19 +31,6 @@ struct ThumbnailerOptions {
     bool confined = true;  // false: the worker runs without Landlock or the system-call filter
     WorkerFault testFault = WorkerFault::none;
 };
-
-// The thumbnailer's own failures, in the domain "KelvoThumbnail".
-inline constexpr std::string_view thumbnailerErrorDomain = "KelvoThumbnail";
-enum ThumbnailerErrorCode : long {
-    nothingToDraw = 1,      // the file loaded but holds no triangle or point
-    renderFailed = 2,       // the drawing block drew nothing
-    timeLimitExceeded = 3,  // the wall-clock limit ran out
-    notALocalFile = 4,      // INPUT is a URI that does not name a local file
-    crashed = 5,            // the worker reading or drawing the file crashed or was killed
-};
-
-// An error in the domain above.
-Error thumbnailerError(ThumbnailerErrorCode code, std::string message);
 
 // The pixel size of each side of the thumbnail: floor(size x scale), never more than asked.
 int thumbnailPixelSize(int size, double scale);

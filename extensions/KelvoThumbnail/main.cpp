@@ -1,5 +1,7 @@
 // kelvo-thumbnailer: the freedesktop thumbnailer command. A thin shell: the command line,
 // messages and exit statuses; the work is makeThumbnail().
+#include <getopt.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -9,8 +11,8 @@
 
 #include "extensions/KelvoThumbnail/Confinement.h"
 #include "extensions/KelvoThumbnail/Thumbnailer.h"
+#include "extensions/Shared/CommandLine.h"
 #include "extensions/Shared/ErrorReport.h"
-#include "extensions/Shared/FileFormats.h"
 
 namespace {
 
@@ -71,12 +73,6 @@ constexpr const char* usageTail =
     "     that failed\n"
     "  2  the command line was wrong\n";
 
-int usageError(const std::string& message) {
-    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", program,
-                 message.c_str(), program);
-    return 2;
-}
-
 // A whole decimal number in [low, high], or nothing.
 bool parseNumber(std::string_view text, double low, double high, double& value) {
     if (text.empty()) return false;
@@ -93,103 +89,108 @@ bool parseNumber(std::string_view text, double low, double high, double& value) 
 }  // namespace
 
 int main(int argc, char** argv) {
-    kelvo::ThumbnailerOptions options;
-    bool haveSize = false;
-    std::string positional[2];
-    int positionalCount = 0;
-    bool optionsEnded = false;
-
-    for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            if (positionalCount == 2) return usageError("too many arguments");
-            positional[positionalCount++] = std::string(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (arg == "-h" || arg == "--help") {
-            std::fputs(usageHead, stdout);
-            std::fwrite(kelvo::formatHelp.data(), 1, kelvo::formatHelp.size(), stdout);
-            std::fputs(usage, stdout);
-            std::printf("confinement: %s\n",
-                        kelvo::describeConfinement(kelvo::confinementSupport()).c_str());
-            std::fputs(usageTail, stdout);
-            return 0;
-        }
-        if (arg == "--version") {
-            std::printf("%s %s\nconfinement: %s\n", program, KELVO_VERSION,
-                        kelvo::describeConfinement(kelvo::confinementSupport()).c_str());
-            return 0;
-        }
-        if (arg == "--no-sandbox") {
-            options.confined = false;
-            continue;
-        }
+    enum Long {
+        scaleOption = 256,
+        timeLimitOption,
+        memoryLimitOption,
+        maxTrianglesOption,
+        noSandboxOption,
+        testWorkerCrashOption,
+        testWorkerHangOption,
+    };
+    static const option longOptions[] = {
+        {"size", required_argument, nullptr, 's'},
+        {"scale", required_argument, nullptr, scaleOption},
+        {"time-limit", required_argument, nullptr, timeLimitOption},
+        {"memory-limit", required_argument, nullptr, memoryLimitOption},
+        {"max-triangles", required_argument, nullptr, maxTrianglesOption},
+        {"no-sandbox", no_argument, nullptr, noSandboxOption},
         // For the tests alone, and so not in --help: the worker crashes or hangs once
         // confined, as one might on a hostile file.
-        if (arg == "--test-worker-crash" || arg == "--test-worker-hang") {
-            options.testFault =
-                arg == "--test-worker-crash" ? kelvo::WorkerFault::crash : kelvo::WorkerFault::hang;
-            continue;
-        }
-        // Options with a value: "--name VALUE" or "--name=VALUE" ("-s VALUE" for the size).
-        std::string_view name = arg, value;
-        bool inlineValue = false;
-        if (const size_t eq = arg.find('=');
-            arg.substr(0, 2) == "--" && eq != std::string_view::npos) {
-            name = arg.substr(0, eq);
-            value = arg.substr(eq + 1);
-            inlineValue = true;
-        }
-        if (name != "-s" && name != "--size" && name != "--scale" && name != "--time-limit" &&
-            name != "--memory-limit" && name != "--max-triangles") {
-            return usageError("unknown option '" + std::string(arg) + "'");
-        }
-        if (!inlineValue) {
-            if (i + 1 >= argc)
-                return usageError("option '" + std::string(name) + "' needs a value");
-            value = argv[++i];
-        }
+        {"test-worker-crash", no_argument, nullptr, testWorkerCrashOption},
+        {"test-worker-hang", no_argument, nullptr, testWorkerHangOption},
+        kelvo::helpLongOption,
+        kelvo::versionLongOption,
+        kelvo::endOfLongOptions,
+    };
+    kelvo::ThumbnailerOptions options;
+    bool haveSize = false;
+    opterr = 0;  // the messages are ours
+    for (int code; (code = getopt_long(argc, argv, ":s:h", longOptions, nullptr)) != -1;) {
+        const std::string_view value = optarg ? optarg : "";
         double number = 0;
-        if (name == "-s" || name == "--size") {
-            if (!parseNumber(value, 1, 4096, number) || number != std::floor(number)) {
-                return usageError("SIZE must be a whole number from 1 to 4096");
+        // Help and version say what confinement this kernel allows.
+        if (code == 'h' || code == kelvo::versionOption) {
+            const std::string confinement =
+                "confinement: " + kelvo::describeConfinement(kelvo::confinementSupport()) + "\n";
+            if (code == 'h') {
+                kelvo::printHelp(usageHead, usage + confinement + usageTail);
+            } else {
+                kelvo::printVersion(program);
+                std::fputs(confinement.c_str(), stdout);
             }
-            options.size = static_cast<int>(number);
-            haveSize = true;
-        } else if (name == "--scale") {
-            if (!parseNumber(value, 0, 64, number) || number <= 0) {
-                return usageError("--scale must be a number greater than 0");
-            }
-            options.scale = number;
-        } else if (name == "--time-limit") {
-            if (!parseNumber(value, 0, 86400, number)) {
-                return usageError("--time-limit must be a number of seconds from 0 to 86400");
-            }
-            options.timeLimitSeconds = number;
-        } else if (name == "--memory-limit") {
-            if (!parseNumber(value, 0, 1 << 30, number) || number != std::floor(number)) {
-                return usageError("--memory-limit must be a whole number of MiB");
-            }
-            options.memoryBudgetBytes = static_cast<std::uint64_t>(number) << 20;
-        } else {
-            if (!parseNumber(value, 0, 4e9, number) || number != std::floor(number)) {
-                return usageError("--max-triangles must be a whole number");
-            }
-            options.triangleBudget = static_cast<std::int64_t>(number);
+            return 0;
+        }
+        if (std::optional<int> status =
+                kelvo::statusOfSharedOption(code, program, usageHead, usage, argv)) {
+            return *status;
+        }
+        switch (code) {
+            case 's':
+                if (!parseNumber(value, 1, 4096, number) || number != std::floor(number)) {
+                    return kelvo::usageError(program, "SIZE must be a whole number from 1 to 4096");
+                }
+                options.size = static_cast<int>(number);
+                haveSize = true;
+                break;
+            case scaleOption:
+                if (!parseNumber(value, 0, 64, number) || number <= 0) {
+                    return kelvo::usageError(program, "--scale must be a number greater than 0");
+                }
+                options.scale = number;
+                break;
+            case timeLimitOption:
+                if (!parseNumber(value, 0, 86400, number)) {
+                    return kelvo::usageError(
+                        program, "--time-limit must be a number of seconds from 0 to 86400");
+                }
+                options.timeLimitSeconds = number;
+                break;
+            case memoryLimitOption:
+                if (!parseNumber(value, 0, 1 << 30, number) || number != std::floor(number)) {
+                    return kelvo::usageError(program,
+                                             "--memory-limit must be a whole number of MiB");
+                }
+                options.memoryBudgetBytes = static_cast<std::uint64_t>(number) << 20;
+                break;
+            case maxTrianglesOption:
+                if (!parseNumber(value, 0, 4e9, number) || number != std::floor(number)) {
+                    return kelvo::usageError(program, "--max-triangles must be a whole number");
+                }
+                options.triangleBudget = static_cast<std::int64_t>(number);
+                break;
+            case noSandboxOption:
+                options.confined = false;
+                break;
+            case testWorkerCrashOption:
+                options.testFault = kelvo::WorkerFault::crash;
+                break;
+            case testWorkerHangOption:
+                options.testFault = kelvo::WorkerFault::hang;
+                break;
+            default:
+                return kelvo::usageError(program, kelvo::optionMistake(code, argv));
         }
     }
-    if (!haveSize) return usageError("missing -s SIZE");
-    if (positionalCount < 2) return usageError("missing INPUT and OUTPUT");
+    if (!haveSize) return kelvo::usageError(program, "missing -s SIZE");
+    if (argc - optind < 2) return kelvo::usageError(program, "missing INPUT and OUTPUT");
+    if (argc - optind > 2) return kelvo::usageError(program, "too many arguments");
     const int pixels = kelvo::thumbnailPixelSize(options.size, options.scale);
     if (pixels < 1 || pixels > 4096) {
-        return usageError("SIZE x SCALE must come to 1 to 4096 pixels");
+        return kelvo::usageError(program, "SIZE x SCALE must come to 1 to 4096 pixels");
     }
-    options.input = positional[0];
-    options.output = positional[1];
+    options.input = argv[optind];
+    options.output = argv[optind + 1];
 
     if (std::optional<kelvo::Error> error = kelvo::makeThumbnail(options)) {
         std::fputs(kelvo::errorLine(program, options.input, *error).c_str(), stderr);

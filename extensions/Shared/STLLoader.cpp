@@ -7,11 +7,6 @@
 
 namespace kelvo {
 
-namespace {
-// -pi/2 as the double nearest to it.
-constexpr double zUpToYUpPitch = -1.5707963267948966;
-}  // namespace
-
 std::shared_ptr<Scene> SceneLoader::loadSTL(const std::filesystem::path& url) const {
     // The question is always asked for the lower-case literal, whatever the file name says.
     if (!canImportFileExtension("stl")) {

@@ -38,6 +38,16 @@ public:
     // the watermark. Nothing when a step fails.
     std::optional<RGBAImage> renderToImage(Scene& scene, Size size) const;
 
+    // renderToImage as a thumbnail needs it: a frame in which the model covers no pixel is
+    // drawn once more with back faces shown (a one-sided plate seen from behind is still a
+    // model). When that frame is empty too, there is no image and coveredNothing is set: a
+    // square holding only the brand mark would hide the file's type icon.
+    struct ThumbnailFrame {
+        std::optional<RGBAImage> image;
+        bool coveredNothing = false;
+    };
+    ThumbnailFrame renderThumbnailFrame(Scene& scene, Size size) const;
+
     // A copy of `on` (drawn at `size`) with the brand mark in its top-left corner.
     std::optional<RGBAImage> drawWatermark(const RGBAImage& on, Size size) const;
 

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "platform/Imaging/Compositing.h"
+
 namespace kelvo {
 
 namespace {
@@ -17,25 +19,6 @@ int pixelExtent(double points, double scale) {
     double pixels = std::floor(points * scale);
     if (!(pixels >= 1)) return 0;  // also catches NaN
     return static_cast<int>(std::min(pixels, maxPixelsPerAxis));
-}
-
-// Source-over with straight alpha, in 8-bit integers; exact where it matters: over a
-// transparent pixel the source is copied, an opaque source replaces the pixel.
-void compositeOver(const std::uint8_t* src, std::uint8_t* dst) {
-    const unsigned sa = src[3];
-    if (sa == 255 || dst[3] == 0) {
-        std::copy(src, src + 4, dst);
-        return;
-    }
-    if (sa == 0) return;
-    const unsigned da = dst[3];
-    // Alpha and premultiplied colours scaled by 255 * 255.
-    const unsigned outA = sa * 255 + da * (255 - sa);
-    for (int c = 0; c < 3; ++c) {
-        const unsigned premultiplied = src[c] * sa * 255 + dst[c] * da * (255 - sa);
-        dst[c] = static_cast<std::uint8_t>((premultiplied + outA / 2) / outA);
-    }
-    dst[3] = static_cast<std::uint8_t>((outA + 127) / 255);
 }
 
 }  // namespace
@@ -72,15 +55,7 @@ void GraphicsContext::drawImage(const RGBAImage& image, Rect rect) {
         return;
     }
     blank_ = false;
-    const double sx = image.width / (right - left);
-    const double sy = image.height / (bottom - top);
-    for (int y = y0; y < y1; ++y) {
-        const int iy = std::clamp(static_cast<int>((y + 0.5 - top) * sy), 0, image.height - 1);
-        for (int x = x0; x < x1; ++x) {
-            const int ix = std::clamp(static_cast<int>((x + 0.5 - left) * sx), 0, image.width - 1);
-            compositeOver(image.pixel(ix, iy), bitmap_.pixel(x, y));
-        }
-    }
+    kelvo::drawImage(bitmap_, image, Rect{left, top, right - left, bottom - top});
 }
 
 GraphicsContext* GraphicsContext::current() {

@@ -13,17 +13,10 @@
 #include <utility>
 
 #include "platform/Imaging/RGBAImage.h"
+#include "platform/Imaging/Rect.h"
 #include "platform/Imaging/Size.h"
 
 namespace kelvo {
-
-// A rectangle in points: origin (x, y) at its bottom-left corner.
-struct Rect {
-    double x = 0;
-    double y = 0;
-    double width = 0;
-    double height = 0;
-};
 
 class GraphicsContext {
 public:
@@ -37,9 +30,10 @@ public:
     const RGBAImage& bitmap() const { return bitmap_; }
     RGBAImage takeBitmap() { return std::move(bitmap_); }
 
-    // Draws `image` stretched (not tiled) to fill `rect`, upright, composited over what is
-    // there (source-over, straight alpha). Each covered pixel takes the image pixel under its
-    // centre, so an image of exactly the rectangle's pixel size is copied unchanged.
+    // Draws `image` stretched (not tiled) to fill `rect` (in points, origin at its bottom-left
+    // corner), upright, composited over what is there (source-over, straight alpha) as
+    // Compositing.h's drawImage does. An image of exactly the rectangle's pixel size, on
+    // pixel boundaries, is copied unchanged.
     void drawImage(const RGBAImage& image, Rect rect);
 
     // The context current on this thread, or null.

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "platform/Imaging/RGBAImage.h"
+#include "platform/Renderer/Renderer.h"
 #include "platform/Renderer/Shading.h"
 #include "platform/SceneKit/Node.h"
 
@@ -208,7 +209,8 @@ struct FramePlan {
     }
 };
 
-FramePlan planFrame(const Scene& scene, const Node& pointOfView, int width, int height);
+FramePlan planFrame(const Scene& scene, const Node& pointOfView, int width, int height,
+                    const RenderOptions& options = {});
 
 // Depth and triangle id of every sample of rows [rowBegin, rowEnd); sample q of pixel
 // (x, y) at index ((y - rowBegin) * width + x) * 4 + q. Depth is 1 / W, so larger is
@@ -263,7 +265,8 @@ void rasterizeBlended(const FramePlan& plan, std::uint32_t id, const VisibilityB
 // renderSnapshot (Renderer.h) with sample buffers of about `bandBudget` bytes, at least one
 // row; exposed so that tests can cut small images into many bands.
 std::optional<RGBAImage> renderInBands(const Scene& scene, const Node& pointOfView, int width,
-                                       int height, size_t bandBudget);
+                                       int height, size_t bandBudget,
+                                       const RenderOptions& options = {});
 
 // Low level, exposed for tests: writes one triangle given in raster fixed point, with
 // depths, as triangle `id`, whatever its orientation (no culling).

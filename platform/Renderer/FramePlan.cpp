@@ -133,7 +133,7 @@ TripleStream stream(const GeometrySource& source) {
 
 class Planner {
 public:
-    Planner(FramePlan& plan) : plan_(plan) {}
+    Planner(FramePlan& plan, bool showBackFaces) : plan_(plan), showBackFaces_(showBackFaces) {}
 
     void addGeometry(const Geometry& geometry, const Mat4& world) {
         const GeometrySource* positionSource = geometry.source(GeometrySemantic::vertex);
@@ -210,7 +210,7 @@ public:
             draw.firstId = static_cast<std::uint32_t>(nextId_);
             draw.surface = surfaceOf(material);
             draw.material = drawMaterialOf(material);
-            draw.cullBackFaces = !(material && material->isDoubleSided);
+            draw.cullBackFaces = !showBackFaces_ && !(material && material->isDoubleSided);
             nextId_ += draw.primitiveCount;
             plan_.draws.push_back(draw);
         }
@@ -248,6 +248,7 @@ public:
 
 private:
     FramePlan& plan_;
+    bool showBackFaces_;
     std::int64_t nextId_ = 0;
 };
 
@@ -300,7 +301,8 @@ void fitDepthRange(FramePlan& plan) {
 
 }  // namespace
 
-FramePlan planFrame(const Scene& scene, const Node& pointOfView, int width, int height) {
+FramePlan planFrame(const Scene& scene, const Node& pointOfView, int width, int height,
+                    const RenderOptions& options) {
     FramePlan plan;
     if (const Color* bg = std::get_if<Color>(&scene.background)) {
         float alpha = shading::clamp01(static_cast<float>(bg->alpha));
@@ -323,7 +325,7 @@ FramePlan planFrame(const Scene& scene, const Node& pointOfView, int width, int 
         Mat4 parentWorld;
         int depth;
     };
-    Planner planner(plan);
+    Planner planner(plan, options.showBackFaces);
     std::vector<Pending> stack{{scene.rootNode.get(), Mat4::identity(), 0}};
     while (!stack.empty()) {
         Pending item = stack.back();

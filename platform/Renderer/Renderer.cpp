@@ -34,11 +34,12 @@ void fillBackground(RGBAImage& image, const float background[4]) {
 namespace render {
 
 std::optional<RGBAImage> renderInBands(const Scene& scene, const Node& pointOfView, int width,
-                                       int height, size_t bandBudget) {
+                                       int height, size_t bandBudget,
+                                       const RenderOptions& options) {
     if (width < 1 || height < 1 || width > maxRenderSide || height > maxRenderSide) {
         return std::nullopt;
     }
-    FramePlan plan = planFrame(scene, pointOfView, width, height);
+    FramePlan plan = planFrame(scene, pointOfView, width, height, options);
     RGBAImage image(width, height);
     fillBackground(image, plan.background);
     if (!plan.cameraCanSee || plan.draws.empty()) return image;
@@ -80,8 +81,8 @@ std::optional<RGBAImage> renderInBands(const Scene& scene, const Node& pointOfVi
 }  // namespace render
 
 std::optional<RGBAImage> renderSnapshot(const Scene& scene, const Node& pointOfView, int width,
-                                        int height) {
-    return render::renderInBands(scene, pointOfView, width, height, bandBudgetBytes);
+                                        int height, const RenderOptions& options) {
+    return render::renderInBands(scene, pointOfView, width, height, bandBudgetBytes, options);
 }
 
 }  // namespace kelvo

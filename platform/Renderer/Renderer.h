@@ -72,10 +72,16 @@ namespace kelvo {
 inline constexpr int maxRenderSide = 8192;
 inline constexpr int maxSceneDepth = 1000;
 
+struct RenderOptions {
+    // Draws the back faces of one-sided materials too (lit as seen from the back, like a
+    // double-sided material's), for frames where culling left nothing to see.
+    bool showBackFaces = false;
+};
+
 // Renders `scene` as seen from `pointOfView` into a width x height image. Nothing when the
 // size is outside 1..maxRenderSide. A camera that cannot see (non-finite placement or a
 // field of view outside (0, 180) degrees) gives an image of the background alone.
 std::optional<RGBAImage> renderSnapshot(const Scene& scene, const Node& pointOfView, int width,
-                                        int height);
+                                        int height, const RenderOptions& options = {});
 
 }  // namespace kelvo

@@ -11,6 +11,10 @@
 
 namespace kelvo {
 
+// The pitch (turn about x, in radians) that stands a z-up model (STL, 3MF) upright in a y-up
+// scene: -pi/2 as the double nearest to it.
+inline constexpr double zUpToYUpPitch = -1.5707963267948966;
+
 struct Vec3 {
     double x = 0, y = 0, z = 0;
 

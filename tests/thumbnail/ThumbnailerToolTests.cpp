@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <limits>
 #include <sstream>
 
 #include "extensions/KelvoThumbnail/Confinement.h"
@@ -123,6 +124,44 @@ TEST_F(ThumbnailerTool, badInputsFailCleanly) {
     }
 }
 
+// A square of the brand mark alone would hide the file's type icon: a model must cover some
+// of the picture. One-sided faces seen from behind still count; nothing at all fails.
+TEST_F(ThumbnailerTool, aPlateSeenFromBehindDrawsAndAnInvisibleModelFails) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    // One square plate in the file's xy plane, its front up or down: the camera sees one
+    // side from above, the other from below.
+    auto plate = [](bool up) {
+        std::vector<test::STLTriangle> t = {{{0, 0, 1}, {0, 0, 0, 10, 0, 0, 10, 10, 0}},
+                                            {{0, 0, 1}, {0, 0, 0, 10, 10, 0, 0, 10, 0}}};
+        if (!up)
+            for (auto& tri : t)
+                std::swap(tri.v[3], tri.v[6]), std::swap(tri.v[4], tri.v[7]);
+        return test::binarySTL(t);
+    };
+    for (bool up : {true, false}) {
+        const std::string input = dir.write(up ? "up.stl" : "down.stl", plate(up)).string();
+        ToolRun run = thumbnailer({"-s", "64", input, output});
+        ASSERT_EQ(run.status, 0) << run.err;
+        std::optional<RGBAImage> png = decodePNG(readFileContents(output));
+        ASSERT_TRUE(png);
+        EXPECT_GT(png->pixel(32, 32)[3], 0) << "the plate covers the centre, up " << up;
+        std::filesystem::remove(output);
+    }
+    // Triangles on a line or at no place at all draw nothing from any side.
+    expectFailure(dir.write("line.stl", test::binarySTL({{{0, 0, 1}, {0, 0, 0, 1, 1, 1, 2, 2, 2}},
+                                                         {{0, 0, 1}, {0, 0, 0, 0, 0, 5, 0, 0, 9}}}))
+                      .string(),
+                  "KelvoThumbnail 1: ");
+    expectFailure(
+        dir.write("nan.stl", test::binarySTL({{{0, 0, 1}, {nan, 0, 0, 1, 0, 0, 0, 1, 0}}}))
+            .string(),
+        "KelvoThumbnail 1: ");
+    if (!test::corpusDir().empty()) {
+        for (const char* name : {"vertical_line.stl", "random_bits.stl"})
+            expectFailure((test::corpusDir() / "stl" / name).string(), "KelvoThumbnail 1: ");
+    }
+}
+
 TEST_F(ThumbnailerTool, anExistingOutputIsReplacedWholeOrLeftAlone) {
     const std::string old = dir.write("old.png", std::string("old")).string();
     EXPECT_EQ(thumbnailer({"-s", "128", (dir.path() / "missing.stl").string(), old}).status, 1);
@@ -147,7 +186,7 @@ TEST_F(ThumbnailerTool, anExistingOutputIsReplacedWholeOrLeftAlone) {
 
 TEST_F(ThumbnailerTool, limitsEndHugeWorkWithAClearError) {
     // 400,000 triangles: 20 MB that take far longer than a millisecond to load.
-    const std::string big = dir.write("big.stl", test::stripSTL(400000)).string();
+    const std::string big = dir.write("big.stl", test::squareSTL(400000)).string();
     expectFailure(big, "KelvoThumbnail 3: Time limit of 0.001 s exceeded",
                   {"-s", "128", "--time-limit", "0.001"});
 #ifndef KELVO_ASAN

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "extensions/Shared/SceneLoaderError.h"
+#include "extensions/Shared/VOX/VOXLoader.h"
 #include "extensions/Shared/VOX/VOXReader.h"
 #include "extensions/Shared/VOX/VOXSceneGraph.h"
 #include "tests/support/VOXWriter.h"
@@ -22,11 +23,17 @@ using test::operator<<;
 constexpr std::int64_t maxI64 = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t minI64 = std::numeric_limits<std::int64_t>::min();
 
+// The reader names the failure; the loader makes it the front door's error.
 TEST(VOXReader, tooSmallBadMagicAndNoModelAreTheOnlyErrors) {
     namespace M = SceneLoaderMessage;
     const Error small = sceneLoaderError(voxFileTooSmall, M::voxFileTooSmall),
                 magic = sceneLoaderError(voxBadMagic, M::voxBadMagic),
                 none = sceneLoaderError(voxNoVoxelData, M::voxNoVoxelData);
+    auto failureOf = [&](const Error& e) {
+        return e == small ? VOXReadFailure::fileTooSmall
+               : e == magic ? VOXReadFailure::badMagic
+                            : VOXReadFailure::noVoxelData;
+    };
     Bytes header = VOXWriter().file();  // signature, version and MAIN header: 20 bytes
     Bytes thirtyOne = header;
     thirtyOne.resize(31, 'x');
@@ -49,6 +56,12 @@ TEST(VOXReader, tooSmallBadMagicAndNoModelAreTheOnlyErrors) {
         try {
             readVOXFile(test::span(c.bytes));
             ADD_FAILURE() << c.name << " was read";
+        } catch (const VOXReadError& e) {
+            EXPECT_EQ(e.failure, failureOf(c.error)) << c.name;
+        }
+        try {
+            loadVOXScene(test::span(c.bytes));
+            ADD_FAILURE() << c.name << " was loaded";
         } catch (const Error& e) {
             EXPECT_EQ(e, c.error) << c.name;
         }

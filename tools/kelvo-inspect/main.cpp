@@ -1,6 +1,8 @@
 // kelvo-inspect: loads a model file the way the thumbnailer and the previewer do and prints
 // the scene it produced as JSON, or renders it to a PNG the way the thumbnailer does. A thin
 // shell: argument parsing, output, exit codes.
+#include <getopt.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -9,8 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "extensions/Shared/CommandLine.h"
 #include "extensions/Shared/ErrorReport.h"
-#include "extensions/Shared/FileFormats.h"
 #include "extensions/Shared/HostError.h"
 #include "extensions/Shared/SceneLoader.h"
 #include "platform/Foundation/Error.h"
@@ -69,12 +71,6 @@ int fail(const std::string& file, const kelvo::Error& error) {
     return 1;
 }
 
-int usageError(const char* message) {
-    std::fprintf(stderr, "kelvo-inspect: %s\nTry 'kelvo-inspect --help' for more information.\n",
-                 message);
-    return 2;
-}
-
 // A whole decimal number from 1 to maxRenderSide, or 0 for anything else.
 long parseSide(std::string_view text) {
     if (text.empty() || text.size() > 9) return 0;
@@ -89,59 +85,64 @@ long parseSide(std::string_view text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string file;
-    bool haveFile = false;
+    constexpr std::string_view program = "kelvo-inspect";
+    enum Long { renderOption = 256, sizeOption };
+    static const option longOptions[] = {
+        {"render", required_argument, nullptr, renderOption},
+        {"size", required_argument, nullptr, sizeOption},  // and the height after it
+        kelvo::helpLongOption,
+        kelvo::versionLongOption,
+        kelvo::endOfLongOptions,
+    };
     std::string renderPath;
     long width = 256, height = 256;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
-        if (!optionsEnded && (arg == "-h" || arg == "--help")) {
-            std::fputs(usageHead, stdout);
-            std::fwrite(kelvo::formatHelp.data(), 1, kelvo::formatHelp.size(), stdout);
-            std::fputs(usage, stdout);
-            return 0;
+    opterr = 0;  // the messages are ours
+    for (int code; (code = getopt_long(argc, argv, ":h", longOptions, nullptr)) != -1;) {
+        if (code == ':' && optopt == sizeOption) {
+            return kelvo::usageError(program, "--size needs a width and a height");
         }
-        if (!optionsEnded && arg == "--version") {
-            std::printf("kelvo-inspect %s\n", KELVO_VERSION);
-            return 0;
+        if (code == ':' && optopt == renderOption) {
+            return kelvo::usageError(program, "--render needs an output file");
         }
-        if (!optionsEnded && arg == "--render") {
-            if (i + 1 >= argc) return usageError("--render needs an output file");
-            renderPath = argv[++i];
-            if (renderPath.empty()) return usageError("--render needs an output file");
-            continue;
+        if (std::optional<int> status =
+                kelvo::statusOfSharedOption(code, program, usageHead, usage, argv)) {
+            return *status;
         }
-        if (!optionsEnded && arg == "--size") {
-            if (i + 2 >= argc) return usageError("--size needs a width and a height");
-            width = parseSide(argv[i + 1]);
-            height = parseSide(argv[i + 2]);
-            if (width == 0 || height == 0) {
-                return usageError(("size '" + std::string(argv[i + 1]) + " " + argv[i + 2] +
-                                   "' is not two whole numbers of pixels from 1 up")
-                                      .c_str());
+        switch (code) {
+            case renderOption:
+                renderPath = optarg;
+                if (renderPath.empty())
+                    return kelvo::usageError(program, "--render needs an output file");
+                break;
+            case sizeOption: {
+                // --size W H: the height is the next argument, which getopt_long leaves alone.
+                if (optind >= argc) {
+                    return kelvo::usageError(program, "--size needs a width and a height");
+                }
+                const char* widthText = optarg;
+                const char* heightText = argv[optind++];
+                width = parseSide(widthText);
+                height = parseSide(heightText);
+                if (width == 0 || height == 0) {
+                    return kelvo::usageError(program,
+                                             "size '" + std::string(widthText) + " " + heightText +
+                                                 "' is not two whole numbers of pixels from 1 up");
+                }
+                if (width > kelvo::maxRenderSide || height > kelvo::maxRenderSide) {
+                    return kelvo::usageError(
+                        program, "size " + std::to_string(width) + " x " + std::to_string(height) +
+                                     " is too large: at most " +
+                                     std::to_string(kelvo::maxRenderSide) + " pixels on a side");
+                }
+                break;
             }
-            if (width > kelvo::maxRenderSide || height > kelvo::maxRenderSide) {
-                return usageError(("size " + std::to_string(width) + " x " +
-                                   std::to_string(height) + " is too large: at most " +
-                                   std::to_string(kelvo::maxRenderSide) + " pixels on a side")
-                                      .c_str());
-            }
-            i += 2;
-            continue;
+            default:
+                return kelvo::usageError(program, kelvo::optionMistake(code, argv));
         }
-        if (!optionsEnded && arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-            return usageError(("unknown option '" + std::string(arg) + "'").c_str());
-        }
-        if (haveFile) return usageError("only one FILE may be given");
-        file = std::string(arg);
-        haveFile = true;
     }
-    if (!haveFile) return usageError("missing FILE");
+    if (optind >= argc) return kelvo::usageError(program, "missing FILE");
+    if (argc - optind > 1) return kelvo::usageError(program, "only one FILE may be given");
+    const std::string file = argv[optind];
 
     try {
         kelvo::SceneLoader loader;

@@ -1,28 +1,54 @@
 // Offscreen render to image: stage the scene, render one frame, stamp the brand mark.
-#include <cmath>
 #include <new>
 
 #include "extensions/Shared/SceneLoader.h"
+#include "extensions/Shared/Staging/RenderSize.h"
 #include "platform/Renderer/Renderer.h"
 
 namespace kelvo {
 
+namespace {
+
+// The staged background is clear, so a pixel the model covers is the only kind with alpha.
+bool coversAnyPixel(const RGBAImage& frame) {
+    for (size_t i = 3; i < frame.pixels.size(); i += 4)
+        if (frame.pixels[i] != 0) return true;
+    return false;
+}
+
+}  // namespace
+
 std::optional<RGBAImage> SceneLoader::renderToImage(Scene& scene, Size size) const {
     std::shared_ptr<Node> camera = setupCameraAndLighting(scene, size);
-    // Sizes are pixels; a fractional one is rounded, anything not a number or outside
-    // 1..maxRenderSide gives no image rather than a huge allocation.
-    if (!(size.width >= 0.5 && size.height >= 0.5 && size.width < maxRenderSide + 0.5 &&
-          size.height < maxRenderSide + 0.5)) {
-        return std::nullopt;
-    }
+    std::optional<PixelSize> pixels = renderPixelSize(size);
+    if (!pixels) return std::nullopt;
     try {
         std::optional<RGBAImage> frame =
-            renderSnapshot(scene, *camera, static_cast<int>(std::lround(size.width)),
-                           static_cast<int>(std::lround(size.height)));
+            renderSnapshot(scene, *camera, pixels->width, pixels->height);
         if (!frame) return std::nullopt;
         return drawWatermark(*frame, size);
     } catch (const std::bad_alloc&) {
         return std::nullopt;
+    }
+}
+
+SceneLoader::ThumbnailFrame SceneLoader::renderThumbnailFrame(Scene& scene, Size size) const {
+    std::shared_ptr<Node> camera = setupCameraAndLighting(scene, size);
+    std::optional<PixelSize> pixels = renderPixelSize(size);
+    if (!pixels) return {};
+    try {
+        const auto [width, height] = *pixels;
+        std::optional<RGBAImage> frame = renderSnapshot(scene, *camera, width, height);
+        if (frame && !coversAnyPixel(*frame)) {
+            // The same camera and lights: staging again would add a second rig.
+            frame =
+                renderSnapshot(scene, *camera, width, height, RenderOptions{.showBackFaces = true});
+            if (frame && !coversAnyPixel(*frame)) return {std::nullopt, true};
+        }
+        if (!frame) return {};
+        return {drawWatermark(*frame, size), false};
+    } catch (const std::bad_alloc&) {
+        return {};
     }
 }
 

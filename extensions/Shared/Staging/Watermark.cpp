@@ -8,6 +8,7 @@
 
 #include "extensions/Shared/Brand.h"
 #include "extensions/Shared/SceneLoader.h"
+#include "extensions/Shared/Staging/RenderSize.h"
 #include "platform/Foundation/Error.h"
 #include "platform/Foundation/FileReading.h"
 #include "platform/Foundation/Resources.h"
@@ -56,12 +57,9 @@ void stampBrandMark(RGBAImage& canvas, Size size, const RGBAImage* icon,
 
 std::optional<RGBAImage> SceneLoader::drawWatermark(const RGBAImage& on, Size size) const {
     // The size is in pixels; the same limits as rendering keep a bad size from allocating.
-    if (!(size.width >= 0.5 && size.height >= 0.5 && size.width < maxRenderSide + 0.5 &&
-          size.height < maxRenderSide + 0.5)) {
-        return std::nullopt;
-    }
-    const int width = static_cast<int>(std::lround(size.width));
-    const int height = static_cast<int>(std::lround(size.height));
+    const std::optional<PixelSize> pixels = renderPixelSize(size);
+    if (!pixels) return std::nullopt;
+    const auto [width, height] = *pixels;
     try {
         RGBAImage canvas(width, height);
         if (on.width == width && on.height == height && on.pixels.size() == canvas.pixels.size()) {

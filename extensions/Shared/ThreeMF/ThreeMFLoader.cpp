@@ -40,9 +40,6 @@ namespace kelvo {
 
 namespace {
 
-// -pi/2 as the double nearest to it.
-constexpr double zUpToYUpPitch = -1.5707963267948966;
-
 using MeshList = std::vector<ThreeMFMesh>;
 
 struct DrawPair {

@@ -3,6 +3,7 @@
 #include "extensions/Shared/VOX/VOXLoader.h"
 
 #include "extensions/Shared/SceneLoader.h"
+#include "extensions/Shared/SceneLoaderError.h"
 #include "extensions/Shared/VOX/VOXReader.h"
 #include "extensions/Shared/VOX/VOXSceneGraph.h"
 #include "extensions/Shared/VOX/VoxelMesher.h"
@@ -11,12 +12,31 @@
 namespace kelvo {
 
 namespace {
+
 // What a node, its geometry and its material cost beyond the buffers, in quads of 168 bytes.
 constexpr std::int64_t quadsPerNode = 16;
+
+VOXFile readVOXFileOrFail(ByteSpan data) {
+    try {
+        return readVOXFile(data);
+    } catch (const VOXReadError& error) {
+        namespace M = SceneLoaderMessage;
+        switch (error.failure) {
+            case VOXReadFailure::fileTooSmall:
+                throw sceneLoaderError(voxFileTooSmall, M::voxFileTooSmall);
+            case VOXReadFailure::badMagic:
+                throw sceneLoaderError(voxBadMagic, M::voxBadMagic);
+            case VOXReadFailure::noVoxelData:
+                break;
+        }
+        throw sceneLoaderError(voxNoVoxelData, M::voxNoVoxelData);
+    }
+}
+
 }  // namespace
 
 std::shared_ptr<Scene> loadVOXScene(ByteSpan data, VoxelMeshBudget budget) {
-    const VOXFile file = readVOXFile(data);
+    const VOXFile file = readVOXFileOrFail(data);
 
     VOXTranslationTable translations;
     if (!file.transforms.empty()) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "extensions/Shared/SceneLoaderError.h"
 
 namespace kelvo {
 
@@ -41,10 +40,10 @@ VOXPalette readPalette(ByteSpan data, std::uint64_t content) {
 
 VOXFile readVOXFile(ByteSpan data) {
     if (data.size() < 8) {
-        throw sceneLoaderError(voxFileTooSmall, SceneLoaderMessage::voxFileTooSmall);
+        throw VOXReadError{VOXReadFailure::fileTooSmall};
     }
     if (std::memcmp(data.data(), "VOX ", 4) != 0) {
-        throw sceneLoaderError(voxBadMagic, SceneLoaderMessage::voxBadMagic);
+        throw VOXReadError{VOXReadFailure::badMagic};
     }
 
     VOXFile file;
@@ -88,7 +87,7 @@ VOXFile readVOXFile(ByteSpan data) {
 
     if (!havePalette) file.palette.assign(defaultVOXPalette.begin(), defaultVOXPalette.end());
     if (file.models.empty()) {
-        throw sceneLoaderError(voxNoVoxelData, SceneLoaderMessage::voxNoVoxelData);
+        throw VOXReadError{VOXReadFailure::noVoxelData};
     }
     return file;
 }

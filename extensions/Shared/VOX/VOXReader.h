@@ -68,10 +68,18 @@ struct VOXFile {
     VOXGroupTable groups;
 };
 
+// Why a VOX file cannot be read at all; the loader turns it into its own error.
+enum class VOXReadFailure {
+    fileTooSmall,  // fewer than 8 bytes
+    badMagic,      // bytes 0-3 are not "VOX "
+    noVoxelData,   // no "SIZE" chunk of at least 12 content bytes
+};
+struct VOXReadError {
+    VOXReadFailure failure;
+};
+
 // Walks the chunks of a whole VOX file held in `data`, which the result views and which must
-// outlive it. Throws the "SceneLoader" errors -20
-// (fewer than 8 bytes), -21 (bytes 0-3 are not "VOX ") and -22 (no "SIZE" chunk of at least
-// 12 content bytes). "XYZI" voxels and "RGBA" entries are read up to the end of the file, not
+// outlive it. Throws VOXReadError when the file cannot be read at all. "XYZI" voxels and "RGBA" entries are read up to the end of the file, not
 // of their chunk, as the format's readers have always done; the walk still resumes at the
 // chunk's declared end.
 VOXFile readVOXFile(ByteSpan data);
