@@ -3,7 +3,7 @@
 // A system-call filter (seccomp, through libseccomp) sees numbers and arguments, not paths,
 // so it is paired with a broker (ThumbnailWorker.h): the parent opens the input and writes
 // the output, and the confined child may only
-//   - read, write and close descriptors it already holds, seek and stat them;
+//   - read, write and close descriptors it already holds, seek and stat them, make pipes;
 //   - open files read-only (the loaders of .gltf, OBJ/MTL and USD open sibling files), read
 //     directories and links;
 //   - manage memory (mmap of files only private or anonymous, so no file is written
