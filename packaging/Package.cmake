@@ -37,7 +37,8 @@ Files, Thunar and every file manager that runs freedesktop thumbnailers, on
 the CPU, inside GNOME's thumbnail sandbox and within limits of time and
 memory of its own. kelvo-preview shows a model in a window to orbit, pan and
 zoom, offered under Open With. kelvo-inspect prints the scene a file loads
-to as JSON, or renders it as the thumbnailer does.
+to as JSON, or renders it as the thumbnailer does. kelvo-cache fills the
+thumbnail cache for whole folder trees on every core.
 
 It reads the common formats of 3D printing, voxel art and glTF scenes; the
 manual page kelvo-thumbnailer(1) lists them. Dolphin users also install

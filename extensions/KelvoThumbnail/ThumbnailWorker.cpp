@@ -15,100 +15,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
 #include <string>
 #include <utility>
+#include <variant>
 
 #include "extensions/KelvoThumbnail/Confinement.h"
 #include "extensions/KelvoThumbnail/ProcessLimits.h"
-#include "extensions/KelvoThumbnail/SceneBudget.h"
-#include "extensions/KelvoThumbnail/ThumbnailProvider.h"
 #include "extensions/Shared/ErrorReport.h"
-#include "extensions/Shared/HostError.h"
-#include "platform/Dispatch/DispatchSemaphore.h"
 #include "platform/Foundation/FileReading.h"
 #include "platform/Foundation/Resources.h"
-#include "platform/Imaging/ImageDecoding.h"
-#include "platform/Imaging/PNG.h"
 
 namespace kelvo {
 
 namespace {
-
-// ---- The child's work ------------------------------------------------------------------
-
-// Scenes are checked and trimmed on the loading queue, before the reply exists.
-ThumbnailProvider::ScenePreparation scenePolicy(std::int64_t triangleBudget) {
-    return [triangleBudget](Scene& scene) {
-        // A file that loads to nothing (a text file named .stl, an empty solid) is not a
-        // model: a blank square would hide the file's type icon for good. A point cloud is
-        // something to draw.
-        if (drawnTriangleCount(*scene.rootNode) == 0 && drawnPointCount(*scene.rootNode) == 0) {
-            throw thumbnailerError(nothingToDraw, "The file holds no triangles or points to draw");
-        }
-        fitSceneToTriangleBudget(scene, triangleBudget);
-    };
-}
-
-// The reply or the error of one request; the handler runs on a queue thread.
-struct Outcome {
-    std::optional<ThumbnailReply> reply;
-    std::optional<Error> error;
-    DispatchSemaphore done;
-};
-
-Error explainMemoryFailure(Error error, std::uint64_t budgetBytes) {
-    if (budgetBytes == 0 || error.domain() != posixErrorDomain || error.code() != ENOMEM) {
-        return error;
-    }
-    return makeError(std::string(posixErrorDomain), ENOMEM,
-                     "Cannot allocate memory: the model needs more than the memory budget of " +
-                         std::to_string(budgetBytes >> 20) + " MiB");
-}
-
-WorkerResult draw(const std::filesystem::path& path, const ThumbnailerOptions& options) {
-    WorkerResult result;
-    try {
-        const double side = options.size;
-        // A thumbnail shows no more of a texture than about twice its own side: textures
-        // are decoded, while loading, no larger than that.
-        setMaximumTextureSide(
-            textureSideForThumbnail(thumbnailPixelSize(options.size, options.scale)));
-        Outcome outcome;
-        ThumbnailProvider provider(scenePolicy(options.triangleBudget));
-        provider.provideThumbnail(
-            ThumbnailRequest{path, Size{side, side}, options.scale},
-            [&outcome](std::optional<ThumbnailReply> reply, std::optional<Error> error) {
-                outcome.reply = std::move(reply);
-                outcome.error = std::move(error);
-                outcome.done.signal();
-            });
-        outcome.done.wait();
-        if (outcome.error) {
-            result.error = std::move(outcome.error);
-        } else {
-            std::optional<RGBAImage> image = drawThumbnailReply(*outcome.reply, options.scale);
-            outcome.reply.reset();  // the scene goes before the PNG is made
-            if (!image) {
-                result.error = thumbnailerError(renderFailed, "The model could not be rendered");
-            } else {
-                result.png = encodePNG(*image);
-                if (result.png.empty()) {
-                    result.error =
-                        makeError(std::string(posixErrorDomain), ENOMEM, "PNG encoding failed");
-                }
-            }
-        }
-    } catch (...) {
-        // Drawing runs here, on the calling thread.
-        result.error = hostError(std::current_exception(), thumbnailModuleName);
-    }
-    if (result.error) {
-        result.error = explainMemoryFailure(std::move(*result.error), options.memoryBudgetBytes);
-        result.png.clear();
-    }
-    return result;
-}
 
 // ---- The reply on the pipe --------------------------------------------------------------
 // A kind byte, then for a thumbnail the PNG bytes to the end; for an error its code, domain
@@ -247,14 +166,15 @@ std::vector<std::filesystem::path> readableFolders(const std::filesystem::path& 
     }
 
     readFileThroughDescriptor(path, input);
-    WorkerResult result = draw(path, options);
+    std::variant<std::vector<std::uint8_t>, Error> made = drawThumbnailPNG(path, options);
     bool sent = false;
-    if (result.error) {
-        sent = writeAll(reply, encodeError(*result.error));
+    if (const Error* error = std::get_if<Error>(&made)) {
+        sent = writeAll(reply, encodeError(*error));
     } else {
+        const std::vector<std::uint8_t>& png = std::get<0>(made);
         sent = writeAll(reply, std::string_view(&replyPNG, 1)) &&
-               writeAll(reply, std::string_view(reinterpret_cast<const char*>(result.png.data()),
-                                                result.png.size()));
+               writeAll(reply,
+                        std::string_view(reinterpret_cast<const char*>(png.data()), png.size()));
     }
     // _exit: nothing of the parent's (atexit handlers, stdio buffers) runs twice, and
     // LeakSanitizer's exit check, which needs ptrace, does not run in a confined child.
@@ -355,7 +275,8 @@ WorkerResult makeThumbnailInWorker(int input, const std::filesystem::path& path,
                     timeLimitExceeded,
                     "Time limit of " + formatSeconds(options.timeLimitSeconds) + " s exceeded")};
     }
-    if (readFailed || reaped != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || reply.empty()) {
+    if (readFailed || reaped != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
+        reply.empty()) {
         return {{}, crashError()};
     }
     std::string_view body = std::string_view(reply).substr(1);

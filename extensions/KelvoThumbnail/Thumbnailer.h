@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
+#include <vector>
 
 #include "extensions/KelvoThumbnail/ThumbnailerError.h"
 #include "platform/Foundation/Error.h"
@@ -34,6 +36,16 @@ struct ThumbnailerOptions {
 
 // The pixel size of each side of the thumbnail: floor(size x scale), never more than asked.
 int thumbnailPixelSize(int size, double scale);
+
+// Loads the model at `path` and draws the thumbnail in this process, unconfined: its PNG
+// bytes, or the error. Nothing is written; options.input, output, time limit and confinement
+// are not used. Failures of allocation under a memory budget (which the caller sets, see
+// ProcessLimits.h) say that the budget was exceeded. The confined worker's work.
+std::variant<std::vector<std::uint8_t>, Error> drawThumbnailPNG(const std::filesystem::path& path,
+                                                                const ThumbnailerOptions& options);
+
+// The same for options.input, a path or a file: URI.
+std::variant<std::vector<std::uint8_t>, Error> makeThumbnailPNG(const ThumbnailerOptions& options);
 
 // Opens options.input, has a worker load it and draw the thumbnail within the time and memory
 // limits, and writes the PNG to options.output atomically. Nothing on success; otherwise the

@@ -34,6 +34,7 @@ public:
 
     std::filesystem::path write(const std::string& name, const Bytes& bytes) const {
         std::filesystem::path file = path_ / name;
+        std::filesystem::create_directories(file.parent_path());
         std::ofstream out(file, std::ios::binary);
         out.write(reinterpret_cast<const char*>(bytes.data()),
                   static_cast<std::streamsize>(bytes.size()));

@@ -317,11 +317,14 @@ std::string header(const std::vector<Format>& formats) {
         h += (i ? ", " : "") + loaders[i];
     h += " };\n\n"
          "struct FormatExtension {\n    std::string_view extension;  // lower case, no dot\n"
-         "    FormatLoader loader;\n};\n\n"
+         "    FormatLoader loader;\n"
+         "    std::string_view mimeType;\n"
+         "    bool registered;  // offered to file managers: Kelvo reads it well\n};\n\n"
          "inline constexpr FormatExtension formatExtensions[] = {\n";
     for (const Format& f : formats) {
         for (const std::string& e : f.extensions)
-            h += "    {\"" + e + "\", FormatLoader::" + f.loader + "},\n";
+            h += "    {\"" + e + "\", FormatLoader::" + f.loader + ", \"" + f.mimeType + "\", " +
+                 (f.registered ? "true" : "false") + "},\n";
     }
     h += "};\n\n"
          "// The loader of a lower-cased extension: the listed one, else the generic loader.\n"

@@ -1,0 +1,244 @@
+#include "extensions/KelvoCache/WorkerPool.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <variant>
+
+#include "extensions/KelvoThumbnail/ProcessLimits.h"
+#include "extensions/KelvoThumbnail/Thumbnailer.h"
+#include "extensions/Shared/ErrorReport.h"
+
+namespace kelvo {
+
+namespace {
+
+// Whole buffers over pipes; false when the other end has gone.
+bool writeAll(int fd, const void* data, size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool readAll(int fd, void* data, size_t size) {
+    char* p = static_cast<char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::read(fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// A reply: one byte (1 made, 0 not), a 32-bit length, then the PNG or the error text.
+bool writeReply(int fd, bool made, const void* data, std::uint32_t size) {
+    const std::uint8_t kind = made ? 1 : 0;
+    return writeAll(fd, &kind, 1) && writeAll(fd, &size, 4) && writeAll(fd, data, size);
+}
+
+// The largest reply the parent accepts: a 1024-pixel thumbnail's PNG is far smaller.
+constexpr std::uint32_t maxReplyBytes = 256u << 20;
+
+// For the tests only: a file of this name makes the worker crash or stall, the way a file
+// that finds a bug in a parser would.
+bool namedInEnvironment(const char* variable, const std::string& path) {
+    const char* name = std::getenv(variable);
+    return name && *name && std::filesystem::path(path).filename() == name;
+}
+
+[[noreturn]] void runWorker(int in, int out, const WorkerOptions& options) {
+    if (options.memoryBudgetBytes > 0) limitMemory(options.memoryBudgetBytes);
+    for (;;) {
+        std::uint32_t header[2];  // pixels, path length
+        if (!readAll(in, header, sizeof header) || header[1] > PATH_MAX) ::_exit(0);
+        std::string path(header[1], '\0');
+        if (!readAll(in, path.data(), path.size())) ::_exit(0);
+        if (namedInEnvironment("KELVO_TEST_CRASH_ON", path)) std::abort();
+        if (namedInEnvironment("KELVO_TEST_STALL_ON", path)) ::pause();
+        ThumbnailerOptions thumbnail;
+        thumbnail.input = path;
+        thumbnail.size = static_cast<int>(header[0]);
+        thumbnail.timeLimitSeconds = 0;  // the parent keeps the time
+        thumbnail.memoryBudgetBytes = options.memoryBudgetBytes;
+        thumbnail.triangleBudget = options.triangleBudget;
+        std::variant<std::vector<std::uint8_t>, Error> made = makeThumbnailPNG(thumbnail);
+        bool written;
+        if (const auto* png = std::get_if<std::vector<std::uint8_t>>(&made)) {
+            written = writeReply(out, true, png->data(), static_cast<std::uint32_t>(png->size()));
+        } else {
+            const std::string text = errorSummary(std::get<Error>(made));
+            written = writeReply(out, false, text.data(), static_cast<std::uint32_t>(text.size()));
+        }
+        if (!written) ::_exit(0);
+    }
+}
+
+}  // namespace
+
+WorkerPool::WorkerPool(int jobs, WorkerOptions options) : options_(options) {
+    // A worker that dies mid-reply must not end the parent with SIGPIPE.
+    ::signal(SIGPIPE, SIG_IGN);
+    workers_.resize(static_cast<size_t>(std::max(1, jobs)));
+    for (Worker& worker : workers_)
+        start(worker);
+}
+
+WorkerPool::~WorkerPool() {
+    for (Worker& worker : workers_)
+        stop(worker);
+}
+
+void WorkerPool::start(Worker& worker) {
+    int requests[2], replies[2];
+    if (::pipe2(requests, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category());
+    if (::pipe2(replies, O_CLOEXEC) != 0) {
+        const int error = errno;
+        ::close(requests[0]);
+        ::close(requests[1]);
+        throw std::system_error(error, std::generic_category());
+    }
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        const int error = errno;
+        for (int fd : {requests[0], requests[1], replies[0], replies[1]})
+            ::close(fd);
+        throw std::system_error(error, std::generic_category());
+    }
+    if (pid == 0) {
+        // The other workers' pipes are the parent's business.
+        for (const Worker& other : workers_) {
+            if (other.toWorker >= 0) ::close(other.toWorker);
+            if (other.fromWorker >= 0) ::close(other.fromWorker);
+        }
+        ::close(requests[1]);
+        ::close(replies[0]);
+        runWorker(requests[0], replies[1], options_);
+    }
+    ::close(requests[0]);
+    ::close(replies[1]);
+    worker.pid = pid;
+    worker.toWorker = requests[1];
+    worker.fromWorker = replies[0];
+    worker.current.reset();
+}
+
+void WorkerPool::stop(Worker& worker) {
+    if (worker.pid < 0) return;
+    ::close(worker.toWorker);  // an idle worker ends when its requests end
+    if (worker.current) ::kill(worker.pid, SIGKILL);
+    ::close(worker.fromWorker);
+    int status;
+    while (::waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    worker = Worker();
+}
+
+bool WorkerPool::hasIdleWorker() const {
+    return std::any_of(workers_.begin(), workers_.end(),
+                       [](const Worker& w) { return w.pid >= 0 && !w.current; });
+}
+
+bool WorkerPool::busy() const {
+    return std::any_of(workers_.begin(), workers_.end(),
+                       [](const Worker& w) { return w.current.has_value(); });
+}
+
+void WorkerPool::submit(RenderRequest request) {
+    for (Worker& worker : workers_) {
+        if (worker.pid < 0 || worker.current) continue;
+        const std::uint32_t header[2] = {static_cast<std::uint32_t>(request.pixels),
+                                         static_cast<std::uint32_t>(request.path.size())};
+        worker.current = std::move(request);
+        worker.started = std::chrono::steady_clock::now();
+        if (!writeAll(worker.toWorker, header, sizeof header) ||
+            !writeAll(worker.toWorker, worker.current->path.data(), worker.current->path.size())) {
+            // A worker that has gone is found by collect(), which reports the file.
+        }
+        return;
+    }
+}
+
+std::vector<RenderResult> WorkerPool::collect() {
+    std::vector<RenderResult> results;
+    while (results.empty() && busy()) {
+        std::vector<pollfd> fds;
+        std::vector<Worker*> polled;
+        int timeoutMs = -1;
+        const auto now = std::chrono::steady_clock::now();
+        for (Worker& worker : workers_) {
+            if (!worker.current) continue;
+            fds.push_back({worker.fromWorker, POLLIN, 0});
+            polled.push_back(&worker);
+            if (options_.timeLimitSeconds > 0) {
+                const double left = options_.timeLimitSeconds -
+                                    std::chrono::duration<double>(now - worker.started).count();
+                const int ms = static_cast<int>(std::clamp(std::ceil(left * 1000), 0.0, 1e9));
+                timeoutMs = timeoutMs < 0 ? ms : std::min(timeoutMs, ms);
+            }
+        }
+        const int ready = ::poll(fds.data(), fds.size(), timeoutMs);
+        if (ready < 0 && errno != EINTR) throw std::system_error(errno, std::generic_category());
+        for (size_t i = 0; i < fds.size(); ++i) {
+            Worker& worker = *polled[i];
+            RenderResult result;
+            result.tag = worker.current->tag;
+            if (fds[i].revents != 0) {
+                std::uint8_t kind = 0;
+                std::uint32_t size = 0;
+                if (readAll(worker.fromWorker, &kind, 1) && readAll(worker.fromWorker, &size, 4) &&
+                    size <= maxReplyBytes) {
+                    std::vector<std::uint8_t> payload(size);
+                    if (readAll(worker.fromWorker, payload.data(), size)) {
+                        result.made = kind == 1;
+                        if (result.made) {
+                            result.png = std::move(payload);
+                        } else {
+                            result.error.assign(payload.begin(), payload.end());
+                        }
+                        worker.current.reset();
+                        results.push_back(std::move(result));
+                        continue;
+                    }
+                }
+                result.error = "KelvoThumbnail 5: Reading or drawing the file crashed";
+            } else if (options_.timeLimitSeconds > 0 &&
+                       std::chrono::duration<double>(std::chrono::steady_clock::now() -
+                                                     worker.started)
+                               .count() >= options_.timeLimitSeconds) {
+                char seconds[32];
+                std::snprintf(seconds, sizeof seconds, "%g", options_.timeLimitSeconds);
+                result.error =
+                    std::string("KelvoThumbnail 3: Time limit of ") + seconds + " s exceeded";
+            } else {
+                continue;
+            }
+            // The worker crashed or ran out of time: a new one takes its place.
+            stop(worker);
+            start(worker);
+            results.push_back(std::move(result));
+        }
+    }
+    return results;
+}
+
+}  // namespace kelvo
