@@ -91,7 +91,7 @@ bool addRules(scmp_filter_ctx context) {
         ok &= allow(context, call);
     // Signals, sent to itself only (abort, a thread's cancellation).
     for (int call : {SCMP_SYS(rt_sigaction), SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigreturn),
-                     SCMP_SYS(sigaltstack), SCMP_SYS(restart_syscall)})
+                     SCMP_SYS(rt_sigsuspend), SCMP_SYS(sigaltstack), SCMP_SYS(restart_syscall)})
         ok &= allow(context, call);
     const auto self = static_cast<scmp_datum_t>(::getpid());
     ok &= allow(context, SCMP_SYS(tgkill), {SCMP_A0(SCMP_CMP_EQ, self, 0)});
@@ -102,8 +102,8 @@ bool addRules(scmp_filter_ctx context) {
     // Older calls some architectures still have (x86-64 does); where one does not exist,
     // libseccomp refuses its rule and nothing is lost.
     allow(context, SCMP_SYS(open), {SCMP_A1(SCMP_CMP_MASKED_EQ, writing, 0)});
-    for (int call : {SCMP_SYS(pipe), SCMP_SYS(stat), SCMP_SYS(lstat), SCMP_SYS(access),
-                     SCMP_SYS(readlink), SCMP_SYS(getdents), SCMP_SYS(time)})
+    for (int call : {SCMP_SYS(pipe), SCMP_SYS(pause), SCMP_SYS(stat), SCMP_SYS(lstat),
+                     SCMP_SYS(access), SCMP_SYS(readlink), SCMP_SYS(getdents), SCMP_SYS(time)})
         allow(context, call);
     return ok;
 }
