@@ -12,10 +12,7 @@
 // with --peak-memory READER FILE), whose peak resident set is reported as peakMiB and as a
 // multiple of the file size (goal: at most 3 x file size + 30 MB).
 #include <benchmark/benchmark.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -25,6 +22,7 @@
 #include <fstream>
 #include <string>
 
+#include "bench/PeakMemory.h"
 #include "platform/Foundation/FileReading.h"
 #include "platform/ModelIO/ModelIO.h"
 #include "platform/ModelIO/OBJImporter.h"
@@ -36,8 +34,6 @@
 
 #include <assimp/Importer.hpp>
 #endif
-
-extern char** environ;
 
 namespace {
 
@@ -142,46 +138,9 @@ kelvo::ModelAsset importBytes(Kind kind, const kelvo::ByteBuffer& bytes, const f
     return kind == Kind::obj ? kelvo::importOBJ(bytes, url) : kelvo::importPLY(bytes, url);
 }
 
-// The peak resident memory of one import in a process of its own, in KiB: the child's
-// high-water mark, which it reports itself (a spawned child's rusage would also count the
-// parent's pages it started with).
-long peakKiB(const char* reader, const fs::path& file) {
-    char self[] = "/proc/self/exe";
-    std::string path = file.string();
-    char option[] = "--peak-memory";
-    char* argv[] = {self, option, const_cast<char*>(reader), path.data(), nullptr};
-    int out[2];
-    if (::pipe(out) != 0) return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    pid_t pid = 0;
-    const bool started = posix_spawn(&pid, self, &actions, nullptr, argv, environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    char text[64] = {};
-    long got = 0;
-    for (ssize_t n; started && (n = ::read(out[0], text + got, sizeof text - 1 - got)) > 0;)
-        got += n;
-    ::close(out[0]);
-    int status = 0;
-    if (started) ::waitpid(pid, &status, 0);
-    return started && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? std::atol(text) : -1;
-}
-
-// This process's high-water mark of resident memory, in KiB.
-long ownPeakKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-    }
-    return -1;
-}
 
 void reportPeak(benchmark::State& state, const char* reader, const fs::path& file) {
-    const long kib = peakKiB(reader, file);
+    const long kib = kelvo::bench::childPeakKiB({"--peak-memory", reader, file.string()});
     const double fileMiB = fs::file_size(file) / 1048576.0;
     state.counters["peakMiB"] = kib / 1024.0;
     state.counters["peakPerFile"] = kib / 1024.0 / fileMiB;
@@ -290,7 +249,7 @@ int importOnce(const std::string& reader, const fs::path& file) {
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "--peak-memory") == 0) {
         const int status = importOnce(argv[2], argv[3]);
-        std::printf("%ld\n", ownPeakKiB());
+        std::printf("%ld\n", kelvo::bench::ownPeakKiB());
         return status;
     }
     benchmark::Initialize(&argc, argv);

@@ -9,7 +9,7 @@
 // that kelvo-thumbnailer accepts (checked once, before timing), three glTF files
 // (2CylinderEngine.glb: 75,730 triangles in 34 meshes; CesiumMilkTruck.glb: textured,
 // animated; DamagedHelmet.glb: five 2048-pixel JPEG textures), and binary STL spheres of
-// 100K and 1M triangles generated here. f3d needs an X server: run this under xvfb-run (as
+// 12, 100K and 1M triangles generated here. f3d needs an X server: run this under xvfb-run (as
 // bench/thumbnail-bench.sh does), or its column stays empty.
 #include <fcntl.h>
 #include <spawn.h>
@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
     const fs::path out = work / "out.png";
 
     std::vector<fs::path> inputs;
-    for (const char* format : {"stl", "3mf", "vox", "obj", "ply"}) {
+    for (const char* format : {"stl", "3mf", "vox", "obj", "ply", "other/usd"}) {
         if (!fs::is_directory(corpus / format)) continue;
         std::vector<fs::path> files;
         for (const auto& e : fs::recursive_directory_iterator(corpus / format)) {
@@ -130,6 +130,10 @@ int main(int argc, char** argv) {
             inputs.push_back(corpus / file);
         }
     }
+    // The smallest model: what is left is the process itself (start-up, staging, the mark).
+    const fs::path tiny = work / "sphere-12.stl";
+    kelvo::bench::writeSphereSTL(tiny, 12);
+    inputs.push_back(tiny);
     inputs.push_back(sphere(work, 100000));
     inputs.push_back(sphere(work, 1000000));
 

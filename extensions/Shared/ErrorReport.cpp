@@ -47,6 +47,9 @@ std::string explainSceneLoaderError(const Error& error) {
             }
             break;
         }
+        case loaderModuleMissing:
+            return "Kelvo is installed incompletely: the part that reads this format is "
+                   "missing.";
         case noMeshIn3MF:
             return "The 3MF package holds no mesh to show.";
         case voxFileTooSmall:

@@ -13,13 +13,14 @@ std::shared_ptr<Scene> SceneLoader::load(const std::filesystem::path& from) cons
     // Extensions the list of formats does not name, the empty one too, go to the generic
     // loader.
     switch (formatLoader(asciiLowercase(pathExtension(from)))) {
-        case FormatLoader::loadGLTFSync: return loadGLTFSync(from);
+        case FormatLoader::loadGLTFSync:
+            return loadWithFormatLibraries(FormatLoader::loadGLTFSync, from);
         case FormatLoader::load3MF: return load3MF(from);
         case FormatLoader::loadSTL: return loadSTL(from);
         case FormatLoader::loadVOX: return loadVOX(from);
-        case FormatLoader::loadModelIO: return loadModelIO(from);
+        case FormatLoader::loadModelIO: break;
     }
-    return loadModelIO(from);
+    return loadWithFormatLibraries(FormatLoader::loadModelIO, from);
 }
 
 std::shared_ptr<Material> makeDefaultModelMaterial() {

@@ -18,6 +18,7 @@
 
 #include <optional>
 
+#include "extensions/Shared/FileFormats.h"
 #include "platform/Imaging/RGBAImage.h"
 #include "platform/Imaging/Size.h"
 #include "platform/SceneKit/Node.h"
@@ -38,6 +39,9 @@ public:
     // the watermark. Nothing when a step fails.
     std::optional<RGBAImage> renderToImage(Scene& scene, Size size) const;
 
+    // renderToImage without the watermark: the staged frame alone.
+    std::optional<RGBAImage> renderFrame(Scene& scene, Size size) const;
+
     // renderToImage as a thumbnail needs it: a frame in which the model covers no pixel is
     // drawn once more with back faces shown (a one-sided plate seen from behind is still a
     // model). When that frame is empty too, there is no image and coveredNothing is set: a
@@ -57,6 +61,14 @@ private:
     std::shared_ptr<Scene> loadSTL(const std::filesystem::path& url) const;
     std::shared_ptr<Scene> loadVOX(const std::filesystem::path& url) const;
     std::shared_ptr<Scene> loadModelIO(const std::filesystem::path& url) const;
+
+    // The glTF and generic loaders, whose libraries are large: called in this process
+    // (FormatLibrariesLinked.cpp, for tests and the loader module itself) or in the loader
+    // module opened on first use (FormatModuleHost.cpp, for the programs), so that a
+    // program that only reads STL, 3MF or VOX never loads those libraries.
+    std::shared_ptr<Scene> loadWithFormatLibraries(FormatLoader loader,
+                                                   const std::filesystem::path& from) const;
+    friend struct FormatModuleAccess;
 };
 
 // The material every STL and 3MF geometry is dressed in: physically based, diffuse an opaque

@@ -16,6 +16,7 @@ enum SceneLoaderErrorCode : long {
     gltfLoadFailed = -1,       // the glTF library reported neither an error nor an asset
     gltfNoSceneProduced = -2,  // the glTF load ended with neither an error nor a scene
     unsupportedFormat = -3,    // the model importer cannot read STL, or this extension
+    loaderModuleMissing = -4,  // the module of the glTF and generic loaders cannot be opened
     noMeshIn3MF = -12,         // a 3MF package yields no mesh
     voxFileTooSmall = -20,     // a VOX file of fewer than 8 bytes
     voxBadMagic = -21,         // the first four bytes are not "VOX "
@@ -28,6 +29,9 @@ inline constexpr std::string_view gltfNoSceneProduced = "No scene produced from 
 inline constexpr std::string_view stlNotSupported = "STL not supported by ModelIO";
 // Followed by the path extension exactly as written (possibly empty).
 inline constexpr std::string_view unsupportedFormatPrefix = "Unsupported format: ";
+// Followed by where it was looked for and why it failed.
+inline constexpr std::string_view loaderModuleMissingPrefix =
+    "The loader module for this format cannot be opened: ";
 inline constexpr std::string_view noMeshIn3MF = "No mesh data found in 3MF model";
 inline constexpr std::string_view voxFileTooSmall = "VOX file too small";
 inline constexpr std::string_view voxBadMagic = "Invalid VOX file: bad magic";

@@ -4,9 +4,11 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -18,7 +20,8 @@ struct DispatchQueue::State {
     std::condition_variable wake;
     std::deque<WorkItem> pending;
     std::vector<std::thread> workers;
-    std::size_t idle = 0;  // workers waiting for work
+    std::size_t idle = 0;     // workers waiting for work
+    std::size_t blocked = 0;  // workers inside a work item that waits for other work
     bool stopping = false;
 };
 
@@ -40,6 +43,9 @@ std::size_t machineWidth() {
     unsigned n = std::thread::hardware_concurrency();
     return n > 0 ? n : 1;
 }
+
+// The pool whose worker this thread is, if any.
+thread_local DispatchQueue* currentQueue = nullptr;
 
 }  // namespace
 
@@ -91,14 +97,25 @@ void DispatchQueue::async(WorkItem work) {
     s.pending.push_back(std::move(work));
     // Every waiting item is matched with an idle worker (a notified worker stays counted as
     // idle until it has taken an item), so start one more only when items outnumber them.
-    if (s.pending.size() <= s.idle || s.workers.size() >= width_) {
+    if (s.pending.size() <= s.idle || s.workers.size() - s.blocked >= width_ ||
+        s.workers.size() >= maxWorkers) {
         lock.unlock();
         s.wake.notify_one();
         return;
     }
+    if (!startWorker(lock)) {
+        // With no worker at all the item would never run, so the caller learns of it.
+        s.pending.pop_back();
+        throw std::system_error(EAGAIN, std::generic_category(), "no worker thread");
+    }
+}
+
+bool DispatchQueue::startWorker(std::unique_lock<std::mutex>& lock) {
+    State& s = *state_;
     const int nice = niceIncrement(qos_);
     try {
-        s.workers.emplace_back([&s, nice] {
+        s.workers.emplace_back([this, &s, nice] {
+            currentQueue = this;
             if (nice != 0) {
                 // On Linux the nice value is per thread; a failure just keeps the priority.
                 (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), nice);
@@ -120,13 +137,32 @@ void DispatchQueue::async(WorkItem work) {
             }
         });
     } catch (...) {
-        // Out of threads: the workers already running will take the item. With none at all
-        // it would never run, so the caller learns of it.
-        if (s.workers.empty()) {
-            s.pending.pop_back();
-            throw;
-        }
+        // Out of threads: the workers already running will take the work, if there are any.
+        return !s.workers.empty();
     }
+    (void)lock;  // held by the caller all along: the new worker waits for it
+    return true;
+}
+
+void DispatchQueue::workerWillWait() {
+    DispatchQueue* queue = currentQueue;
+    if (!queue) return;
+    State& s = *queue->state_;
+    std::unique_lock lock(s.mutex);
+    ++s.blocked;
+    // The work this worker waits for may be queued behind it, with every other worker
+    // waiting too: as the system's queues do, run one more worker than are blocked.
+    if (!s.stopping && s.pending.size() > s.idle && s.workers.size() - s.blocked < queue->width_ &&
+        s.workers.size() < maxWorkers) {
+        queue->startWorker(lock);
+    }
+}
+
+void DispatchQueue::workerDidWait() {
+    DispatchQueue* queue = currentQueue;
+    if (!queue) return;
+    std::lock_guard lock(queue->state_->mutex);
+    --queue->state_->blocked;
 }
 
 }  // namespace kelvo

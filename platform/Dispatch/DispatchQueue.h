@@ -7,6 +7,10 @@
 // classes run at a lower scheduling priority (a higher nice value); the other classes run at
 // the process's own priority, since raising it needs privileges a thumbnailer never has.
 //
+// A work item that waits (DispatchSemaphore::wait) for work it queued on its own pool does not
+// starve it: while workers wait, as many more may start as are waiting (up to maxWorkers in
+// all), so the waited-for work always finds a thread.
+//
 // Thread safety: global() and async() may be called from any thread, also from work items.
 //
 // Shutdown: the pools are destroyed with the other statics at exit(). A pool then discards
@@ -18,6 +22,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <mutex>
 
 namespace kelvo {
 
@@ -36,6 +41,14 @@ public:
     void async(WorkItem work);
 
     QoSClass qos() const { return qos_; }
+
+    // Called by waits that may block the calling thread: when it is one of a pool's workers,
+    // the pool counts it as blocked (and may start another worker) until the wait is over.
+    static void workerWillWait();
+    static void workerDidWait();
+
+    // The most threads a pool starts, blocked ones included.
+    static constexpr std::size_t maxWorkers = 256;
     // The most workers that may run at once.
     std::size_t width() const { return width_; }
 
@@ -46,6 +59,8 @@ public:
 private:
     struct State;
     DispatchQueue(QoSClass qos, std::size_t width);
+    // Starts one worker; false when none can start. Called with the pool's lock held.
+    bool startWorker(std::unique_lock<std::mutex>& lock);
 
     QoSClass qos_;
     std::size_t width_;

@@ -1,5 +1,7 @@
 #include "platform/Dispatch/DispatchSemaphore.h"
 
+#include "platform/Dispatch/DispatchQueue.h"
+
 namespace kelvo {
 
 void DispatchSemaphore::signal() {
@@ -11,17 +13,33 @@ void DispatchSemaphore::signal() {
 }
 
 void DispatchSemaphore::wait() {
-    std::unique_lock lock(mutex_);
-    available_.wait(lock, [this] { return value_ > 0; });
-    --value_;
+    {
+        std::lock_guard lock(mutex_);
+        if (value_ > 0) {
+            --value_;
+            return;
+        }
+    }
+    DispatchQueue::workerWillWait();
+    {
+        std::unique_lock lock(mutex_);
+        available_.wait(lock, [this] { return value_ > 0; });
+        --value_;
+    }
+    DispatchQueue::workerDidWait();
 }
 
 bool DispatchSemaphore::waitFor(std::chrono::nanoseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::unique_lock lock(mutex_);
-    if (!available_.wait_until(lock, deadline, [this] { return value_ > 0; })) return false;
-    --value_;
-    return true;
+    DispatchQueue::workerWillWait();
+    bool taken;
+    {
+        std::unique_lock lock(mutex_);
+        taken = available_.wait_until(lock, deadline, [this] { return value_ > 0; });
+        if (taken) --value_;
+    }
+    DispatchQueue::workerDidWait();
+    return taken;
 }
 
 }  // namespace kelvo

@@ -1,5 +1,7 @@
 #include "platform/Foundation/Resources.h"
 
+#include <dlfcn.h>
+
 #include <system_error>
 
 #ifndef KELVO_INSTALL_DATADIR
@@ -17,6 +19,15 @@ std::filesystem::path executableDirectory() {
 std::vector<std::filesystem::path> resourceDirectories() {
     std::vector<std::filesystem::path> directories;
     std::filesystem::path exeDir = executableDirectory();
+    // Code loaded as a module into another program (the Python bindings) looks beside the
+    // module first, where the build tree puts the resources.
+    Dl_info info;
+    if (::dladdr(reinterpret_cast<void*>(&resourceDirectories), &info) != 0 && info.dli_fname) {
+        std::error_code error;
+        std::filesystem::path module =
+            std::filesystem::canonical(info.dli_fname, error).parent_path();
+        if (!error && module != exeDir) directories.push_back(module);
+    }
     if (!exeDir.empty()) {
         directories.push_back(exeDir);
         directories.push_back(exeDir / ".." / "share" / "kelvo");

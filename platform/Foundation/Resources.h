@@ -2,6 +2,8 @@
 // configuration: the thumbnailer runs sandboxed, seeing only /usr and its own executable.
 //
 // A resource is looked up, in this order:
+//   0. beside the shared object this code is linked into, when that is not the executable
+//      (a Python module);
 //   1. beside the running executable (build trees: CMake copies the resources there);
 //   2. <executable directory>/../share/kelvo/ (an installed tree, wherever its prefix is);
 //   3. <install prefix>/share/kelvo/, the prefix the build was configured with.

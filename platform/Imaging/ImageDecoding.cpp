@@ -12,8 +12,6 @@ namespace kelvo {
 
 namespace {
 
-std::atomic<int> textureSideLimit{2048};
-
 bool startsWith(ByteSpan bytes, const char* signature, size_t length, size_t at = 0) {
     return bytes.size() >= at + length && std::memcmp(bytes.data() + at, signature, length) == 0;
 }
@@ -64,21 +62,6 @@ std::optional<RGBAImage> decodeImage(ByteSpan bytes, ImageFormat format, int max
         // A texture that does not fit in memory is a texture left out, not a failed load.
     }
     return std::nullopt;
-}
-
-void setMaximumTextureSide(int side) {
-    textureSideLimit.store(std::clamp(side, 1, 16384), std::memory_order_relaxed);
-}
-
-int maximumTextureSide() {
-    return textureSideLimit.load(std::memory_order_relaxed);
-}
-
-int textureSideForThumbnail(int pixels) {
-    int side = 1;
-    while (side < 2048 && side < 2 * std::int64_t{pixels})
-        side *= 2;
-    return side;
 }
 
 }  // namespace kelvo

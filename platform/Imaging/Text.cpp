@@ -1,5 +1,6 @@
 #include "platform/Imaging/Text.h"
 
+#include <dlfcn.h>
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -8,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 namespace kelvo {
@@ -28,28 +30,68 @@ bool isFile(const char* path) {
     return std::filesystem::is_regular_file(path, error);
 }
 
+// The few fontconfig functions the fallback uses, opened only when it runs: the font is
+// nearly always found by path, and linking the library (with its XML parser) would cost
+// every thumbnail its start-up.
+struct Fontconfig {
+    decltype(&FcInitLoadConfigAndFonts) initLoadConfigAndFonts;
+    decltype(&FcNameParse) nameParse;
+    decltype(&FcConfigSubstitute) configSubstitute;
+    decltype(&FcDefaultSubstitute) defaultSubstitute;
+    decltype(&FcFontMatch) fontMatch;
+    decltype(&FcPatternGetString) patternGetString;
+    decltype(&FcPatternDestroy) patternDestroy;
+    decltype(&FcConfigDestroy) configDestroy;
+};
+
+std::optional<Fontconfig> openFontconfig() {
+    void* library = ::dlopen("libfontconfig.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (!library) return std::nullopt;
+    bool complete = true;
+    auto symbol = [&](const char* name, auto& pointer) {
+        pointer = reinterpret_cast<std::remove_reference_t<decltype(pointer)>>(
+            ::dlsym(library, name));
+        complete = complete && pointer;
+    };
+    Fontconfig fc{};
+    symbol("FcInitLoadConfigAndFonts", fc.initLoadConfigAndFonts);
+    symbol("FcNameParse", fc.nameParse);
+    symbol("FcConfigSubstitute", fc.configSubstitute);
+    symbol("FcDefaultSubstitute", fc.defaultSubstitute);
+    symbol("FcFontMatch", fc.fontMatch);
+    symbol("FcPatternGetString", fc.patternGetString);
+    symbol("FcPatternDestroy", fc.patternDestroy);
+    symbol("FcConfigDestroy", fc.configDestroy);
+    if (complete) return fc;  // kept open: fontconfig keeps state of its own
+    ::dlclose(library);
+    return std::nullopt;
+}
+
 std::optional<std::filesystem::path> fontconfigMediumSans() {
     // Without a configuration (as in the thumbnail sandbox) fontconfig would only print
     // warnings and find nothing.
     if (!std::getenv("FONTCONFIG_FILE") && !isFile("/etc/fonts/fonts.conf")) return std::nullopt;
-    FcConfig* config = FcInitLoadConfigAndFonts();
+    static const std::optional<Fontconfig> opened = openFontconfig();
+    if (!opened) return std::nullopt;
+    const Fontconfig& fc = *opened;
+    FcConfig* config = fc.initLoadConfigAndFonts();
     if (!config) return std::nullopt;
     std::optional<std::filesystem::path> found;
     if (FcPattern* pattern =
-            FcNameParse(reinterpret_cast<const FcChar8*>("sans-serif:weight=medium"))) {
-        FcConfigSubstitute(config, pattern, FcMatchPattern);
-        FcDefaultSubstitute(pattern);
+            fc.nameParse(reinterpret_cast<const FcChar8*>("sans-serif:weight=medium"))) {
+        fc.configSubstitute(config, pattern, FcMatchPattern);
+        fc.defaultSubstitute(pattern);
         FcResult result;
-        if (FcPattern* match = FcFontMatch(config, pattern, &result)) {
+        if (FcPattern* match = fc.fontMatch(config, pattern, &result)) {
             FcChar8* file = nullptr;
-            if (FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch && file) {
+            if (fc.patternGetString(match, FC_FILE, 0, &file) == FcResultMatch && file) {
                 found = std::filesystem::path(reinterpret_cast<const char*>(file));
             }
-            FcPatternDestroy(match);
+            fc.patternDestroy(match);
         }
-        FcPatternDestroy(pattern);
+        fc.patternDestroy(pattern);
     }
-    FcConfigDestroy(config);
+    fc.configDestroy(config);
     return found;
 }
 

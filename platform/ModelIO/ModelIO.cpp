@@ -5,8 +5,6 @@
 #include "platform/Foundation/FileReading.h"
 #include "platform/Foundation/ReferencedFile.h"
 #include "platform/Foundation/Text.h"
-#include "platform/ModelIO/AssimpImporter.h"
-#include "platform/ModelIO/ModelImporters.h"
 
 namespace kelvo {
 
@@ -38,18 +36,6 @@ std::string_view lastPathComponent(std::string_view reference) {
 
 Error modelIOError(std::string message) {
     return makeError(std::string(modelIOErrorDomain), modelIOImportFailed, std::move(message));
-}
-
-bool canImportFileExtension(std::string_view extension) {
-    return findModelImporter(extension) || assimpCanImport(extension);
-}
-
-ModelAsset importModelAsset(const std::filesystem::path& url) {
-    const std::string extension = pathExtension(url);
-    if (const ModelImporter* importer = findModelImporter(extension))
-        return importer->importFile(url);
-    if (assimpCanImport(extension)) return importWithAssimp(url);
-    return {};
 }
 
 void loadTextures(ModelAsset& asset) {

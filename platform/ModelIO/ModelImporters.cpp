@@ -4,6 +4,7 @@
 #include "platform/ModelIO/OBJImporter.h"
 #include "platform/ModelIO/PLYImporter.h"
 #include "platform/ModelIO/STLImporter.h"
+#include "platform/ModelIO/USD/USDImporter.h"
 
 namespace kelvo {
 
@@ -13,6 +14,11 @@ constexpr ModelImporter importers[] = {
     {"stl", importSTLFile},
     {"obj", importOBJFile},
     {"ply", importPLYFile},
+    // Every USD extension: the importer tells text from binary by the first bytes.
+    {"usd", importUSDFile},
+    {"usda", importUSDFile},
+    {"usdc", importUSDFile},
+    {"usdz", importUSDFile},
 };
 
 }  // namespace

@@ -4,7 +4,10 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 #include "fast_float/fast_float.h"
 #include "platform/Foundation/FileReading.h"
@@ -16,6 +19,8 @@ namespace {
 
 constexpr size_t binaryHeaderSize = 84;
 constexpr size_t binaryTriangleSize = 50;
+// From this many triangles a binary file is converted on two threads.
+constexpr size_t twoThreadTriangles = 200000;
 
 std::uint32_t readUInt32LE(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
@@ -117,17 +122,37 @@ ModelAsset importBinary(ByteSpan bytes, size_t triangleCount) {
     ModelAsset asset;
     if (triangleCount == 0) return asset;
     ByteBuffer positionBuffer(triangleCount * 36), normalBuffer(triangleCount * 36);
-    const std::uint8_t* p = bytes.data() + binaryHeaderSize;
+    const std::uint8_t* records = bytes.data() + binaryHeaderSize;
     std::uint8_t* positions = positionBuffer.data();
     std::uint8_t* normals = normalBuffer.data();
-    for (size_t t = 0; t < triangleCount; ++t, p += binaryTriangleSize) {
-        float fileNormal[3], v[9], n[3];
-        std::memcpy(fileNormal, p, 12);
-        std::memcpy(v, p + 12, 36);
-        facetNormal(fileNormal, v, n);
-        float corners[9] = {n[0], n[1], n[2], n[0], n[1], n[2], n[0], n[1], n[2]};
-        std::memcpy(positions + t * 36, v, 36);
-        std::memcpy(normals + t * 36, corners, 36);
+    // Triangles [first, last): each is independent of the others.
+    auto copy = [&](size_t first, size_t last) {
+        const std::uint8_t* p = records + first * binaryTriangleSize;
+        for (size_t t = first; t < last; ++t, p += binaryTriangleSize) {
+            float fileNormal[3], v[9], n[3];
+            std::memcpy(fileNormal, p, 12);
+            std::memcpy(v, p + 12, 36);
+            facetNormal(fileNormal, v, n);
+            float corners[9] = {n[0], n[1], n[2], n[0], n[1], n[2], n[0], n[1], n[2]};
+            std::memcpy(positions + t * 36, v, 36);
+            std::memcpy(normals + t * 36, corners, 36);
+        }
+    };
+    // A large file's second half goes to a second core; a thread costs more than it saves
+    // on a small one, and where none can be started the first does all.
+    const size_t half = triangleCount >= twoThreadTriangles ? triangleCount / 2 : triangleCount;
+    std::optional<std::thread> second;
+    if (half < triangleCount) {
+        try {
+            second.emplace(copy, half, triangleCount);
+        } catch (const std::system_error&) {
+        }
+    }
+    copy(0, half);
+    if (second) {
+        second->join();
+    } else {
+        copy(half, triangleCount);
     }
     addObject(asset, {}, std::move(positionBuffer), std::move(normalBuffer), triangleCount);
     return asset;

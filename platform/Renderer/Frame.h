@@ -30,6 +30,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/Foundation/ByteBuffer.h"
 #include "platform/Imaging/RGBAImage.h"
 #include "platform/Renderer/Renderer.h"
 #include "platform/Renderer/Shading.h"
@@ -219,8 +220,9 @@ FramePlan planFrame(const Scene& scene, const Node& pointOfView, int width, int 
 struct VisibilityBuffer {
     int width = 0;
     int rowBegin = 0, rowEnd = 0;
-    std::vector<float> depth;
-    std::vector<std::uint32_t> ids;
+    // Not zeroed when they grow: reset() clears them to their own values.
+    std::vector<float, DefaultInitAllocator<float>> depth;
+    std::vector<std::uint32_t, DefaultInitAllocator<std::uint32_t>> ids;
 
     void reset(int rows, int begin, int end, float clearDepth);
 };
@@ -263,10 +265,11 @@ void rasterizeBlended(const FramePlan& plan, std::uint32_t id, const VisibilityB
                       std::vector<std::uint8_t>& masks, std::vector<std::uint32_t>& touched);
 
 // renderSnapshot (Renderer.h) with sample buffers of about `bandBudget` bytes, at least one
-// row; exposed so that tests can cut small images into many bands.
+// row, on at most `threadLimit` threads (large models use two); exposed so that tests can
+// cut small images into many bands and compare one thread with two.
 std::optional<RGBAImage> renderInBands(const Scene& scene, const Node& pointOfView, int width,
                                        int height, size_t bandBudget,
-                                       const RenderOptions& options = {});
+                                       const RenderOptions& options = {}, int threadLimit = 2);
 
 // Low level, exposed for tests: writes one triangle given in raster fixed point, with
 // depths, as triangle `id`, whatever its orientation (no culling).

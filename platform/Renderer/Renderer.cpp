@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
+#include <thread>
 
 #include "platform/Renderer/Frame.h"
 #include "platform/Renderer/ShaderInline.h"
@@ -33,9 +35,57 @@ void fillBackground(RGBAImage& image, const float background[4]) {
 
 namespace render {
 
+namespace {
+
+// A small model's bands are cut to about this size, so that they stay in the cache and the
+// band buffers' fresh pages are few; each band repeats the vertex work, which is then small.
+constexpr size_t smallModelBandBytes = size_t{256} << 10;
+// Up to this many primitives a model counts as small.
+constexpr std::int64_t smallModelPrimitives = 20000;
+// From this many primitives the rows are drawn on two threads, each its half of the image
+// with its own band buffers: each thread repeats the vertex work, which the half of the
+// triangle and shading work it saves outweighs only on large models. Below, a thread costs
+// more than it saves.
+constexpr std::int64_t twoThreadPrimitives = 200000;
+
+// Everything one thread needs to draw bands of rows: the band buffers and the per-thread
+// state of masked and blended draws.
+struct BandWork {
+    const FramePlan& plan;
+    const std::vector<std::uint32_t>& blendOrder;
+    bool blending;
+    int bandRows;
+    float clearDepth;
+    RGBAImage& image;
+
+    void drawRows(int first, int last) const {
+        VisibilityBuffer buffer;
+        buffer.width = image.width;
+        std::vector<RasterVertex> scratch;
+        // Alpha tests of masked draws evaluate their surfaces; its cache holds across bands.
+        std::optional<Shader> maskShader;
+        for (const DrawCall& draw : plan.draws)
+            if (draw.masked() && !maskShader) maskShader.emplace(plan);
+        SampleColors colors;
+        for (int begin = first; begin < last; begin += bandRows) {
+            int end = std::min(last, begin + bandRows);
+            buffer.reset(bandRows, begin, end, clearDepth);
+            for (const DrawCall& draw : plan.draws)
+                rasterizeDraw(draw, plan, buffer, scratch, maskShader ? &*maskShader : nullptr);
+            if (blending) {
+                resolveBlendedBand(plan, blendOrder, buffer, colors, image);
+            } else {
+                resolveBand(plan, buffer, image);
+            }
+        }
+    }
+};
+
+}  // namespace
+
 std::optional<RGBAImage> renderInBands(const Scene& scene, const Node& pointOfView, int width,
                                        int height, size_t bandBudget,
-                                       const RenderOptions& options) {
+                                       const RenderOptions& options, int threadLimit) {
     if (width < 1 || height < 1 || width > maxRenderSide || height > maxRenderSide) {
         return std::nullopt;
     }
@@ -44,37 +94,51 @@ std::optional<RGBAImage> renderInBands(const Scene& scene, const Node& pointOfVi
     fillBackground(image, plan.background);
     if (!plan.cameraCanSee || plan.draws.empty()) return image;
 
+    std::int64_t primitives = 0;
+    for (const DrawCall& draw : plan.draws)
+        primitives += draw.primitiveCount;
+    const int threads = threadLimit >= 2 && primitives >= twoThreadPrimitives && height >= 2 &&
+                                std::thread::hardware_concurrency() > 1
+                            ? 2
+                            : 1;
     // Blended surfaces are composited per sample, which needs a colour per sample as well.
     const bool blending = plan.hasBlending();
     const size_t bytesPerSample =
         sizeof(float) + sizeof(std::uint32_t) + (blending ? sizeof(SampleColors::value_type) : 0);
     const size_t bytesPerRow = size_t(width) * samplesPerPixel * bytesPerSample;
-    const int bandRows = static_cast<int>(std::clamp<size_t>(bandBudget / bytesPerRow, 1, height));
+    size_t budget = bandBudget / threads;
+    if (primitives <= smallModelPrimitives) budget = std::min(budget, smallModelBandBytes);
+    const int bandRows = static_cast<int>(std::clamp<size_t>(budget / bytesPerRow, 1, height));
     // Depth is 1 / W in perspective and the negative distance in parallel projection: either
     // way larger is nearer, and the far plane's value is where the buffer starts.
     const float clearDepth =
         static_cast<float>(plan.camera.orthographic ? -plan.camera.zFar : 1 / plan.camera.zFar);
-    VisibilityBuffer buffer;
-    buffer.width = width;
-    std::vector<RasterVertex> scratch;
-    // Alpha tests of masked draws evaluate their surfaces; its cache holds across bands.
-    std::optional<Shader> maskShader;
-    for (const DrawCall& draw : plan.draws)
-        if (draw.masked() && !maskShader) maskShader.emplace(plan);
     std::vector<std::uint32_t> blendOrder;
-    SampleColors colors;
     if (blending) blendOrder = sortBlendedTriangles(plan);
-    for (int begin = 0; begin < height; begin += bandRows) {
-        int end = std::min(height, begin + bandRows);
-        buffer.reset(bandRows, begin, end, clearDepth);
-        for (const DrawCall& draw : plan.draws)
-            rasterizeDraw(draw, plan, buffer, scratch, maskShader ? &*maskShader : nullptr);
-        if (blending) {
-            resolveBlendedBand(plan, blendOrder, buffer, colors, image);
-        } else {
-            resolveBand(plan, buffer, image);
-        }
+    const BandWork work{plan, blendOrder, blending, bandRows, clearDepth, image};
+    if (threads == 1) {
+        work.drawRows(0, height);
+        return image;
     }
+    // Each thread writes only its own rows of the image. Every band is drawn exactly as one
+    // thread would draw it, so the image is the same.
+    const int half = height / 2;
+    std::exception_ptr failure;
+    std::thread second([&] {
+        try {
+            work.drawRows(half, height);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    });
+    try {
+        work.drawRows(0, half);
+    } catch (...) {
+        second.join();
+        throw;
+    }
+    second.join();
+    if (failure) std::rethrow_exception(failure);
     return image;
 }
 

@@ -86,7 +86,7 @@ samples=(
     "3mf/box.3mf" "3mf/pyramid_vertexcolor.3mf" "3mf/Box_ȣ𧜡𣎃.3mf"
     "vox/3x3x3.vox" "vox/chr_knight.vox" "vox/test_multiple_model_scene.vox"
     "gltf/Duck.glb" "obj/cube_with_vertexcolors.obj" "ply/cube_binary.ply" "other/fbx/box.fbx"
-    "other/usd/CesiumMan.usdz"
+    "other/usd/CesiumMan.usdz" "other/usd/test_assets/_common/axis.usda"
 )
 # Files every host must refuse, and GNOME remember as failed.
 # (A zero-byte file never reaches a thumbnailer: it is application/x-zerosize.)

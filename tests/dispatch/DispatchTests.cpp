@@ -61,6 +61,24 @@ TEST(DispatchQueue, runsItemsAtTheSameTime) {
     EXPECT_TRUE(done.waitFor(20s) && done.waitFor(20s));
 }
 
+// Loaders wait on a queue's worker for work they queued on the same queue (the glTF load
+// does): more such loads at once than the queue has workers must still all finish.
+TEST(DispatchQueue, workThatWaitsForWorkOnItsOwnQueueDoesNotStarveIt) {
+    DispatchQueue& queue = DispatchQueue::global(QoSClass::utility);
+    const int loads = static_cast<int>(queue.width()) * 2 + 2;
+    std::atomic<int> finished{0};
+    DispatchSemaphore allDone;
+    for (int i = 0; i < loads; ++i) {
+        queue.async([&] {
+            DispatchSemaphore inner;
+            queue.async([&inner] { inner.signal(); });
+            inner.wait();
+            if (++finished == loads) allDone.signal();
+        });
+    }
+    ASSERT_TRUE(allDone.waitFor(std::chrono::seconds(20))) << finished << " of " << loads;
+}
+
 TEST(DispatchSemaphore, countsSignalsAndTimesOut) {
     DispatchSemaphore twice(2);
     EXPECT_TRUE(twice.waitFor(0ms) && twice.waitFor(0ms));

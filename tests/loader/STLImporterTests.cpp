@@ -44,6 +44,30 @@ TEST(STLImporter, facetNormalsAreUnitLengthAndRecomputedWhenUnusable) {
     EXPECT_EQ(n[3], n[0]);  // each corner carries the facet normal
 }
 
+TEST(STLImporter, largeFilesConvertedOnTwoThreadsKeepEveryTriangleInPlace) {
+    // Enough triangles for the second thread; each one's corners and normal tell it apart,
+    // so a triangle written to the wrong place or twice shows.
+    constexpr int count = 200003;
+    std::vector<test::STLTriangle> triangles;
+    for (int t = 0; t < count; ++t) {
+        const float x = static_cast<float>(t);
+        // Zero normals, recomputed: +Z for even triangles, -Z for odd ones.
+        if (t % 2 == 0) triangles.push_back({{0, 0, 0}, {x, 0, 0, x + 1, 0, 0, x, 1, 0}});
+        if (t % 2 == 1) triangles.push_back({{0, 0, 0}, {x, 0, 0, x, 1, 0, x + 1, 0, 0}});
+    }
+    ModelAsset asset = importSTL(test::span(test::binarySTL(triangles)));
+    ASSERT_EQ(geometryOf(asset).triangleCount(), count);
+    const std::vector<float> p = floats(geometryOf(asset).source(GeometrySemantic::vertex));
+    const std::vector<float> n = normals(asset);
+    ASSERT_EQ(p.size(), size_t{count} * 9);
+    ASSERT_EQ(n.size(), size_t{count} * 9);
+    for (size_t t = 0; t < size_t{count}; ++t) {
+        ASSERT_EQ(p[t * 9], static_cast<float>(t)) << t;
+        ASSERT_EQ(n[t * 9 + 8], t % 2 == 0 ? 1.0f : -1.0f) << t;
+        ASSERT_EQ(n[t * 9 + 2], n[t * 9 + 8]) << t;
+    }
+}
+
 TEST(STLImporter, aLyingCountNeverReachesPastTheFile) {
     // Two triangles held, four billion declared: only what the file holds is read.
     test::Bytes file = test::binarySTL(twoTriangles, "", 0xFFFFFFFFll);

@@ -12,10 +12,10 @@ namespace {
 
 TEST(ModelIO, extensionsAreAnsweredFromTheTableAndTheImportLibraryInAnyCase) {
     for (const char* yes :
-         {"obj", "OBJ", "Ply", "stl", "fbx", "FBX", "dae", "3ds", "off", "blend"}) {
+         {"obj", "OBJ", "Ply", "stl", "fbx", "FBX", "dae", "3ds", "off", "blend", "usd", "USDZ"}) {
         EXPECT_TRUE(canImportFileExtension(yes)) << yes;
     }
-    for (const char* no : {"", "usd", "usdz", "txt", "obj.bak", "*.obj"}) {
+    for (const char* no : {"", "txt", "obj.bak", "*.obj"}) {
         EXPECT_FALSE(canImportFileExtension(no)) << no;
     }
     EXPECT_EQ(findModelImporter("PLY")->extension, "ply");

@@ -230,6 +230,39 @@ TEST(Renderer, imagesDrawnInBandsMatchImagesDrawnWhole) {
     }
 }
 
+TEST(Renderer, largeModelsDrawnOnTwoThreadsMatchOneThread) {
+    // A wavy sheet of 240,000 triangles, smaller than the pixels, with a crease where the two
+    // threads' halves meet and bands cut inside each half.
+    constexpr int n = 200;
+    std::vector<float> positions;
+    std::vector<std::uint32_t> indices;
+    for (int i = 0; i <= 2 * n; ++i) {
+        for (int j = 0; j <= 3 * n / 2; ++j) {
+            const float x = float(i) / n - 1, y = float(j) / n - 0.75f;
+            positions.insert(positions.end(), {x, y, 0.2f * std::sin(9 * x) * std::cos(7 * y)});
+        }
+    }
+    const std::uint32_t columns = 3 * n / 2 + 1;
+    for (std::uint32_t i = 0; i < 2 * n; ++i) {
+        for (std::uint32_t j = 0; j + 1 < columns; ++j) {
+            const std::uint32_t a = i * columns + j, b = a + columns;
+            indices.insert(indices.end(), {a, b, b + 1, a, b + 1, a + 1});
+        }
+    }
+    ASSERT_GE(indices.size() / 3, 200000u);
+    Scene scene;
+    addGeometry(scene, makeMesh(positions, indices));
+    std::shared_ptr<Node> camera = SceneLoader().setupCameraAndLighting(scene, {96, 96});
+    auto one = render::renderInBands(scene, *camera, 96, 97, size_t{64} << 20, {}, 1);
+    ASSERT_TRUE(one);
+    EXPECT_GT(test::coveredPixels(*one), 96u * 20);
+    for (size_t rows : {size_t{97}, size_t{10}}) {
+        auto two = render::renderInBands(scene, *camera, 96, 97, rows * 96 * 32 * 2, {}, 2);
+        ASSERT_TRUE(two);
+        EXPECT_EQ(two->pixels, one->pixels) << rows;
+    }
+}
+
 // Any geometry and any camera give an image of the asked size: coordinates from tiny to
 // overflowing, non-numbers, indices past the end, cameras inside, behind and on the model.
 // Run under the sanitizers this is what catches overflow in the fixed-point arithmetic.

@@ -38,6 +38,7 @@ constexpr const char* usage =
     "                        write a PNG with alpha to OUT.png instead of the JSON\n"
     "      --size W H        the size of the rendering in pixels, 1 to 8192 on\n"
     "                        each side (default 256 256)\n"
+    "      --no-mark         render without the watermark\n"
     "  -h, --help            show this help and exit\n"
     "      --version         show the version and exit\n"
     "\n"
@@ -86,16 +87,18 @@ long parseSide(std::string_view text) {
 
 int main(int argc, char** argv) {
     constexpr std::string_view program = "kelvo-inspect";
-    enum Long { renderOption = 256, sizeOption };
+    enum Long { renderOption = 256, sizeOption, noMarkOption };
     static const option longOptions[] = {
         {"render", required_argument, nullptr, renderOption},
         {"size", required_argument, nullptr, sizeOption},  // and the height after it
+        {"no-mark", no_argument, nullptr, noMarkOption},
         kelvo::helpLongOption,
         kelvo::versionLongOption,
         kelvo::endOfLongOptions,
     };
     std::string renderPath;
     long width = 256, height = 256;
+    bool mark = true;
     opterr = 0;  // the messages are ours
     for (int code; (code = getopt_long(argc, argv, ":h", longOptions, nullptr)) != -1;) {
         if (code == ':' && optopt == sizeOption) {
@@ -109,6 +112,9 @@ int main(int argc, char** argv) {
             return *status;
         }
         switch (code) {
+            case noMarkOption:
+                mark = false;
+                break;
             case renderOption:
                 renderPath = optarg;
                 if (renderPath.empty())
@@ -151,8 +157,9 @@ int main(int argc, char** argv) {
             kelvo::setMaximumTextureSide(kelvo::textureSideForThumbnail(std::max(width, height)));
         std::shared_ptr<kelvo::Scene> scene = loader.load(file);
         if (!renderPath.empty()) {
-            std::optional<kelvo::RGBAImage> image = loader.renderToImage(
-                *scene, {static_cast<double>(width), static_cast<double>(height)});
+            const kelvo::Size size{static_cast<double>(width), static_cast<double>(height)};
+            std::optional<kelvo::RGBAImage> image =
+                mark ? loader.renderToImage(*scene, size) : loader.renderFrame(*scene, size);
             if (!image) {
                 return fail(file, kelvo::makeError(std::string(kelvo::genericErrorDomain), -1,
                                                    "the scene could not be rendered"));

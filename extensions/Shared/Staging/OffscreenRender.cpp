@@ -18,18 +18,21 @@ bool coversAnyPixel(const RGBAImage& frame) {
 
 }  // namespace
 
-std::optional<RGBAImage> SceneLoader::renderToImage(Scene& scene, Size size) const {
+std::optional<RGBAImage> SceneLoader::renderFrame(Scene& scene, Size size) const {
     std::shared_ptr<Node> camera = setupCameraAndLighting(scene, size);
     std::optional<PixelSize> pixels = renderPixelSize(size);
     if (!pixels) return std::nullopt;
     try {
-        std::optional<RGBAImage> frame =
-            renderSnapshot(scene, *camera, pixels->width, pixels->height);
-        if (!frame) return std::nullopt;
-        return drawWatermark(*frame, size);
+        return renderSnapshot(scene, *camera, pixels->width, pixels->height);
     } catch (const std::bad_alloc&) {
         return std::nullopt;
     }
+}
+
+std::optional<RGBAImage> SceneLoader::renderToImage(Scene& scene, Size size) const {
+    std::optional<RGBAImage> frame = renderFrame(scene, size);
+    if (!frame) return std::nullopt;
+    return drawWatermark(*frame, size);
 }
 
 SceneLoader::ThumbnailFrame SceneLoader::renderThumbnailFrame(Scene& scene, Size size) const {

@@ -61,10 +61,11 @@ std::optional<RGBAImage> SceneLoader::drawWatermark(const RGBAImage& on, Size si
     if (!pixels) return std::nullopt;
     const auto [width, height] = *pixels;
     try {
-        RGBAImage canvas(width, height);
-        if (on.width == width && on.height == height && on.pixels.size() == canvas.pixels.size()) {
-            canvas.pixels = on.pixels;
-        } else if (on.pixels.size() == static_cast<size_t>(on.width) * on.height * 4) {
+        // A copy of a frame of the right size, without clearing it first.
+        const bool sameSize = on.width == width && on.height == height &&
+                              on.pixels.size() == static_cast<size_t>(width) * height * 4;
+        RGBAImage canvas = sameSize ? on : RGBAImage(width, height);
+        if (!sameSize && on.pixels.size() == static_cast<size_t>(on.width) * on.height * 4) {
             drawImage(canvas, on, Rect{0, 0, size.width, size.height});
         }
         std::optional<RGBAImage> icon = loadIcon();

@@ -1,0 +1,100 @@
+// The loader module (extensions/Shared/FormatModule.h) as the shipped thumbnailer uses it:
+// the format libraries stay out of its start-up, a glTF file drawn through the module comes
+// out exactly as drawn in this process (texture size setting included), and without the
+// module only the formats that need it fail, cleanly.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "extensions/KelvoThumbnail/Thumbnailer.h"
+#include "platform/Foundation/FileReading.h"
+#include "tests/thumbnail/Models.h"
+
+namespace kelvo {
+namespace {
+
+struct ShellRun {
+    int status = -1;
+    std::string output;  // stdout and stderr
+};
+
+ShellRun shell(const std::string& command) {
+    ShellRun run;
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    for (int c; (c = std::fgetc(pipe)) != EOF;)
+        run.output += static_cast<char>(c);
+    const int status = ::pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+std::string quoted(const std::filesystem::path& path) {
+    std::string q = "'";
+    for (char c : path.string())
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+TEST(LoaderModule, formatLibrariesAreNotLoadedAtStart) {
+    // The dynamic loader lists what the program needs at start without running it.
+    ShellRun run = shell("LD_TRACE_LOADED_OBJECTS=1 " + quoted(KELVO_THUMBNAILER_PATH));
+    ASSERT_EQ(run.status, 0) << run.output;
+    ASSERT_NE(run.output.find("libstdc++"), std::string::npos) << run.output;
+    for (const char* library :
+         {"libassimp", "libdraco", "libsimdjson", "libturbojpeg", "libwebp", "libmeshoptimizer"}) {
+        EXPECT_EQ(run.output.find(library), std::string::npos) << library << "\n" << run.output;
+    }
+}
+
+TEST(LoaderModule, glTFThroughTheModuleDrawsAsInThisProcess) {
+    KELVO_REQUIRE_CORPUS();
+    // Textured: the module must decode at the size the program set.
+    const std::filesystem::path model = test::corpusDir() / "gltf" / "DamagedHelmet.glb";
+    test::TempDir out;
+    ShellRun run = shell(quoted(KELVO_THUMBNAILER_PATH) + " -s 48 " + quoted(model) + " " +
+                    quoted(out.path() / "module.png"));
+    ASSERT_EQ(run.status, 0) << run.output;
+
+    ThumbnailerOptions options;
+    options.input = model.string();
+    options.output = out.path() / "linked.png";
+    options.size = 48;
+    options.timeLimitSeconds = 0;
+    options.memoryBudgetBytes = 0;
+    ASSERT_FALSE(makeThumbnail(options));
+    EXPECT_EQ(readFileContents(out.path() / "module.png"), readFileContents(out.path() / "linked.png"));
+}
+
+TEST(LoaderModule, withoutTheModuleOnlyItsFormatsFail) {
+    KELVO_REQUIRE_CORPUS();
+    if (std::filesystem::exists(std::filesystem::path(KELVO_INSTALL_MODULEDIR) /
+                                "kelvo-loaders.so")) {
+        GTEST_SKIP() << "an installed module would be found";
+    }
+    // The program alone, with its resources but not the module beside it.
+    test::TempDir bin, out;
+    const std::filesystem::path program = bin.path() / "kelvo-thumbnailer";
+    const std::filesystem::path built = KELVO_THUMBNAILER_PATH;
+    std::filesystem::copy_file(built, program);
+    std::filesystem::copy_file(built.parent_path() / "watermark-icon.png",
+                               bin.path() / "watermark-icon.png");
+
+    const std::filesystem::path stl = out.path() / "strip.stl";
+    out.write("strip.stl", test::stripSTL());
+    ShellRun ok = shell(quoted(program) + " -s 64 " + quoted(stl) + " " + quoted(out.path() / "a.png"));
+    EXPECT_EQ(ok.status, 0) << ok.output;
+
+    const std::filesystem::path glb = test::corpusDir() / "gltf" / "DamagedHelmet.glb";
+    ShellRun failed =
+        shell(quoted(program) + " -s 64 " + quoted(glb) + " " + quoted(out.path() / "b.png"));
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_NE(failed.output.find(": SceneLoader -4: The loader module for this format cannot be"),
+              std::string::npos)
+        << failed.output;
+    EXPECT_FALSE(std::filesystem::exists(out.path() / "b.png"));
+}
+
+}  // namespace
+}  // namespace kelvo
