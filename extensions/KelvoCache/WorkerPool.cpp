@@ -17,6 +17,7 @@
 #include <system_error>
 #include <variant>
 
+#include "extensions/KelvoThumbnail/Confinement.h"
 #include "extensions/KelvoThumbnail/ProcessLimits.h"
 #include "extensions/KelvoThumbnail/Thumbnailer.h"
 #include "extensions/Shared/ErrorReport.h"
@@ -68,6 +69,8 @@ bool namedInEnvironment(const char* variable, const std::string& path) {
 
 [[noreturn]] void runWorker(int in, int out, const WorkerOptions& options) {
     if (options.memoryBudgetBytes > 0) limitMemory(options.memoryBudgetBytes);
+    // Without the filter (an old kernel) the worker goes on unconfined.
+    if (options.confined) (void)installSyscallFilter();
     for (;;) {
         std::uint32_t header[2];  // pixels, path length
         if (!readAll(in, header, sizeof header) || header[1] > PATH_MAX) ::_exit(0);

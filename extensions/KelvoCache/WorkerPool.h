@@ -21,6 +21,9 @@ struct WorkerOptions {
     double timeLimitSeconds = 20;                                 // per file; 0: none
     std::uint64_t memoryBudgetBytes = std::uint64_t{2048} << 20;  // per worker; 0: none
     std::int64_t triangleBudget = 2'000'000;
+    // The thumbnailer's system-call filter in each worker (Confinement.h). No Landlock: a
+    // worker reads models in any folder.
+    bool confined = true;
 };
 
 struct RenderRequest {

@@ -52,6 +52,9 @@ constexpr const char* usage =
     "                           0 means no limit)\n"
     "      --memory-limit MIB   memory budget of each worker (default 2048; 0 means\n"
     "                           no limit)\n"
+    "      --no-sandbox         do not confine the workers (for debugging); confined,\n"
+    "                           they can write no file, open no socket and start no\n"
+    "                           program\n"
     "  -n, --dry-run            say what would be made, make nothing\n"
     "  -q, --quiet              print nothing but errors\n"
     "  -h, --help               show this help and exit\n"
@@ -133,7 +136,7 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    enum Long { retryOption = 256, timeLimitOption, memoryLimitOption };
+    enum Long { retryOption = 256, timeLimitOption, memoryLimitOption, noSandboxOption };
     static const option longOptions[] = {
         {"size", required_argument, nullptr, 's'},
         {"jobs", required_argument, nullptr, 'j'},
@@ -141,6 +144,7 @@ int main(int argc, char** argv) {
         {"follow-symlinks", no_argument, nullptr, 'L'},
         {"time-limit", required_argument, nullptr, timeLimitOption},
         {"memory-limit", required_argument, nullptr, memoryLimitOption},
+        {"no-sandbox", no_argument, nullptr, noSandboxOption},
         {"dry-run", no_argument, nullptr, 'n'},
         {"quiet", no_argument, nullptr, 'q'},
         kelvo::helpLongOption,
@@ -205,6 +209,9 @@ int main(int argc, char** argv) {
                                              "--memory-limit must be a whole number of MiB");
                 }
                 options.worker.memoryBudgetBytes = static_cast<std::uint64_t>(number) << 20;
+                break;
+            case noSandboxOption:
+                options.worker.confined = false;
                 break;
             case 'n':
                 options.dryRun = true;

@@ -1,11 +1,10 @@
 // Limits a thumbnailer sets on itself, since no file manager sets any: GNOME waits for it
-// forever on its one thumbnail thread, tumbler likewise, and neither caps its memory.
-//
-// Both are process-wide and meant for a process that makes one thumbnail and exits.
+// forever on its one thumbnail thread, tumbler likewise, and neither caps its memory. The
+// time limit and crashes are the broker's business (ThumbnailWorker.h); memory is capped in
+// the worker itself.
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 namespace kelvo {
 
@@ -16,20 +15,5 @@ namespace kelvo {
 // already in force stays. False when the limit could not be set, and always in builds with
 // AddressSanitizer, whose shadow memory alone exceeds any budget.
 bool limitMemory(std::uint64_t bytes);
-
-// From now on, after `seconds` of wall-clock time (> 0) the process writes `message` to
-// standard error and ends at once with `exitStatus`, whatever its threads are doing. Call
-// once; `message` is copied first, since nothing may be allocated when the time is up.
-void armWallClockLimit(double seconds, std::string message, int exitStatus);
-
-// From now on, a crash (segmentation fault, bus error, abort, illegal instruction,
-// arithmetic fault), such as a model import library may suffer on a damaged file, writes
-// `message` to standard error and ends the process at once with `exitStatus`, instead of
-// leaving a core dump and a signal the caller cannot explain. False when the handlers could
-// not be set, and always in builds with AddressSanitizer, which reports crashes itself.
-bool exitOnCrash(std::string message, int exitStatus);
-
-// Cancels the limit: the work that follows is short and must not be cut off halfway.
-void disarmWallClockLimit();
 
 }  // namespace kelvo

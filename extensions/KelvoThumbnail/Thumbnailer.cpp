@@ -1,20 +1,19 @@
 #include "extensions/KelvoThumbnail/Thumbnailer.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <exception>
 #include <string>
 #include <utility>
-#include <variant>
-#include <vector>
 
 #include "extensions/KelvoThumbnail/AtomicFile.h"
 #include "extensions/KelvoThumbnail/FileURI.h"
-#include "extensions/KelvoThumbnail/ProcessLimits.h"
 #include "extensions/KelvoThumbnail/SceneBudget.h"
 #include "extensions/KelvoThumbnail/ThumbnailProvider.h"
-#include "extensions/Shared/ErrorReport.h"
+#include "extensions/KelvoThumbnail/ThumbnailWorker.h"
 #include "extensions/Shared/HostError.h"
 #include "platform/Dispatch/DispatchSemaphore.h"
 #include "platform/Imaging/ImageDecoding.h"
@@ -23,12 +22,6 @@
 namespace kelvo {
 
 namespace {
-
-std::string formatSeconds(double seconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", seconds);
-    return text;
-}
 
 // Scenes are checked and trimmed on the loading queue, before the reply exists.
 ThumbnailProvider::ScenePreparation scenePolicy(std::int64_t triangleBudget) {
@@ -59,12 +52,9 @@ Error explainMemoryFailure(Error error, std::uint64_t budgetBytes) {
                          std::to_string(budgetBytes >> 20) + " MiB");
 }
 
-// The PNG of the thumbnail, or the error that stopped it; throws what loading and drawing
-// threw on this thread.
-std::variant<std::vector<std::uint8_t>, Error> producePNG(const ThumbnailerOptions& options) {
-    std::optional<std::filesystem::path> path = localPathFromArgument(options.input);
-    if (!path) return thumbnailerError(notALocalFile, "Not a local file URI");
-
+// drawThumbnailPNG without the conversion of what was thrown.
+std::variant<std::vector<std::uint8_t>, Error> producePNG(const std::filesystem::path& path,
+                                                          const ThumbnailerOptions& options) {
     const double side = options.size;
     // A thumbnail shows no more of a texture than about twice its own side: textures are
     // decoded, while loading, no larger than that.
@@ -72,7 +62,7 @@ std::variant<std::vector<std::uint8_t>, Error> producePNG(const ThumbnailerOptio
     Outcome outcome;
     ThumbnailProvider provider(scenePolicy(options.triangleBudget));
     provider.provideThumbnail(
-        ThumbnailRequest{*path, Size{side, side}, options.scale},
+        ThumbnailRequest{path, Size{side, side}, options.scale},
         [&outcome](std::optional<ThumbnailReply> reply, std::optional<Error> error) {
             outcome.reply = std::move(reply);
             outcome.error = std::move(error);
@@ -84,9 +74,6 @@ std::variant<std::vector<std::uint8_t>, Error> producePNG(const ThumbnailerOptio
     std::optional<RGBAImage> image = drawThumbnailReply(*outcome.reply, options.scale);
     outcome.reply.reset();  // the scene goes before the PNG is made
     if (!image) return thumbnailerError(renderFailed, "The model could not be rendered");
-
-    // Encoding and writing take a bounded time; cutting them off would only waste the work.
-    disarmWallClockLimit();
     std::vector<std::uint8_t> png = encodePNG(*image);
     if (png.empty()) return makeError(std::string(posixErrorDomain), ENOMEM, "PNG encoding failed");
     return png;
@@ -99,25 +86,11 @@ int thumbnailPixelSize(int size, double scale) {
     return pixels >= 1 && pixels <= 1 << 30 ? static_cast<int>(pixels) : 0;
 }
 
-void applyProcessLimits(const ThumbnailerOptions& options, std::string_view program) {
-    if (options.memoryBudgetBytes > 0) limitMemory(options.memoryBudgetBytes);
-    exitOnCrash(errorLine(program, options.input,
-                          thumbnailerError(crashed, "Reading or drawing the file crashed")),
-                1);
-    if (options.timeLimitSeconds > 0) {
-        // Made now: the limit's expiry may only write it out.
-        const Error expired = thumbnailerError(
-            timeLimitExceeded,
-            "Time limit of " + formatSeconds(options.timeLimitSeconds) + " s exceeded");
-        armWallClockLimit(options.timeLimitSeconds, errorLine(program, options.input, expired), 1);
-    }
-}
-
-std::variant<std::vector<std::uint8_t>, Error> makeThumbnailPNG(
-    const ThumbnailerOptions& options) {
+std::variant<std::vector<std::uint8_t>, Error> drawThumbnailPNG(const std::filesystem::path& path,
+                                                                const ThumbnailerOptions& options) {
     std::optional<Error> error;
     try {
-        std::variant<std::vector<std::uint8_t>, Error> made = producePNG(options);
+        std::variant<std::vector<std::uint8_t>, Error> made = producePNG(path, options);
         if (made.index() == 0) return made;
         error = std::get<Error>(std::move(made));
     } catch (...) {
@@ -127,12 +100,24 @@ std::variant<std::vector<std::uint8_t>, Error> makeThumbnailPNG(
     return explainMemoryFailure(std::move(*error), options.memoryBudgetBytes);
 }
 
+std::variant<std::vector<std::uint8_t>, Error> makeThumbnailPNG(const ThumbnailerOptions& options) {
+    std::optional<std::filesystem::path> path = localPathFromArgument(options.input);
+    if (!path) return thumbnailerError(notALocalFile, "Not a local file URI");
+    return drawThumbnailPNG(*path, options);
+}
+
 std::optional<Error> makeThumbnail(const ThumbnailerOptions& options) {
-    std::variant<std::vector<std::uint8_t>, Error> made = makeThumbnailPNG(options);
-    if (Error* error = std::get_if<Error>(&made)) return std::move(*error);
-    const std::vector<std::uint8_t>& png = std::get<0>(made);
+    std::optional<std::filesystem::path> path = localPathFromArgument(options.input);
+    if (!path) return thumbnailerError(notALocalFile, "Not a local file URI");
+    // Opened here, where opening is still allowed; O_NONBLOCK keeps a FIFO from blocking
+    // the open (the worker refuses anything but a regular file).
+    const int input = ::open(path->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (input < 0) return posixError(errno, *path);
+    WorkerResult result = makeThumbnailInWorker(input, *path, options);
+    ::close(input);
+    if (result.error) return std::move(result.error);
     try {
-        writeFileAtomically(options.output, ByteSpan(png.data(), png.size()));
+        writeFileAtomically(options.output, ByteSpan(result.png.data(), result.png.size()));
     } catch (...) {
         return hostError(std::current_exception(), thumbnailModuleName);
     }

@@ -1,8 +1,9 @@
-// kelvo-thumbnailer's work: one ThumbnailProvider request, drawn into a bitmap context and
-// written as a PNG, with the limits a thumbnailer must set on itself.
+// kelvo-thumbnailer's work: one ThumbnailProvider request, drawn into a bitmap context in a
+// confined child process (ThumbnailWorker.h) and written as a PNG, with the limits a
+// thumbnailer must set on itself.
 //
-// The executable only parses its command line, calls applyProcessLimits() and
-// makeThumbnail(), and turns the outcome into a message and an exit status.
+// The executable only parses its command line, calls makeThumbnail(), and turns the outcome
+// into a message and an exit status.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,9 @@
 
 namespace kelvo {
 
+// Test-only: what the worker does instead of its work, once confined.
+enum class WorkerFault { none, crash, hang };
+
 struct ThumbnailerOptions {
     std::string input;             // a path or a file: URI, as given
     std::filesystem::path output;  // where the PNG goes
@@ -26,26 +30,28 @@ struct ThumbnailerOptions {
     double timeLimitSeconds = 20;  // 0: none
     std::uint64_t memoryBudgetBytes = std::uint64_t{2048} << 20;  // 0: none
     std::int64_t triangleBudget = 2'000'000;                      // 0: none (SceneBudget.h)
+    bool confined = true;  // false: the worker runs without Landlock or the system-call filter
+    WorkerFault testFault = WorkerFault::none;
 };
-
 
 // The pixel size of each side of the thumbnail: floor(size x scale), never more than asked.
 int thumbnailPixelSize(int size, double scale);
 
-// Sets the memory budget and arms the wall-clock limit of `options`. On expiry the process
-// prints "PROGRAM: INPUT: KelvoThumbnail 3: ..." and exits with status 1; a crash, in a
-// library that reads the file say, prints "PROGRAM: INPUT: KelvoThumbnail 5: ..." and exits
-// with status 1 as well. Once per process.
-void applyProcessLimits(const ThumbnailerOptions& options, std::string_view program);
+// Loads the model at `path` and draws the thumbnail in this process, unconfined: its PNG
+// bytes, or the error. Nothing is written; options.input, output, time limit and confinement
+// are not used. Failures of allocation under a memory budget (which the caller sets, see
+// ProcessLimits.h) say that the budget was exceeded. The confined worker's work.
+std::variant<std::vector<std::uint8_t>, Error> drawThumbnailPNG(const std::filesystem::path& path,
+                                                                const ThumbnailerOptions& options);
 
-// Loads options.input and draws the thumbnail: its PNG bytes, or the error; nothing is
-// written and options.output is not used. Failures of allocation under a memory budget say
-// that the budget was exceeded.
+// The same for options.input, a path or a file: URI.
 std::variant<std::vector<std::uint8_t>, Error> makeThumbnailPNG(const ThumbnailerOptions& options);
 
-// Loads options.input, draws the thumbnail and writes it to options.output atomically.
-// Nothing on success; otherwise the error, and nothing was written at options.output.
-// Failures of allocation under a memory budget say that the budget was exceeded.
+// Opens options.input, has a worker load it and draw the thumbnail within the time and memory
+// limits, and writes the PNG to options.output atomically. Nothing on success; otherwise the
+// error, and nothing was written at options.output. Failures of allocation under a memory
+// budget say that the budget was exceeded; a worker that crashed gives KelvoThumbnail 5, one
+// that ran out of time KelvoThumbnail 3. Call before anything has used the dispatch queues.
 std::optional<Error> makeThumbnail(const ThumbnailerOptions& options);
 
 }  // namespace kelvo

@@ -15,7 +15,7 @@ enum ThumbnailerErrorCode : long {
     renderFailed = 2,       // the drawing block drew nothing
     timeLimitExceeded = 3,  // the wall-clock limit ran out
     notALocalFile = 4,      // INPUT is a URI that does not name a local file
-    crashed = 5,            // reading or drawing the file crashed (the process ends at once)
+    crashed = 5,            // the worker reading or drawing the file crashed or was killed
 };
 
 inline Error thumbnailerError(ThumbnailerErrorCode code, std::string message) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "extensions/KelvoThumbnail/Confinement.h"
 #include "extensions/KelvoThumbnail/Thumbnailer.h"
 #include "extensions/Shared/CommandLine.h"
 #include "extensions/Shared/ErrorReport.h"
@@ -44,11 +45,22 @@ constexpr const char* usage =
     "      --max-triangles N    draw at most N triangles (default 2000000; 0 means\n"
     "                           no limit); larger models are thinned evenly, and\n"
     "                           their smallest parts left out, rather than refused\n"
+    "      --no-sandbox         do not confine the child process that reads the model\n"
+    "                           (for debugging; see below)\n"
     "  -h, --help               show this help and exit\n"
     "      --version            show the version and exit\n"
     "\n"
     "Nothing is read from the home directory, /etc or a display, so the command\n"
     "works inside the sandbox GNOME runs thumbnailers in.\n"
+    "\n"
+    "The model is read and drawn in a child process that is killed when the time\n"
+    "limit is up and may crash without harm; this process writes OUTPUT. Unless\n"
+    "--no-sandbox is given, the child can write no file, open no socket, start no\n"
+    "program and read only the model's folder, /usr and the program's resources\n"
+    "(the last where the kernel has Landlock). If this kernel has no seccomp\n"
+    "filters, the child runs unconfined.\n";
+// Here the confinement line goes.
+constexpr const char* usageTail =
     "\n"
     "Exit status:\n"
     "  0  the thumbnail was written to OUTPUT\n"
@@ -57,7 +69,8 @@ constexpr const char* usage =
     "     DOMAIN is SceneLoader (the file was refused by its loader), POSIX (the\n"
     "     operating system's error; CODE is errno), KelvoThumbnail (1 no triangles\n"
     "     to draw, 2 rendering failed, 3 time limit exceeded, 4 not a local file\n"
-    "     URI) or the domain of the library that failed\n"
+    "     URI, 5 reading or drawing the file crashed) or the domain of the library\n"
+    "     that failed\n"
     "  2  the command line was wrong\n";
 
 // A whole decimal number in [low, high], or nothing.
@@ -81,7 +94,9 @@ int main(int argc, char** argv) {
         timeLimitOption,
         memoryLimitOption,
         maxTrianglesOption,
-        versionOption
+        noSandboxOption,
+        testWorkerCrashOption,
+        testWorkerHangOption,
     };
     static const option longOptions[] = {
         {"size", required_argument, nullptr, 's'},
@@ -89,6 +104,11 @@ int main(int argc, char** argv) {
         {"time-limit", required_argument, nullptr, timeLimitOption},
         {"memory-limit", required_argument, nullptr, memoryLimitOption},
         {"max-triangles", required_argument, nullptr, maxTrianglesOption},
+        {"no-sandbox", no_argument, nullptr, noSandboxOption},
+        // For the tests alone, and so not in --help: the worker crashes or hangs once
+        // confined, as one might on a hostile file.
+        {"test-worker-crash", no_argument, nullptr, testWorkerCrashOption},
+        {"test-worker-hang", no_argument, nullptr, testWorkerHangOption},
         kelvo::helpLongOption,
         kelvo::versionLongOption,
         kelvo::endOfLongOptions,
@@ -99,6 +119,18 @@ int main(int argc, char** argv) {
     for (int code; (code = getopt_long(argc, argv, ":s:h", longOptions, nullptr)) != -1;) {
         const std::string_view value = optarg ? optarg : "";
         double number = 0;
+        // Help and version say what confinement this kernel allows.
+        if (code == 'h' || code == kelvo::versionOption) {
+            const std::string confinement =
+                "confinement: " + kelvo::describeConfinement(kelvo::confinementSupport()) + "\n";
+            if (code == 'h') {
+                kelvo::printHelp(usageHead, usage + confinement + usageTail);
+            } else {
+                kelvo::printVersion(program);
+                std::fputs(confinement.c_str(), stdout);
+            }
+            return 0;
+        }
         if (std::optional<int> status =
                 kelvo::statusOfSharedOption(code, program, usageHead, usage, argv)) {
             return *status;
@@ -137,6 +169,15 @@ int main(int argc, char** argv) {
                 }
                 options.triangleBudget = static_cast<std::int64_t>(number);
                 break;
+            case noSandboxOption:
+                options.confined = false;
+                break;
+            case testWorkerCrashOption:
+                options.testFault = kelvo::WorkerFault::crash;
+                break;
+            case testWorkerHangOption:
+                options.testFault = kelvo::WorkerFault::hang;
+                break;
             default:
                 return kelvo::usageError(program, kelvo::optionMistake(code, argv));
         }
@@ -151,7 +192,6 @@ int main(int argc, char** argv) {
     options.input = argv[optind];
     options.output = argv[optind + 1];
 
-    kelvo::applyProcessLimits(options, program);
     if (std::optional<kelvo::Error> error = kelvo::makeThumbnail(options)) {
         std::fputs(kelvo::errorLine(program, options.input, *error).c_str(), stderr);
         return 1;

@@ -19,15 +19,14 @@ struct FileDescriptor {
     }
 };
 
-}  // namespace
+// Set once, before the threads that read files start (readFileThroughDescriptor).
+std::filesystem::path* givenPath = nullptr;
+int givenDescriptor = -1;
 
-ByteBuffer readFileContents(const std::filesystem::path& path, std::uint64_t sizeLimit) {
-    // O_NONBLOCK keeps open() from waiting for a writer on a FIFO; it is refused below.
-    FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
-    if (file.fd < 0) throw posixError(errno, path);
-
+// Reads `fd` from offset 0 to its end; `path` is for errors.
+ByteBuffer readDescriptor(int fd, const std::filesystem::path& path, std::uint64_t sizeLimit) {
     struct stat info {};
-    if (::fstat(file.fd, &info) != 0) throw posixError(errno, path);
+    if (::fstat(fd, &info) != 0) throw posixError(errno, path);
     if (S_ISDIR(info.st_mode)) throw posixError(EISDIR, path);
     if (!S_ISREG(info.st_mode)) throw posixError(EINVAL, path);
     if (static_cast<std::uint64_t>(info.st_size) > sizeLimit) throw posixError(EFBIG, path);
@@ -40,7 +39,9 @@ ByteBuffer readFileContents(const std::filesystem::path& path, std::uint64_t siz
     size_t filled = 0;
     for (;;) {
         if (filled == bytes.size()) bytes.resize(bytes.size() + bytes.size() / 2 + 4096);
-        ssize_t got = ::read(file.fd, bytes.data() + filled, bytes.size() - filled);
+        // pread: a given descriptor may be read more than once.
+        ssize_t got =
+            ::pread(fd, bytes.data() + filled, bytes.size() - filled, static_cast<off_t>(filled));
         if (got < 0) {
             if (errno == EINTR) continue;
             throw posixError(errno, path);
@@ -51,6 +52,23 @@ ByteBuffer readFileContents(const std::filesystem::path& path, std::uint64_t siz
     }
     bytes.resize(filled);
     return bytes;
+}
+
+}  // namespace
+
+void readFileThroughDescriptor(const std::filesystem::path& path, int fd) {
+    static std::filesystem::path kept;
+    kept = path;
+    givenPath = fd >= 0 ? &kept : nullptr;
+    givenDescriptor = fd;
+}
+
+ByteBuffer readFileContents(const std::filesystem::path& path, std::uint64_t sizeLimit) {
+    if (givenPath && path == *givenPath) return readDescriptor(givenDescriptor, path, sizeLimit);
+    // O_NONBLOCK keeps open() from waiting for a writer on a FIFO; it is refused below.
+    FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
+    if (file.fd < 0) throw posixError(errno, path);
+    return readDescriptor(file.fd, path, sizeLimit);
 }
 
 std::string pathExtension(const std::filesystem::path& path) {

@@ -16,6 +16,14 @@ namespace kelvo {
 ByteBuffer readFileContents(const std::filesystem::path& path,
                             std::uint64_t sizeLimit = UINT64_MAX);
 
+// Hands this process its input as a descriptor opened by someone else (the thumbnailer's
+// confined worker is given the model this way by its parent): from now on
+// readFileContents(path) reads `fd` from its start, with the same checks, instead of opening
+// `path`; every other path is opened as usual. One file per process; `fd` stays open and
+// the caller's; a negative `fd` takes the file back. Call before any thread that reads files
+// starts.
+void readFileThroughDescriptor(const std::filesystem::path& path, int fd);
+
 // The path extension: the text after the last dot of the last path component, without the
 // dot; empty when that component has no dot. Case is kept as written.
 std::string pathExtension(const std::filesystem::path& path);
