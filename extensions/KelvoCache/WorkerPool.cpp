@@ -21,6 +21,7 @@
 #include "extensions/KelvoThumbnail/ProcessLimits.h"
 #include "extensions/KelvoThumbnail/Thumbnailer.h"
 #include "extensions/Shared/ErrorReport.h"
+#include "extensions/Shared/SceneLoader.h"
 
 namespace kelvo {
 
@@ -70,7 +71,12 @@ bool namedInEnvironment(const char* variable, const std::string& path) {
 [[noreturn]] void runWorker(int in, int out, const WorkerOptions& options) {
     if (options.memoryBudgetBytes > 0) limitMemory(options.memoryBudgetBytes);
     // Without the filter (an old kernel) the worker goes on unconfined.
-    if (options.confined) (void)installSyscallFilter();
+    if (options.confined) {
+        // A worker serves files of every kind: all the loader code is mapped before the
+        // filter takes the right to map more.
+        SceneLoader::prepareFormatLibraries({});
+        (void)installSyscallFilter();
+    }
     for (;;) {
         std::uint32_t header[2];  // pixels, path length
         if (!readAll(in, header, sizeof header) || header[1] > PATH_MAX) ::_exit(0);

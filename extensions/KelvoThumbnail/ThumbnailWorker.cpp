@@ -22,6 +22,7 @@
 #include "extensions/KelvoThumbnail/Confinement.h"
 #include "extensions/KelvoThumbnail/ProcessLimits.h"
 #include "extensions/Shared/ErrorReport.h"
+#include "extensions/Shared/SceneLoader.h"
 #include "platform/Foundation/FileReading.h"
 #include "platform/Foundation/Resources.h"
 
@@ -154,7 +155,9 @@ std::vector<std::filesystem::path> readableFolders(const std::filesystem::path& 
     if (options.memoryBudgetBytes > 0) limitMemory(options.memoryBudgetBytes);
 
     if (options.confined) {
-        // Folders are listed before the filter: finding the resources reads /proc/self/exe.
+        // The loader module's code is mapped while that is still allowed; folders are listed
+        // before the filter: finding the resources reads /proc/self/exe.
+        SceneLoader::prepareFormatLibraries(path);
         restrictFileAccess(readableFolders(path));
         // Without the filter (an old kernel) the child goes on unconfined, as --version says.
         (void)installSyscallFilter();

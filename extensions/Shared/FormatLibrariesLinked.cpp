@@ -4,6 +4,8 @@
 
 namespace kelvo {
 
+void SceneLoader::prepareFormatLibraries(const std::filesystem::path&) {}
+
 std::shared_ptr<Scene> SceneLoader::loadWithFormatLibraries(
     FormatLoader loader, const std::filesystem::path& from) const {
     return loader == FormatLoader::loadGLTFSync ? loadGLTFSync(from) : loadModelIO(from);

@@ -10,6 +10,7 @@
 #include "extensions/Shared/SceneLoader.h"
 #include "extensions/Shared/SceneLoaderError.h"
 #include "platform/Foundation/Resources.h"
+#include "platform/Foundation/Text.h"
 #include "platform/Imaging/ImageDecoding.h"
 
 #if !defined(KELVO_INSTALL_MODULEDIR) || !defined(KELVO_MODULE_DIR)
@@ -65,6 +66,16 @@ const OpenedModule& formatModule() {
 }
 
 }  // namespace
+
+void SceneLoader::prepareFormatLibraries(const std::filesystem::path& file) {
+    if (!file.empty()) {
+        const std::string extension = asciiLowercase(file.extension().string());
+        const FormatLoader loader =
+            formatLoader(extension.empty() ? extension : extension.substr(1));
+        if (loader != FormatLoader::loadGLTFSync && loader != FormatLoader::loadModelIO) return;
+    }
+    (void)formatModule();
+}
 
 std::shared_ptr<Scene> SceneLoader::loadWithFormatLibraries(
     FormatLoader loader, const std::filesystem::path& from) const {

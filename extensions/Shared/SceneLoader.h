@@ -55,6 +55,11 @@ public:
     // A copy of `on` (drawn at `size`) with the brand mark in its top-left corner.
     std::optional<RGBAImage> drawWatermark(const RGBAImage& on, Size size) const;
 
+    // Maps the format libraries that loading `file` will need (all of them when `file` is
+    // empty) into the process now, before a confined process loses the right to map more
+    // code. Nothing where they are linked in; failures show when the file is loaded.
+    static void prepareFormatLibraries(const std::filesystem::path& file);
+
 private:
     std::shared_ptr<Scene> loadGLTFSync(const std::filesystem::path& url) const;
     std::shared_ptr<Scene> load3MF(const std::filesystem::path& url) const;
