@@ -28,11 +28,14 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "")
 set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_NAME kelvo)
 # The watermark's font is found by path under /usr/share/fonts (the thumbnail sandbox has no
 # fontconfig configuration); the libraries are found by dpkg-shlibdeps.
-# The Python module is built for one Python version, the system's.
-math(EXPR next_python_minor "${Python3_VERSION_MINOR} + 1")
-set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_DEPENDS "shared-mime-info, fonts-roboto-unhinted, \
-python3 (>= ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}), \
-python3 (<< ${Python3_VERSION_MAJOR}.${next_python_minor})")
+set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_DEPENDS "shared-mime-info, fonts-roboto-unhinted")
+if(TARGET _kelvo)
+  # The Python module is built for one Python version, the system's.
+  math(EXPR next_python_minor "${Python3_VERSION_MINOR} + 1")
+  string(APPEND CPACK_DEBIAN_UNSPECIFIED_PACKAGE_DEPENDS
+         ", python3 (>= ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR})"
+         ", python3 (<< ${Python3_VERSION_MAJOR}.${next_python_minor})")
+endif()
 # The Python package's render() hands back numpy arrays; kelvo.dask needs Dask's scheduler.
 set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_RECOMMENDS "python3-numpy")
 set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_SUGGESTS "python3-distributed")
