@@ -288,31 +288,6 @@ TEST(ImageDecoding, lyingSizesAreRefusedBeforeDecoding) {
 }
 
 // Every texture image beside the corpus's models decodes, shrunk and whole.
-TEST(ImageDecoding, corpusTexturesDecode) {
-    KELVO_REQUIRE_CORPUS();
-    int images = 0;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(test::corpusDir())) {
-        const std::string extension = entry.path().extension().string();
-        if (!entry.is_regular_file() || !(extension == ".png" || extension == ".jpg")) continue;
-        ++images;
-        std::ifstream in(entry.path(), std::ios::binary);
-        const ImageBytes bytes((std::istreambuf_iterator<char>(in)), {});
-        for (int side : {64, 4096}) {
-            std::optional<RGBAImage> image = decode(bytes, side);
-            ASSERT_TRUE(image) << entry.path();
-            EXPECT_LE(std::max(image->width, image->height), side) << entry.path();
-        }
-    }
-    EXPECT_GT(images, 10);
-}
-
-TEST(ImageDecoding, thumbnailTextureSideIsTwiceThePowerOfTwoUpTo2048) {
-    const std::pair<int, int> table[] = {{1, 2},      {100, 256},   {128, 256},  {256, 512},
-                                         {300, 1024}, {1024, 2048}, {5000, 2048}};
-    for (auto [pixels, side] : table)
-        EXPECT_EQ(textureSideForThumbnail(pixels), side) << pixels;
-}
-
 std::shared_ptr<Texture> textureOf(ImageBytes bytes, std::string path = "t.png") {
     auto texture = std::make_shared<Texture>();
     texture->path = std::move(path);

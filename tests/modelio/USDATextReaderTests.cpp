@@ -40,13 +40,13 @@ def "Untyped" {}
     EXPECT_DOUBLE_EQ(layer.metersPerUnit, 0.01);
     EXPECT_EQ(layer.subLayers, (std::vector<std::string>{"./a.usda", "b.usda"}));
     ASSERT_EQ(layer.root.children.size(), 3u);
-    const PrimSpec& world = layer.root.children[0];
+    const PrimOpinion& world = layer.root.children[0];
     EXPECT_EQ(world.typeName, "Xform");
     EXPECT_EQ(world.specifier, Specifier::def);
     ASSERT_EQ(world.children.size(), 2u);
     EXPECT_EQ(world.children[0].typeName, "Mesh");
     EXPECT_EQ(world.children[1].specifier, Specifier::over);
-    EXPECT_EQ(layer.root.children[1].specifier, Specifier::classSpec);
+    EXPECT_EQ(layer.root.children[1].specifier, Specifier::classOpinion);
     EXPECT_EQ(layer.root.children[2].typeName, "");
     EXPECT_EQ(layer.primAtPath("/World/Body"), &world.children[0]);
     EXPECT_EQ(layer.primAtPath("/World/Nothing"), nullptr);
@@ -78,7 +78,7 @@ lines"""
     delete rel gone = </C>
 }
 )");
-    const PrimSpec& m = layer.root.children.at(0);
+    const PrimOpinion& m = layer.root.children.at(0);
     auto p = [&](const char* name) {
         const Property* property = m.property(name);
         EXPECT_TRUE(property) << name;
@@ -137,7 +137,7 @@ def Xform "A" (
     }
 }
 )");
-    const PrimSpec& a = layer.root.children.at(0);
+    const PrimOpinion& a = layer.root.children.at(0);
     ASSERT_EQ(a.references.prepended.size(), 2u);
     EXPECT_EQ(a.references.prepended[0].assetPath, "./x.usda");
     EXPECT_EQ(a.references.prepended[0].primPath, "/X");
@@ -156,8 +156,8 @@ def Xform "A" (
     EXPECT_EQ(a.kind, "component");
     ASSERT_EQ(a.variantSets.size(), 1u);
     ASSERT_EQ(a.variantSets[0].variants.size(), 2u);
-    EXPECT_EQ(a.variantSets[0].variants[0].spec.kind, "x");
-    EXPECT_EQ(a.variantSets[0].variants[1].spec.children.at(0).property("radius")->value.numbers.at(0), 2);
+    EXPECT_EQ(a.variantSets[0].variants[0].opinion.kind, "x");
+    EXPECT_EQ(a.variantSets[0].variants[1].opinion.children.at(0).property("radius")->value.numbers.at(0), 2);
 }
 
 TEST(USDATextReader, skipsCommentsStringsAndUnknownValuesByTheGrammar) {

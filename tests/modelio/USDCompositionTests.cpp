@@ -128,7 +128,7 @@ def Xform "Thing" ( inherits = </_Base> specializes = </_Special> ) { double a =
     EXPECT_EQ(numberOf(stage, "/Thing", "b"), 1);
     EXPECT_EQ(numberOf(stage, "/Thing", "c"), 3);
     EXPECT_EQ(stage.primAtPath("/Thing/Part")->typeName, "Cube");
-    EXPECT_EQ(stage.primAtPath("/_Base")->specifier, Specifier::classSpec);
+    EXPECT_EQ(stage.primAtPath("/_Base")->specifier, Specifier::classOpinion);
 }
 
 TEST(USDComposition, badArcsAreSkippedWithAReason) {

@@ -442,18 +442,9 @@ private:
         });
     }
 
-    static std::vector<std::string>* listFor(ListOp& list, std::string_view op) {
-        if (op.empty()) {
-            list.isExplicit = true;
-            return &list.explicitItems;
-        }
-        if (op == "prepend") return &list.prepended;
-        if (op == "append" || op == "add") return &list.appended;
-        if (op == "delete") return &list.deleted;
-        return nullptr;  // reorder
-    }
-
-    static std::vector<Reference>* listFor(ReferenceListOp& list, std::string_view op) {
+    // The list an operation keyword writes into; nothing for "reorder", which is not kept.
+    template <typename List>
+    static auto listFor(List& list, std::string_view op) -> decltype(&list.explicitItems) {
         if (op.empty()) {
             list.isExplicit = true;
             return &list.explicitItems;
@@ -537,7 +528,7 @@ private:
         });
     }
 
-    void primMetadata(PrimSpec& prim) {
+    void primMetadata(PrimOpinion& prim) {
         metadata([&](std::string_view op, std::string_view key) {
             if (key == "references") {
                 references(prim.references, op);
@@ -566,7 +557,7 @@ private:
     }
 
     // "{ string set = "variant" ... }"
-    void variantSelections(PrimSpec& prim) {
+    void variantSelections(PrimOpinion& prim) {
         expect('{', "to open the variant selections");
         block('}', "variant selections not closed", [&] {
             requireIdentifier(false, "a type name");  // string
@@ -609,19 +600,19 @@ private:
     };
 
     // A prim statement if `word` opens one; false otherwise.
-    bool primStatement(std::string_view word, PrimSpec& parent) {
+    bool primStatement(std::string_view word, PrimOpinion& parent) {
         Specifier specifier;
         if (word == "def") {
             specifier = Specifier::def;
         } else if (word == "over") {
             specifier = Specifier::over;
         } else if (word == "class") {
-            specifier = Specifier::classSpec;
+            specifier = Specifier::classOpinion;
         } else {
             return false;
         }
         Nesting nesting(*this);
-        PrimSpec& prim = parent.children.emplace_back();
+        PrimOpinion& prim = parent.children.emplace_back();
         prim.specifier = specifier;
         skipSpace();
         if (p_ < end_ && isIdentifierStart(*p_)) {
@@ -637,7 +628,7 @@ private:
         return true;
     }
 
-    void primBody(PrimSpec& prim) {
+    void primBody(PrimOpinion& prim) {
         expect('{', "to open the prim's body");
         block('}', "prim body not closed", [&] {
             const std::string_view word = requireIdentifier(false, "a prim, property or variant set");
@@ -653,7 +644,7 @@ private:
         });
     }
 
-    void variantSet(PrimSpec& prim) {
+    void variantSet(PrimOpinion& prim) {
         VariantSet& set = prim.variantSets.emplace_back();
         set.name = quoted();
         expect('=', "after the variant set name");
@@ -662,13 +653,13 @@ private:
             Nesting nesting(*this);
             Variant& variant = set.variants.emplace_back();
             variant.name = quoted();
-            variant.spec.name = prim.name;
-            if (peek('(')) primMetadata(variant.spec);
-            primBody(variant.spec);
+            variant.opinion.name = prim.name;
+            if (peek('(')) primMetadata(variant.opinion);
+            primBody(variant.opinion);
         });
     }
 
-    Property& propertyNamed(PrimSpec& prim, std::string_view name) {
+    Property& propertyNamed(PrimOpinion& prim, std::string_view name) {
         // Properties are few per prim; a default and its .connect are usually neighbours.
         // The search stays short however many a hostile prim holds.
         const std::size_t n = prim.properties.size();
@@ -681,7 +672,7 @@ private:
         return property;
     }
 
-    void property(std::string_view word, PrimSpec& prim) {
+    void property(std::string_view word, PrimOpinion& prim) {
         std::string_view op;
         if (word == "add" || word == "prepend" || word == "append" || word == "delete" ||
             word == "reorder") {

@@ -159,7 +159,7 @@ private:
         Selections selections;
         Visited visited;
         for (const Opinion& o : local)
-            visited.targets.emplace_back(o.stack, o.specPath);
+            visited.targets.emplace_back(o.stack, o.opinionPath);
         parent_ = parent;
         expand(opinions, std::move(local), selections, visited, 0);
 
@@ -169,7 +169,7 @@ private:
         prim.parent = parent;
         bool hasSpecifier = false, hasActive = false, hasInstanceable = false;
         for (const Opinion& o : opinions) {
-            const PrimSpec& s = *o.spec;
+            const PrimOpinion& s = *o.opinion;
             if (prim.typeName.empty()) prim.typeName = s.typeName;
             if (!hasSpecifier && s.specifier != Specifier::over) {
                 prim.specifier = s.specifier;
@@ -203,14 +203,14 @@ private:
         std::vector<std::vector<Opinion>> childOpinions;
         std::unordered_map<std::string_view, std::size_t> slot;
         for (const Opinion& o : stage_.prims[index].opinions) {
-            for (const PrimSpec& child : o.spec->children) {
+            for (const PrimOpinion& child : o.opinion->children) {
                 auto [it, added] = slot.emplace(child.name, names.size());
                 if (added) {
                     names.push_back(child.name);
                     childOpinions.emplace_back();
                 }
                 childOpinions[it->second].push_back(
-                    {&child, o.layer, o.stack, o.map, childPath(o.specPath, child.name)});
+                    {&child, o.layer, o.stack, o.map, childPath(o.opinionPath, child.name)});
             }
         }
         for (std::size_t i = 0; i < names.size(); ++i) {
@@ -234,12 +234,12 @@ private:
                 Visited& visited, int depth) {
         if (group.empty()) return;
         if (out.size() + group.size() > maxOpinionsPerPrim || !spend(group.size())) {
-            note("opinions of " + group.front().specPath + " beyond " +
+            note("opinions of " + group.front().opinionPath + " beyond " +
                  std::to_string(maxOpinionsPerPrim) + " are skipped");
             return;
         }
         for (const Opinion& o : group) {
-            for (const auto& selection : o.spec->variantSelections) {
+            for (const auto& selection : o.opinion->variantSelections) {
                 const bool known = std::any_of(selections.begin(), selections.end(),
                                                [&](const auto& s) { return s.first == selection.first; });
                 if (!known) selections.push_back(selection);
@@ -247,17 +247,17 @@ private:
         }
         std::vector<Opinion> inherited, variants, referenced, payloads, specialized;
         for (const Opinion& o : group) {
-            for (const std::string& path : o.spec->inherits.items())
+            for (const std::string& path : o.opinion->inherits.items())
                 classOpinions(o, path, inherited, visited);
-            for (const VariantSet& set : o.spec->variantSets) {
+            for (const VariantSet& set : o.opinion->variantSets) {
                 if (const Variant* v = selectedVariant(set, selections))
-                    variants.push_back({&v->spec, o.layer, o.stack, o.map, o.specPath});
+                    variants.push_back({&v->opinion, o.layer, o.stack, o.map, o.opinionPath});
             }
-            for (const Reference& r : o.spec->references.items())
+            for (const Reference& r : o.opinion->references.items())
                 referenceOpinions(o, r, "reference", referenced, visited);
-            for (const Reference& r : o.spec->payloads.items())
+            for (const Reference& r : o.opinion->payloads.items())
                 referenceOpinions(o, r, "payload", payloads, visited);
-            for (const std::string& path : o.spec->specializes.items())
+            for (const std::string& path : o.opinion->specializes.items())
                 classOpinions(o, path, specialized, visited);
         }
         for (Opinion& o : group)
@@ -281,13 +281,13 @@ private:
 
     void classOpinions(const Opinion& o, const std::string& written, std::vector<Opinion>& out,
                        Visited& visited) {
-        const std::string path = absolutePath(o.specPath, written);
+        const std::string path = absolutePath(o.opinionPath, written);
         if (visited.contains(o.stack, path)) return;
         visited.targets.emplace_back(o.stack, path);
-        auto map = std::make_shared<PathMap>(PathMap{path, o.specPath, o.map});
+        auto map = std::make_shared<PathMap>(PathMap{path, o.opinionPath, o.map});
         for (const LayerFile* layer : o.stack->layers) {
-            if (const PrimSpec* spec = layer->layer.primAtPath(path))
-                out.push_back({spec, layer, o.stack, map, path});
+            if (const PrimOpinion* opinion = layer->layer.primAtPath(path))
+                out.push_back({opinion, layer, o.stack, map, path});
         }
     }
 
@@ -314,7 +314,7 @@ private:
         }
         target = absolutePath("/", target);
         if (visited.contains(stack, target)) {
-            note(std::string(role) + " to <" + target + "> in " + where + " from " + o.specPath +
+            note(std::string(role) + " to <" + target + "> in " + where + " from " + o.opinionPath +
                  " is skipped: it leads back to a prim already composed there");
             return;
         }
@@ -322,23 +322,23 @@ private:
         // namespace below it without end.
         for (std::uint32_t i = parent_;; i = stage_.prims[i].parent) {
             for (const Opinion& a : stage_.prims[i].opinions) {
-                if (a.stack == stack && a.specPath == target) {
+                if (a.stack == stack && a.opinionPath == target) {
                     note(std::string(role) + " to <" + target + "> in " + where + " from " +
-                         o.specPath + " is skipped: it leads back to an ancestor of the prim");
+                         o.opinionPath + " is skipped: it leads back to an ancestor of the prim");
                     return;
                 }
             }
             if (i == 0) break;
         }
         visited.targets.emplace_back(stack, target);
-        auto map = std::make_shared<PathMap>(PathMap{target, o.specPath, o.map});
+        auto map = std::make_shared<PathMap>(PathMap{target, o.opinionPath, o.map});
         const std::size_t before = out.size();
         for (const LayerFile* layer : stack->layers) {
-            if (const PrimSpec* spec = layer->layer.primAtPath(target))
-                out.push_back({spec, layer, stack, map, target});
+            if (const PrimOpinion* opinion = layer->layer.primAtPath(target))
+                out.push_back({opinion, layer, stack, map, target});
         }
         if (out.size() == before) {
-            note(std::string(role) + " to <" + target + "> in " + where + " from " + o.specPath +
+            note(std::string(role) + " to <" + target + "> in " + where + " from " + o.opinionPath +
                  " is skipped: there is no such prim");
         }
     }
@@ -408,7 +408,7 @@ const Prim* Stage::primAtPath(std::string_view path) const {
 
 ResolvedProperty Stage::attribute(const Prim& prim, std::string_view name) const {
     for (const Opinion& o : prim.opinions) {
-        const Property* p = o.spec->property(name);
+        const Property* p = o.opinion->property(name);
         if (p && p->hasValue) {
             if (p->value.blocked) return {};
             return {p, &o};
@@ -419,7 +419,7 @@ ResolvedProperty Stage::attribute(const Prim& prim, std::string_view name) const
 
 ResolvedProperty Stage::targeted(const Prim& prim, std::string_view name) const {
     for (const Opinion& o : prim.opinions) {
-        const Property* p = o.spec->property(name);
+        const Property* p = o.opinion->property(name);
         if (p && p->hasTargets) return {p, &o};
     }
     return {};
@@ -430,13 +430,13 @@ std::vector<std::string> Stage::targets(const Prim& prim, std::string_view name)
     ResolvedProperty r = targeted(prim, name);
     if (!r) return out;
     for (const std::string& t : r.property->targets)
-        out.push_back(mapPath(r.opinion->map.get(), absolutePath(r.opinion->specPath, t)));
+        out.push_back(mapPath(r.opinion->map.get(), absolutePath(r.opinion->opinionPath, t)));
     return out;
 }
 
 std::string Stage::interpolation(const Prim& prim, std::string_view name) const {
     for (const Opinion& o : prim.opinions) {
-        const Property* p = o.spec->property(name);
+        const Property* p = o.opinion->property(name);
         if (p && !p->interpolation.empty()) return p->interpolation;
     }
     return {};

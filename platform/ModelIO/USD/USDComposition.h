@@ -8,7 +8,7 @@
 // variants may hold variant sets of their own), references and payloads (to another
 // layer's default prim or a named prim, or inside the same layer stack). Paths written in a
 // referenced or inherited layer are mapped into the referencing prim's namespace, so
-// relationships and connections name stage prims. "over" specs merge onto what they
+// relationships and connections name stage prims. "over" opinions merge onto what they
 // refine; a prim is defined when any opinion defines it. An arc that leads back to a prim
 // already composed for the same prim, or to one of its ancestors, closes a cycle.
 //
@@ -71,13 +71,13 @@ struct PathMap {
 
 std::string mapPath(const PathMap* map, std::string path);
 
-// One prim spec that contributes to a stage prim.
+// One prim opinion that contributes to a stage prim.
 struct Opinion {
-    const PrimSpec* spec = nullptr;
+    const PrimOpinion* opinion = nullptr;
     const LayerFile* layer = nullptr;
     const LayerStack* stack = nullptr;
     std::shared_ptr<const PathMap> map;
-    std::string specPath;  // the spec's path in its own layer's namespace
+    std::string opinionPath;  // the opinion's path in its own layer's namespace
 };
 
 struct Prim {

@@ -30,33 +30,33 @@ std::vector<Reference> ReferenceListOp::items() const {
     return combinedItems(prepended, explicitItems, appended, deleted);
 }
 
-const PrimSpec* PrimSpec::child(std::string_view childName) const {
-    for (const PrimSpec& c : children) {
+const PrimOpinion* PrimOpinion::child(std::string_view childName) const {
+    for (const PrimOpinion& c : children) {
         if (c.name == childName) return &c;
     }
     return nullptr;
 }
 
-const Property* PrimSpec::property(std::string_view propertyName) const {
+const Property* PrimOpinion::property(std::string_view propertyName) const {
     for (const Property& p : properties) {
         if (p.name == propertyName) return &p;
     }
     return nullptr;
 }
 
-const PrimSpec* Layer::primAtPath(std::string_view path) const {
+const PrimOpinion* Layer::primAtPath(std::string_view path) const {
     if (path.empty() || path[0] != '/') return nullptr;
-    const PrimSpec* spec = &root;
+    const PrimOpinion* opinion = &root;
     std::size_t at = 1;
-    while (spec && at < path.size()) {
+    while (opinion && at < path.size()) {
         std::size_t slash = path.find('/', at);
         if (slash == std::string_view::npos) slash = path.size();
         const std::string_view name = path.substr(at, slash - at);
         if (name.empty() || name.find('{') != std::string_view::npos) return nullptr;
-        spec = spec->child(name);
+        opinion = opinion->child(name);
         at = slash + 1;
     }
-    return spec;
+    return opinion;
 }
 
 }  // namespace kelvo::usd

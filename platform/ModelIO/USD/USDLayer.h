@@ -1,4 +1,4 @@
-// One USD layer as read from a file: its metadata and its tree of prim specs, with their
+// One USD layer as read from a file: its metadata and its tree of prim opinions, with their
 // properties, composition arcs and variant sets. Plain data, the same whichever syntax the
 // layer came in: the text reader (USDATextReader.h) fills it, and so can a reader of the
 // binary form. Composition (USDComposition.h) reads layers only through this model.
@@ -19,7 +19,7 @@
 
 namespace kelvo::usd {
 
-enum class Specifier : std::uint8_t { def, over, classSpec };
+enum class Specifier : std::uint8_t { def, over, classOpinion };
 
 // An attribute's value, or one element of a dictionary. Which member holds the data
 // follows from the type name: scalars and tuples ("float3", "matrix4d", "bool", "double")
@@ -95,15 +95,15 @@ struct Property {
 
 struct VariantSet;
 
-struct PrimSpec {
+struct PrimOpinion {
     std::string name;
     Specifier specifier = Specifier::over;
-    std::string typeName;  // empty when the spec names none
+    std::string typeName;  // empty when the opinion names none
 
     // Composition arcs. inherits and specializes hold prim paths.
     ReferenceListOp references, payloads;
     ListOp inherits, specializes, variantSetNames;
-    // The variant chosen in each variant set, as this spec selects it.
+    // The variant chosen in each variant set, as this opinion selects it.
     std::vector<std::pair<std::string, std::string>> variantSelections;
 
     // Metadata that drawing uses; unset when `has...` is false.
@@ -112,17 +112,17 @@ struct PrimSpec {
     std::string kind;
 
     std::vector<Property> properties;  // in the order written
-    std::vector<PrimSpec> children;
+    std::vector<PrimOpinion> children;
     std::vector<VariantSet> variantSets;
 
-    const PrimSpec* child(std::string_view name) const;
+    const PrimOpinion* child(std::string_view name) const;
     const Property* property(std::string_view name) const;
 };
 
-// A variant: the opinions it holds are those of a prim spec at the same path.
+// A variant: the opinions it holds are those of a prim opinion at the same path.
 struct Variant {
     std::string name;
-    PrimSpec spec;
+    PrimOpinion opinion;
 };
 
 struct VariantSet {
@@ -135,11 +135,11 @@ struct Layer {
     std::string upAxis;  // "Y", "Z" or empty when not given
     double metersPerUnit = 0;  // 0 when not given
     std::vector<std::string> subLayers;  // asset paths, strongest first
-    PrimSpec root;  // the pseudo-root: its children are the root prims
+    PrimOpinion root;  // the pseudo-root: its children are the root prims
 
-    // The spec at an absolute prim path ("/A/B"), or null. Variant selections in the path
+    // The opinion at an absolute prim path ("/A/B"), or null. Variant selections in the path
     // ("/A{v=x}B") are not looked into.
-    const PrimSpec* primAtPath(std::string_view path) const;
+    const PrimOpinion* primAtPath(std::string_view path) const;
 };
 
 }  // namespace kelvo::usd
