@@ -154,7 +154,7 @@ def Cube "Drawn" {}
     EXPECT_TRUE(mentions(stage, "reference @missing.usda@ of root.usda is skipped: the referenced file"));
     EXPECT_TRUE(mentions(stage, "leads back to a prim already composed there"));
     EXPECT_TRUE(mentions(stage, "names no prim and nodefault.usda has no default prim"));
-    EXPECT_TRUE(mentions(stage, "binary USD (crate) layers are not read yet"));
+    EXPECT_TRUE(mentions(stage, "binary.usd: the crate file is cut short in its header"));
     EXPECT_TRUE(mentions(stage, "broken.usda: line 3: prim body not closed"));
     EXPECT_TRUE(mentions(stage, "to </Nope> in nodefault.usda from /A is skipped: there is no such prim"));
 }

@@ -6,6 +6,7 @@
 
 #include "platform/Foundation/ReferencedFile.h"
 #include "platform/ModelIO/USD/USDATextReader.h"
+#include "platform/ModelIO/USD/USDCrateReader.h"
 
 namespace kelvo::usd {
 
@@ -68,6 +69,8 @@ private:
                                std::string_view role) {
         const std::string what = std::string(role) + " @" + std::string(assetPath) + "@ of " +
                                  fileName(from) + " is skipped: ";
+        if (stage_.package && insidePackage(*stage_.package, from.path))
+            return openPackageLayer(from, assetPath, what);
         std::string reason;
         std::optional<std::filesystem::path> path =
             resolveReference(from.path, assetPath, ReferenceSyntax::path, &reason);
@@ -93,7 +96,29 @@ private:
         if (auto it = files_.find(file.path.lexically_normal().string()); it != files_.end()) {
             return it->second;  // found under another letter case
         }
-        LayerFile* layer = addLayer(file.path, file.contents);
+        return added(file.path, file.contents, what);
+    }
+
+    // A layer of the stage's package, named from another of its layers.
+    const LayerFile* openPackageLayer(const LayerFile& from, std::string_view assetPath,
+                                      const std::string& what) {
+        if (stage_.layers.size() >= maxLayersPerStage) {
+            note(what + "the stage already has " + std::to_string(maxLayersPerStage) + " layers");
+            return nullptr;
+        }
+        PackageFile file = readPackageFile(*stage_.package, from.path, assetPath, layerFileSizeLimit);
+        if (file.path.empty()) {
+            note(what + file.reason);
+            return nullptr;
+        }
+        if (auto it = files_.find(file.path.lexically_normal().string()); it != files_.end())
+            return it->second;
+        return added(file.path, file.contents, what);
+    }
+
+    const LayerFile* added(const std::filesystem::path& path, const ByteBuffer& contents,
+                           const std::string& what) {
+        LayerFile* layer = addLayer(path, contents);
         if (!layer->error.empty()) {
             const Layer& l = layer->layer;
             const bool nothing = l.root.children.empty() && l.subLayers.empty();
@@ -360,7 +385,7 @@ bool isBinaryLayer(ByteSpan bytes) {
 
 std::string readLayer(ByteSpan bytes, Layer& layer) {
     if (looksLikeUSDA(bytes)) return readUSDA(bytes, layer);
-    if (isBinaryLayer(bytes)) return "binary USD (crate) layers are not read yet";
+    if (isBinaryLayer(bytes)) return readCrate(bytes, layer);
     return "not a USD layer: it starts neither with #usda nor with PXR-USDC";
 }
 
@@ -442,8 +467,10 @@ std::string Stage::interpolation(const Prim& prim, std::string_view name) const 
     return {};
 }
 
-Stage composeStage(const std::filesystem::path& rootFile, ByteBuffer bytes) {
+Stage composeStage(const std::filesystem::path& rootFile, ByteBuffer bytes,
+                   std::shared_ptr<const Package> package) {
     Stage stage;
+    stage.package = std::move(package);
     Composer(stage).compose(rootFile, std::move(bytes));
     return stage;
 }

@@ -19,8 +19,8 @@
 // `Stage::messages`. Limits keep hostile files finite: sub-layer depth, layers per stage,
 // opinions per prim and per stage, prims per stage and namespace depth.
 //
-// Layers are read by readLayer, which knows the text form and reports the binary one as
-// not read yet.
+// Layers are read by readLayer, text or binary alike. A stage made from a USDZ package
+// (USDPackage.h) reads the layers its package layers name from inside the package only.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +33,7 @@
 
 #include "platform/Foundation/ByteBuffer.h"
 #include "platform/ModelIO/USD/USDLayer.h"
+#include "platform/ModelIO/USD/USDPackage.h"
 
 namespace kelvo::usd {
 
@@ -50,8 +51,8 @@ struct LayerFile {
     std::string error;  // why reading stopped early; empty when the whole file was read
 };
 
-// Reads a layer in whichever form its bytes are; returns why it stopped (empty when all
-// was read). Binary layers are refused with a message saying so.
+// Reads a layer in whichever form its bytes are, text or binary; returns why it stopped
+// (empty when all was read).
 std::string readLayer(ByteSpan bytes, Layer& layer);
 
 // True when the bytes are a binary (crate) layer.
@@ -107,6 +108,8 @@ struct Stage {
     std::vector<std::string> messages;  // what was skipped, and why
 
     std::vector<std::unique_ptr<LayerFile>> layers;
+    // The package the root layer came from; null for a stage of loose files.
+    std::shared_ptr<const Package> package;
     std::vector<std::unique_ptr<LayerStack>> stacks;
     std::unordered_map<std::string, std::uint32_t> byPath;
 
@@ -126,7 +129,8 @@ struct Stage {
 // Composes the stage whose root layer is `bytes`, read from `rootFile`. Throws nothing for
 // bad layers: a root layer that cannot be read leaves its reason as the first message and
 // a stage without prims.
-Stage composeStage(const std::filesystem::path& rootFile, ByteBuffer bytes);
+Stage composeStage(const std::filesystem::path& rootFile, ByteBuffer bytes,
+                   std::shared_ptr<const Package> package = nullptr);
 
 // An absolute path of `target` written at the prim `anchor` ("/A/B"): relative targets
 // ("../C", "Shader.outputs:rgb", ".outputs:x") resolved, "." and ".." removed.

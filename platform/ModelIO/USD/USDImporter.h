@@ -1,9 +1,9 @@
-// USD import: a text layer (".usda", or ".usd" holding text) composed with the layers it
-// names (USDComposition.h) and turned into nodes (USDSceneBuilder.h).
+// USD import: a layer (".usda", ".usdc", ".usd") or a USDZ package (".usdz") composed with
+// the layers it names (USDComposition.h) and turned into nodes (USDSceneBuilder.h).
 //
-// A ".usd" file is told apart by its first bytes: "#usda" is text, "PXR-USDC" a binary
-// layer. Binary layers and ".usdc"/".usdz" files are refused with a ModelIO error saying
-// that binary USD is not read yet; so is a file that is neither.
+// What a file is follows from its first bytes, whatever its extension: "#usda" is a text
+// layer, "PXR-USDC" a binary one (USDCrateReader.h), "PK" a package whose first entry is
+// the root layer (USDPackage.h). Anything else is refused with a ModelIO error.
 //
 // A text layer that breaks the grammar is drawn as far as it was read; when nothing at all
 // can be drawn, the error names the reason (the line where reading stopped, or the first

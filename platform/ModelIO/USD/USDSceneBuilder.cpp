@@ -501,12 +501,21 @@ private:
         return nullptr;
     }
 
+    // A texture file: beside the layer, or in the package when the layer is a package's.
+    std::shared_ptr<const Texture> textureFile(const std::filesystem::path& layer, const std::string& file) {
+        const Package* package = stage_.package.get();
+        if (!package || !insidePackage(*package, layer)) return textures_.reference(layer, file);
+        PackageFile found = readPackageFile(*package, layer, file, textureFileSizeLimit);
+        const std::string name = found.path.empty() ? file : found.path.string();
+        return textures_.embedded(name, {}, std::make_shared<const ByteBuffer>(std::move(found.contents)));
+    }
+
     TextureSlot textureSlot(const Prim& texture, BuiltMaterial& built) {
         TextureSlot slot;
         ResolvedProperty file = stage_.attribute(texture, "inputs:file");
         if (!file || file.property->value.strings.empty() || file.property->value.strings[0].empty())
             return slot;
-        slot.texture = textures_.reference(file.opinion->layer->path, file.property->value.strings[0]);
+        slot.texture = textureFile(file.opinion->layer->path, file.property->value.strings[0]);
         slot.wrapS = wrapNamed(token(texture, "inputs:wrapS"));
         slot.wrapT = wrapNamed(token(texture, "inputs:wrapT"));
         // The texture coordinates: a primvar reader, perhaps through a UsdTransform2d and
