@@ -589,7 +589,6 @@ private:
                               n.scalar == Scalar::i32 || n.scalar == Scalar::u32 ||
                               n.scalar == Scalar::i64 || n.scalar == Scalar::u64;
         const bool intLike = integral && n.components == 1;
-        spend(elements * 4);
         if (rep.isCompressed() && n.components == 1 && count >= minCompressedArraySize &&
             (integral || atLeast(0, 6))) {
             if (integral) {
@@ -620,6 +619,7 @@ private:
         }
         const std::size_t size = scalarSize(n.scalar);
         if (elements > c.left() / size) fail("an array runs past the end of the file");
+        spend(elements * 4);
         const std::uint8_t* p = c.file.data() + c.at;
         if (intLike) {
             value.ints.resize(static_cast<std::size_t>(elements));
