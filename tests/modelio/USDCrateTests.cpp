@@ -9,7 +9,7 @@
 #include "platform/ModelIO/USD/USDComposition.h"
 #include "platform/ModelIO/USD/USDCrateReader.h"
 #include "platform/ModelIO/USD/USDImporter.h"
-#include "tests/modelio/CrateWriter.h"
+#include "tests/support/CrateWriter.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/ZIPWriter.h"
 

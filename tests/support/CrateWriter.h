@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -116,10 +117,12 @@ struct CrateWriter {
             deltas.push_back(static_cast<Int>(v - previous));
             previous = v;
         }
+        std::map<Int, std::size_t> counts;
+        for (Int d : deltas)
+            ++counts[d];
         Int common = 0;
         std::size_t best = 0;
-        for (Int d : deltas) {
-            const auto n = static_cast<std::size_t>(std::count(deltas.begin(), deltas.end(), d));
+        for (const auto& [d, n] : counts) {
             if (n > best) best = n, common = d;
         }
         std::vector<std::uint8_t> out;
