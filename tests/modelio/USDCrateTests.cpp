@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "platform/Imaging/ImageDecoding.h"
 #include "platform/ModelIO/ModelIO.h"
 #include "platform/ModelIO/USD/USDComposition.h"
 #include "platform/ModelIO/USD/USDCrateReader.h"
@@ -427,8 +428,12 @@ TEST(USDCrate, corpusBinaryLayersAndPackagesDraw) {
         ModelAsset asset = importModelAsset(usd / name);
         EXPECT_FALSE(asset.objects.empty()) << name;
         loadTextures(asset);
-        for (const AssetTexture& t : asset.textures)
-            EXPECT_TRUE(t.texture->found) << name << " " << t.texture->path;
+        // Each texture comes out of the package and decodes (RoughnessTest's include a TGA).
+        for (const AssetTexture& t : asset.textures) {
+            ASSERT_TRUE(t.texture->found && t.texture->encoded) << name << " " << t.texture->path;
+            const ImageFormat format = imageFormatOf(*t.texture->encoded, t.texture->mimeType, t.texture->path);
+            EXPECT_TRUE(decodeImage(*t.texture->encoded, format, 64)) << t.texture->path;
+        }
         if (std::string(name).ends_with(".usdz")) {
             EXPECT_FALSE(asset.textures.empty()) << name;
         }
