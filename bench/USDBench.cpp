@@ -5,6 +5,13 @@
 // decimals). Every output is checked before it is timed. Figures are bytes of the file per
 // second (goal for the reader: at least 300 MB/s).
 //
+// Binary layers: the crate reader alone (file bytes to layer) on the corpus's crate layers
+// (King_geom.usd, MotionCaptureROM.usdc, the layers inside CesiumMan.usdz and
+// RoughnessTest.usdz) and on the same grid as a crate (points and normals plain, the face
+// arrays as compressed integers, as exporters write them), and the whole import of that
+// crate. Their figures are bytes of decoded data per second: the numbers, strings and arrays
+// the layer holds once read (goal: at least 500 MB/s); fileMiB is the crate's own size.
+//
 // Peak memory: one import in a fresh process (this program started again with
 // --peak-memory FILE), its peak resident set reported as peakMiB.
 #include <benchmark/benchmark.h>
@@ -18,9 +25,12 @@
 #include <string>
 
 #include "bench/PeakMemory.h"
+#include "extensions/Shared/ZIP/ZIPReader.h"
 #include "platform/Foundation/FileReading.h"
 #include "platform/ModelIO/USD/USDATextReader.h"
+#include "platform/ModelIO/USD/USDCrateReader.h"
 #include "platform/ModelIO/USD/USDImporter.h"
+#include "tests/support/CrateWriter.h"
 
 namespace {
 
@@ -116,6 +126,128 @@ void BM_USDImport(benchmark::State& state) {
     state.counters["peakMiB"] = kib / 1024.0;
     state.counters["fileMiB"] = bytes.size() / 1048576.0;
 }
+
+using kelvo::test::CrateWriter;
+
+fs::path generatedCrate() {
+    const fs::path path = fs::temp_directory_path() / "kelvo-bench-grid-1m.usdc";
+    if (fs::exists(path)) return path;
+    const int n = gridSide;
+    CrateWriter w;
+    const std::uint32_t grid = w.child(0, "Grid");
+    const std::uint32_t mesh = w.child(grid, "Surface");
+    std::vector<float> points, normals;
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+            points.insert(points.end(), {static_cast<float>(i / double(n)),
+                                         static_cast<float>(0.05 * std::sin(i * 0.05) * std::cos(j * 0.07)),
+                                         static_cast<float>(j / double(n))});
+            normals.insert(normals.end(), {static_cast<float>(0.05 * std::sin(i * 0.1)), 0.99f,
+                                           static_cast<float>(0.05 * std::cos(j * 0.1))});
+        }
+    }
+    std::vector<std::int32_t> indices;
+    for (int i = 0; i + 1 < n; ++i) {
+        for (int j = 0; j + 1 < n; ++j) {
+            const int a = i * n + j, b = a + 1, c = a + n, d = c + 1;
+            indices.insert(indices.end(), {a, c, b, b, c, d});
+        }
+    }
+    auto type = [&](const char* name) { return CrateWriter::rep(kelvo::test::cToken, w.token(name), true); };
+    w.spec(0, kelvo::test::sPseudoRoot, {{"defaultPrim", type("Grid")}, {"upAxis", type("Y")}});
+    w.spec(grid, kelvo::test::sPrim, {{"specifier", CrateWriter::rep(kelvo::test::cSpecifier, 0, true)}, {"typeName", type("Xform")}});
+    w.spec(mesh, kelvo::test::sPrim, {{"specifier", CrateWriter::rep(kelvo::test::cSpecifier, 0, true)}, {"typeName", type("Mesh")}});
+    w.spec(w.child(mesh, "points", true), kelvo::test::sAttribute,
+           {{"typeName", type("point3f[]")}, {"default", w.array(kelvo::test::cVec3f, points)}});
+    w.spec(w.child(mesh, "normals", true), kelvo::test::sAttribute,
+           {{"typeName", type("normal3f[]")}, {"default", w.array(kelvo::test::cVec3f, normals)},
+            {"interpolation", type("vertex")}});
+    w.spec(w.child(mesh, "faceVertexCounts", true), kelvo::test::sAttribute,
+           {{"typeName", type("int[]")},
+            {"default", w.compressedIntArray(std::vector<std::int32_t>(static_cast<std::size_t>(gridTriangles), 3))}});
+    w.spec(w.child(mesh, "faceVertexIndices", true), kelvo::test::sAttribute,
+           {{"typeName", type("int[]")}, {"default", w.compressedIntArray(indices)}});
+    const std::vector<std::uint8_t> bytes = w.finish();
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return path;
+}
+
+// The bytes the layer's values hold once decoded.
+std::int64_t decodedBytes(const kelvo::usd::PrimOpinion& prim) {
+    std::int64_t n = 0;
+    for (const kelvo::usd::Property& p : prim.properties) {
+        n += static_cast<std::int64_t>(4 * (p.value.floats.size() + p.value.ints.size()) + 8 * p.value.numbers.size());
+        for (const std::string& s : p.value.strings)
+            n += static_cast<std::int64_t>(s.size());
+    }
+    for (const kelvo::usd::PrimOpinion& c : prim.children)
+        n += decodedBytes(c);
+    return n;
+}
+
+// A corpus crate: the file itself, or the first entry of a package.
+kelvo::ByteBuffer crateBytes(const fs::path& file) {
+    kelvo::ByteBuffer bytes = kelvo::readFileContents(file);
+    if (file.extension() != ".usdz") return bytes;
+    const auto entries = kelvo::ZIPReader::readCentralDirectory(bytes);
+    return kelvo::ZIPReader::extractEntry(entries.at(0), bytes);
+}
+
+void readCrate(benchmark::State& state, const fs::path& file) {
+    if (!fs::exists(file)) {
+        state.SkipWithError("missing file");
+        return;
+    }
+    const kelvo::ByteBuffer bytes = crateBytes(file);
+    std::int64_t decoded = 0;
+    {
+        kelvo::usd::Layer layer;
+        const std::string error = kelvo::usd::readCrate(bytes, layer);
+        decoded = decodedBytes(layer.root);
+        if (!error.empty() || decoded == 0) {
+            state.SkipWithError(("wrong layer: " + error).c_str());
+            return;
+        }
+    }
+    for (auto _ : state) {
+        kelvo::usd::Layer layer;
+        kelvo::usd::readCrate(bytes, layer);
+        benchmark::DoNotOptimize(layer);
+    }
+    state.SetBytesProcessed(state.iterations() * decoded);
+    state.counters["fileMiB"] = bytes.size() / 1048576.0;
+    state.counters["decodedMiB"] = decoded / 1048576.0;
+}
+
+const fs::path corpus = fs::path(KELVO_CORPUS_DIR) / "other/usd";
+
+void BM_CrateKingGeom(benchmark::State& state) { readCrate(state, corpus / "King/King_geom.usd"); }
+void BM_CrateMotionCaptureROM(benchmark::State& state) { readCrate(state, corpus / "MotionCaptureROM.usdc"); }
+void BM_CrateCesiumMan(benchmark::State& state) { readCrate(state, corpus / "CesiumMan.usdz"); }
+void BM_CrateRoughnessTest(benchmark::State& state) { readCrate(state, corpus / "RoughnessTest.usdz"); }
+void BM_CrateGrid1M(benchmark::State& state) { readCrate(state, generatedCrate()); }
+
+void BM_CrateImportGrid1M(benchmark::State& state) {
+    const fs::path file = generatedCrate();
+    const kelvo::ByteBuffer bytes = kelvo::readFileContents(file);
+    if (triangles(kelvo::importUSD(bytes, file)) != gridTriangles) {
+        state.SkipWithError("wrong import");
+        return;
+    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(kelvo::importUSD(bytes, file));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
+    state.counters["peakMiB"] = kelvo::bench::childPeakKiB({"--peak-memory", file.string()}) / 1024.0;
+    state.counters["fileMiB"] = bytes.size() / 1048576.0;
+}
+
+BENCHMARK(BM_CrateKingGeom)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CrateMotionCaptureROM)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CrateCesiumMan)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CrateRoughnessTest)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CrateGrid1M)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_CrateImportGrid1M)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 BENCHMARK(BM_USDATextReader)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_USDImport)->Unit(benchmark::kMillisecond)->Iterations(3);

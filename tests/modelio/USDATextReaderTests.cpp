@@ -90,7 +90,7 @@ lines"""
     EXPECT_FLOAT_EQ(points.value.floats[5], 300.0f);
     EXPECT_TRUE(std::isinf(points.value.floats[6]) && points.value.floats[7] < 0);
     EXPECT_TRUE(std::isnan(points.value.floats[8]));
-    EXPECT_EQ(p("faceVertexCounts").value.ints, (std::vector<std::int32_t>{3, 4}));
+    EXPECT_EQ(p("faceVertexCounts").value.ints, (usd::IntArray{3, 4}));
     EXPECT_TRUE(p("orientation").uniform);
     EXPECT_EQ(p("xformOpOrder").value.strings.size(), 2u);
     EXPECT_TRUE(p("xformOpOrder").custom);

@@ -132,8 +132,8 @@ TEST(USDCrate, valuesOfEachTypeReadAsTheTextReaderKeepsThem) {
     EXPECT_EQ(property(layer, "/Tri", "s").value.strings, std::vector<std::string>{"text"});
     EXPECT_EQ(property(layer, "/Tri", "a").value.strings, std::vector<std::string>{"tex/a.png"});
     EXPECT_EQ(property(layer, "/Tri", "ta").value.strings, (std::vector<std::string>{"x", "y"}));
-    EXPECT_EQ(property(layer, "/Tri", "ha").value.floats, (std::vector<float>{1, -2}));
-    EXPECT_EQ(property(layer, "/Tri", "da").value.floats, (std::vector<float>{0.5f, -1}));
+    EXPECT_EQ(property(layer, "/Tri", "ha").value.floats, (usd::FloatArray{1, -2}));
+    EXPECT_EQ(property(layer, "/Tri", "da").value.floats, (usd::FloatArray{0.5f, -1}));
     EXPECT_TRUE(property(layer, "/Tri", "blocked").value.blocked);
     const usd::Property& st = property(layer, "/Tri", "primvars:st");
     EXPECT_EQ(st.value.floats.size(), 6u);
@@ -143,10 +143,10 @@ TEST(USDCrate, valuesOfEachTypeReadAsTheTextReaderKeepsThem) {
 }
 
 TEST(USDCrate, compressedArraysInEveryCodingAndVersion) {
-    std::vector<std::int32_t> ints;
+    usd::IntArray ints;
     for (int i = 0; i < 40; ++i)
         ints.push_back(i % 3 == 0 ? i * 100000 : i % 5 == 0 ? -i * 300 : i);  // every code
-    std::vector<float> whole, repeated;
+    usd::FloatArray whole, repeated;
     for (int i = 0; i < 20; ++i) {
         whole.push_back(static_cast<float>(i * 7 - 50));
         repeated.push_back(i % 3 == 0 ? 0.25f : -1.5f);
@@ -156,13 +156,13 @@ TEST(USDCrate, compressedArraysInEveryCodingAndVersion) {
             CrateWriter w;
             w.minor = minor;
             w.chunked = chunked;
-            const std::uint32_t tri = triangle(w, w.compressedIntArray(ints));
+            const std::uint32_t tri = triangle(w, w.compressedIntArray({ints.begin(), ints.end()}));
             w.spec(w.child(tri, "whole", true), test::sAttribute,
                    {{"typeName", W::rep(test::cToken, w.token("float[]"), true)},
-                    {"default", w.compressedFloatArray(whole, 'i')}});
+                    {"default", w.compressedFloatArray({whole.begin(), whole.end()}, 'i')}});
             w.spec(w.child(tri, "table", true), test::sAttribute,
                    {{"typeName", W::rep(test::cToken, w.token("float[]"), true)},
-                    {"default", w.compressedFloatArray(repeated, 't')}});
+                    {"default", w.compressedFloatArray({repeated.begin(), repeated.end()}, 't')}});
             // Marked compressed, but too short to be: stored plain.
             std::uint64_t shortArray = w.array(test::cInt, std::vector<std::int32_t>{4, 5});
             w.spec(w.child(tri, "short", true), test::sAttribute,
@@ -173,7 +173,7 @@ TEST(USDCrate, compressedArraysInEveryCodingAndVersion) {
             EXPECT_EQ(property(layer, "/Tri", "faceVertexIndices").value.ints, ints);
             EXPECT_EQ(property(layer, "/Tri", "whole").value.floats, whole);
             EXPECT_EQ(property(layer, "/Tri", "table").value.floats, repeated);
-            EXPECT_EQ(property(layer, "/Tri", "short").value.ints, (std::vector<std::int32_t>{4, 5}));
+            EXPECT_EQ(property(layer, "/Tri", "short").value.ints, (usd::IntArray{4, 5}));
         }
     }
 }

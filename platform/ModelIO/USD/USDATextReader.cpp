@@ -266,7 +266,7 @@ private:
     }
 
     // The inner loop of large arrays: floats straight from the text.
-    void readFloatInto(std::vector<float>& out) {
+    void readFloatInto(FloatArray& out) {
         const auto* first = reinterpret_cast<const std::uint8_t*>(p_);
         CFloatParse number = parseCFloat(first, reinterpret_cast<const std::uint8_t*>(end_));
         if (number.next == first) {
@@ -279,7 +279,7 @@ private:
         p_ = reinterpret_cast<const char*>(number.next);
     }
 
-    void readIntInto(std::vector<std::int32_t>& out) {
+    void readIntInto(IntArray& out) {
         const char* q = p_;
         bool negative = false;
         if (q < end_ && (*q == '-' || *q == '+')) negative = *q++ == '-';

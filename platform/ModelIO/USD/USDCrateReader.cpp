@@ -18,6 +18,9 @@ static_assert(std::endian::native == std::endian::little, "crate files are littl
 
 namespace {
 
+template <class T>
+using Array = std::vector<T, DefaultInitAllocator<T>>;
+
 struct CrateError {
     std::string message;
 };
@@ -337,7 +340,7 @@ private:
 
     // `count` integers, delta coded and compressed, behind their 64-bit compressed size.
     template <class Int>
-    std::vector<Int> compressedInts(Cursor& c, std::uint64_t count) {
+    Array<Int> compressedInts(Cursor& c, std::uint64_t count) {
         const std::uint64_t compressedSize = c.read<std::uint64_t>();
         c.need(compressedSize);
         // Each integer takes at least two bits of the decompressed data.
@@ -345,14 +348,14 @@ private:
             fail(std::string(c.what) + ": " + std::to_string(count) +
                  " integers declared, more than the bytes can hold");
         spend(count * sizeof(Int) * 2);
-        std::vector<Int> out(static_cast<std::size_t>(count));
+        Array<Int> out(static_cast<std::size_t>(count));
         if (count == 0) {
             c.take(compressedSize);
             return out;
         }
         const std::uint64_t capacity = sizeof(Int) + (count * 2 + 7) / 8 + count * sizeof(Int);
-        std::vector<std::uint8_t> coded(static_cast<std::size_t>(
-            std::min(capacity, lz4OutputBound(compressedSize))));
+        // Not zeroed first: the decoder writes what it returns, and only that is read.
+        ByteBuffer coded(static_cast<std::size_t>(std::min(capacity, lz4OutputBound(compressedSize))));
         const std::size_t n = decompressInto(c, compressedSize, coded);
         decodeInts(ByteSpan(coded.data(), n), count, out.data());
         return out;
@@ -375,7 +378,7 @@ private:
         if (size > lz4OutputBound(compressedSize) || n > size)
             fail("the token section declares more text than its bytes can hold");
         spend(size + n * sizeof(std::string));
-        std::vector<std::uint8_t> text(static_cast<std::size_t>(size));
+        ByteBuffer text(static_cast<std::size_t>(size));
         const std::size_t got = decompressInto(c, compressedSize, text);
         const char* p = reinterpret_cast<const char*>(text.data());
         const char* end = p + got;
@@ -402,10 +405,10 @@ private:
     void fields() {
         Cursor c = section("FIELDS", "the field section");
         const std::uint64_t n = entryCount(c);
-        std::vector<std::uint32_t> names = compressedInts<std::uint32_t>(c, n);
+        Array<std::uint32_t> names = compressedInts<std::uint32_t>(c, n);
         const std::uint64_t repsSize = c.read<std::uint64_t>();
         spend(n * 8);
-        std::vector<std::uint8_t> reps(static_cast<std::size_t>(n * 8));
+        ByteBuffer reps(static_cast<std::size_t>(n * 8));
         if (decompressInto(c, repsSize, reps) != reps.size())
             fail("the field section holds fewer values than it declares");
         fields_.resize(static_cast<std::size_t>(n));
@@ -1009,7 +1012,7 @@ private:
     std::vector<std::string> tokens_;
     std::vector<std::uint32_t> strings_;
     std::vector<std::pair<std::uint32_t, ValueRep>> fields_;
-    std::vector<std::uint32_t> fieldSets_;
+    Array<std::uint32_t> fieldSets_;
     std::vector<PathNode> nodes_;
     std::vector<std::vector<std::uint32_t>> children_;
     std::vector<Spec> specs_;

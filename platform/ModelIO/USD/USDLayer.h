@@ -17,9 +17,16 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Foundation/ByteBuffer.h"
+
 namespace kelvo::usd {
 
 enum class Specifier : std::uint8_t { def, over, classOpinion };
+
+// Arrays can hold millions of elements: allocated as ByteBuffer is (not zeroed first, huge
+// pages when large), since readers fill them whole.
+using FloatArray = std::vector<float, DefaultInitAllocator<float>>;
+using IntArray = std::vector<std::int32_t, DefaultInitAllocator<std::int32_t>>;
 
 // An attribute's value, or one element of a dictionary. Which member holds the data
 // follows from the type name: scalars and tuples ("float3", "matrix4d", "bool", "double")
@@ -31,8 +38,8 @@ struct Value {
     bool array = false;
     bool blocked = false;  // written as None: the opinion says "no value"
     std::vector<double> numbers;
-    std::vector<float> floats;
-    std::vector<std::int32_t> ints;
+    FloatArray floats;
+    IntArray ints;
     std::vector<std::string> strings;
 
     bool empty() const {
