@@ -185,6 +185,7 @@ TEST(USDCrate, compositionArcsTargetsAndTimeSamples) {
     const std::uint32_t set = w.child(shape, "{look=}");
     const std::uint32_t big = w.child(shape, "{look=big}");
     const std::uint32_t inner = w.child(big, "Inner");
+    const std::uint32_t small = w.child(shape, "{look=small}");
     const std::uint32_t material = w.child(0, "Mat");
     const std::uint32_t surface = w.child(material, "outputs:surface", true);
     const std::uint32_t binding = w.child(tri, "material:binding", true);
@@ -232,8 +233,10 @@ TEST(USDCrate, compositionArcsTargetsAndTimeSamples) {
             {"variantSelection", W::rep(test::cVariantSelectionMap, selection, false)},
             {"active", W::rep(test::cBool, 0, true)},
             {"kind", W::rep(test::cToken, w.token("component"), true)}});
-    w.spec(set, test::sVariantSet, {});
+    // Written in another order than the path table's: "small" is the first variant.
+    w.spec(set, test::sVariantSet, {{"variantChildren", w.tokenVector(test::cTokenVector, {"small", "big"})}});
     w.spec(big, test::sVariant, {});
+    w.spec(small, test::sVariant, {});
     w.spec(inner, test::sPrim, {{"specifier", W::rep(test::cSpecifier, 0, true)}});
     w.spec(material, test::sPrim,
            {{"specifier", W::rep(test::cSpecifier, 2, true)},
@@ -260,9 +263,10 @@ TEST(USDCrate, compositionArcsTargetsAndTimeSamples) {
     EXPECT_TRUE(p->hasActive && !p->active);
     EXPECT_EQ(p->kind, "component");
     ASSERT_EQ(p->variantSets.size(), 1u);
-    ASSERT_EQ(p->variantSets[0].variants.size(), 1u);
-    EXPECT_EQ(p->variantSets[0].variants[0].name, "big");
-    EXPECT_TRUE(p->variantSets[0].variants[0].opinion.child("Inner"));
+    ASSERT_EQ(p->variantSets[0].variants.size(), 2u);
+    EXPECT_EQ(p->variantSets[0].variants[0].name, "small");
+    EXPECT_EQ(p->variantSets[0].variants[1].name, "big");
+    EXPECT_TRUE(p->variantSets[0].variants[1].opinion.child("Inner"));
     EXPECT_EQ(layer.primAtPath("/Mat")->specifier, usd::Specifier::classOpinion);
     EXPECT_EQ(property(layer, "/Mat", "outputs:surface").targets, std::vector<std::string>{"/Mat"});
     const usd::Property& rel = property(layer, "/Tri", "material:binding");

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 #include <type_traits>
+#include <unordered_map>
 
 namespace kelvo::usd {
 
@@ -876,6 +877,7 @@ private:
 
     void children(std::uint32_t index, PrimOpinion& prim, int depth) {
         if (depth > maxNesting) fail("prims nest too deeply");
+        std::vector<std::pair<std::string, std::vector<std::string>>> variantOrders;
         for (std::uint32_t child : children_[index]) {
             const std::uint32_t s = specOfPath_[child];
             if (s == noIndex) continue;  // a path only named (a target), not a spec
@@ -891,9 +893,43 @@ private:
                 primFields(child, made);
                 children(child, made, depth + 1);
             } else if (type == specVariant || type == specVariantSet) {
+                if (type == specVariantSet) variantOrders.emplace_back(element, names(child, "variantChildren"));
                 variant(child, element, prim, depth + 1);
             }
         }
+        // The path table is sorted; the order written is in the parents' fields.
+        inOrder(prim.children, names(index, "primChildren"));
+        for (const auto& [element, order] : variantOrders) {
+            const std::string setName = element.substr(1, element.find('=') - 1);
+            for (VariantSet& set : prim.variantSets) {
+                if (set.name == setName) inOrder(set.variants, order);
+            }
+        }
+    }
+
+    // The names a token-list field of the spec at `pathIndex` holds.
+    std::vector<std::string> names(std::uint32_t pathIndex, std::string_view field) {
+        std::vector<std::string> out;
+        eachField(pathIndex, [&](const std::string& name, ValueRep rep) {
+            if (name == field) out = value(rep, "token").strings;
+        });
+        return out;
+    }
+
+    // Sorts `items` (prims or variants) into the order of `order`, by name; those it does
+    // not name go last, in the order they had.
+    template <class T>
+    static void inOrder(std::vector<T>& items, const std::vector<std::string>& order) {
+        if (order.empty() || items.size() < 2) return;
+        std::unordered_map<std::string_view, std::size_t> rank;
+        for (std::size_t i = 0; i < order.size(); ++i)
+            rank.emplace(order[i], i);
+        auto rankOf = [&](const T& item) {
+            auto it = rank.find(item.name);
+            return it == rank.end() ? order.size() : it->second;
+        };
+        std::stable_sort(items.begin(), items.end(),
+                         [&](const T& a, const T& b) { return rankOf(a) < rankOf(b); });
     }
 
     // A variant "{set=name}" (or a variant set "{set=}") below `prim`.
