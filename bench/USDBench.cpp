@@ -112,8 +112,8 @@ void BM_USDATextReader(benchmark::State& state) {
 }
 
 
-void BM_USDImport(benchmark::State& state) {
-    const fs::path file = generated();
+// The whole import of the generated grid `file`, text or binary.
+void importGrid(benchmark::State& state, const fs::path& file) {
     const kelvo::ByteBuffer bytes = kelvo::readFileContents(file);
     if (triangles(kelvo::importUSD(bytes, file)) != gridTriangles) {
         state.SkipWithError("wrong import");
@@ -228,19 +228,8 @@ void BM_CrateCesiumMan(benchmark::State& state) { readCrate(state, corpus / "Ces
 void BM_CrateRoughnessTest(benchmark::State& state) { readCrate(state, corpus / "RoughnessTest.usdz"); }
 void BM_CrateGrid1M(benchmark::State& state) { readCrate(state, generatedCrate()); }
 
-void BM_CrateImportGrid1M(benchmark::State& state) {
-    const fs::path file = generatedCrate();
-    const kelvo::ByteBuffer bytes = kelvo::readFileContents(file);
-    if (triangles(kelvo::importUSD(bytes, file)) != gridTriangles) {
-        state.SkipWithError("wrong import");
-        return;
-    }
-    for (auto _ : state)
-        benchmark::DoNotOptimize(kelvo::importUSD(bytes, file));
-    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
-    state.counters["peakMiB"] = kelvo::bench::childPeakKiB({"--peak-memory", file.string()}) / 1024.0;
-    state.counters["fileMiB"] = bytes.size() / 1048576.0;
-}
+void BM_USDImport(benchmark::State& state) { importGrid(state, generated()); }
+void BM_CrateImportGrid1M(benchmark::State& state) { importGrid(state, generatedCrate()); }
 
 BENCHMARK(BM_CrateKingGeom)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CrateMotionCaptureROM)->Unit(benchmark::kMillisecond);
