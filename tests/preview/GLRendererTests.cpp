@@ -163,21 +163,22 @@ TEST_F(GLRenderer, headOnSurfaceMatchesTheReferenceShadingWithOrWithoutNormals) 
     }
 }
 
-TEST_F(GLRenderer, vertexColoursTintTheSurface) {
-    auto material = std::make_shared<Material>();
-    material->lightingModelName = LightingModel::constant;
-    auto geometry = square(true, material);
-    geometry->sources.push_back(GeometrySource::floatTriples(
+// The pixel in the middle: vertex colours tint the surface; back faces are culled unless
+// double-sided, and then lit like a front face; surfaces are opaque, and a mirrored node
+// keeps its outside out.
+TEST_F(GLRenderer, vertexColoursFacesAndMirrorsAtTheCentre) {
+    auto flat = std::make_shared<Material>();
+    flat->lightingModelName = LightingModel::constant;
+    auto tinted = square(true, flat);
+    tinted->sources.push_back(GeometrySource::floatTriples(
         bytesOf<float>({1, 0.5f, 0, 1, 0.5f, 0, 1, 0.5f, 0, 1, 0.5f, 0}), GeometrySemantic::color,
         4));
     // Linearised per vertex, multiplied, encoded again: sRGB 0.5 comes out as it went in.
-    std::vector<int> centre = centreOf(Node::withGeometry(geometry));
+    std::vector<int> centre = centreOf(Node::withGeometry(tinted));
     EXPECT_EQ(centre[0], 255);
     EXPECT_NEAR(centre[1], 128, 1);
     EXPECT_EQ(centre[2], 0);
-}
 
-TEST_F(GLRenderer, backFacesAreCulledUnlessDoubleSidedAndThenLitLikeAFrontFace) {
     auto material = makeDefaultModelMaterial();
     auto turned = [&] {
         auto node = Node::withGeometry(square(true, material));
@@ -190,16 +191,14 @@ TEST_F(GLRenderer, backFacesAreCulledUnlessDoubleSidedAndThenLitLikeAFrontFace) 
     std::vector<int> front = centreOf(Node::withGeometry(square(true, makeDefaultModelMaterial())));
     for (int k = 0; k < 4; ++k)
         EXPECT_NEAR(back[k], front[k], 1);
-}
 
-TEST_F(GLRenderer, surfacesAreOpaqueAndAMirroredNodeKeepsItsOutsideOut) {
-    auto material = makeDefaultModelMaterial();
+    material->isDoubleSided = false;
     material->diffuse = Color{0.7, 0.7, 0.7, 0.2};  // alpha is not used, as on the CPU
-    auto node = Node::withGeometry(square(true, material));
+    auto mirrored = Node::withGeometry(square(true, material));
     Mat4 mirror = Mat4::identity();
     mirror.m[0][0] = -1;
-    node->setTransform(mirror);
-    std::vector<int> centre = centreOf(node);
+    mirrored->setTransform(mirror);
+    centre = centreOf(mirrored);
     EXPECT_EQ(centre[3], 255);
     EXPECT_GT(centre[0], 100);
 }
