@@ -10,6 +10,7 @@
 namespace kelvo {
 namespace {
 
+// A binary STL whose header starts as a text one does: recognised as binary by its size.
 const test::Bytes oneTriangle =
     test::binarySTL({{{0, 0, 1}, {0, 0, 0, 1, 0, 0, 0, 1, 0}}}, "solid but binary");
 
