@@ -8,7 +8,7 @@
 namespace kelvo {
 namespace {
 
-TEST(Geometry, usableCountsNeverReachPastTheBuffer) {
+TEST(Geometry, elementsAndSourcesReadOnlyWhatTheirBytesHold) {
     // 2.5 float triples of bytes, declared as a million.
     GeometrySource source =
         GeometrySource::floatTriples(ByteBuffer(30), GeometrySemantic::vertex, 1000000);
@@ -31,11 +31,9 @@ TEST(Geometry, usableCountsNeverReachPastTheBuffer) {
     element.primitiveCount = 5;
     element.bytesPerIndex = 3;
     EXPECT_EQ(element.usableTriangleCount(), 0);
-}
 
-TEST(Geometry, indicesAreReadLittleEndianAtEveryWidth) {
-    ByteBuffer bytes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    GeometryElement element = GeometryElement::triangles(bytes, 1);
+    // Indices are read little-endian at every width.
+    element = GeometryElement::triangles(ByteBuffer{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, 1);
     EXPECT_EQ(element.index(1), 0x08070605u);
     element.bytesPerIndex = 2;
     EXPECT_EQ(element.index(2), 0x0605u);
