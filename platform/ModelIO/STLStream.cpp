@@ -127,17 +127,30 @@ STLStreamSummary summarizeSTL(const MappedFile& file, std::uint64_t pieceBytes) 
         PieceBounds& b = bounds[i];
         STLPiece piece = summary.pieces[i];
         piece.firstTriangle = 0;
+        // A comparison with a non-number is false, so the fast pass skips those; only a
+        // piece with an infinite corner is read again, corner by corner.
         visitPiece(bytes, summary, piece, [&](std::uint64_t, const float*, const float* corners) {
             ++b.triangles;
-            for (int k = 0; k < 3; ++k) {
-                const float* c = corners + 3 * k;
-                if (!finite3(c)) continue;
-                for (int a = 0; a < 3; ++a) {
-                    b.lo[a] = std::min(b.lo[a], c[a]);
-                    b.hi[a] = std::max(b.hi[a], c[a]);
-                }
+            for (int k = 0; k < 9; ++k) {
+                b.lo[k % 3] = corners[k] < b.lo[k % 3] ? corners[k] : b.lo[k % 3];
+                b.hi[k % 3] = corners[k] > b.hi[k % 3] ? corners[k] : b.hi[k % 3];
             }
         });
+        if (!(finite3(b.lo) && finite3(b.hi)) && b.lo[0] <= b.hi[0]) {
+            std::fill(b.lo, b.lo + 3, inf);
+            std::fill(b.hi, b.hi + 3, -inf);
+            visitPiece(bytes, summary, piece,
+                       [&](std::uint64_t, const float*, const float* corners) {
+                           for (int k = 0; k < 3; ++k) {
+                               const float* c = corners + 3 * k;
+                               if (!finite3(c)) continue;
+                               for (int a = 0; a < 3; ++a) {
+                                   b.lo[a] = std::min(b.lo[a], c[a]);
+                                   b.hi[a] = std::max(b.hi[a], c[a]);
+                               }
+                           }
+                       });
+        }
         file.release(piece.begin, piece.end - piece.begin);
     });
     std::fill(summary.lo, summary.lo + 3, inf);
@@ -211,6 +224,7 @@ std::vector<STLRecord> gatherSTLTriangles(const MappedFile& file, const STLStrea
                 std::memcpy(record.normal, p, 12);
                 std::memcpy(record.corners, p + 12, 36);
             }
+            file.release(piece.begin, piece.end - piece.begin);
             continue;
         }
         visitPiece(bytes, summary, piece,
@@ -221,6 +235,7 @@ std::vector<STLRecord> gatherSTLTriangles(const MappedFile& file, const STLStrea
                        std::memcpy(record.corners, corners, 36);
                        ++wanted;
                    });
+        file.release(piece.begin, piece.end - piece.begin);
     }
     return records;
 }
