@@ -41,4 +41,19 @@ struct WorkerResult {
 WorkerResult makeThumbnailInWorker(int input, const std::filesystem::path& path,
                                    const ThumbnailerOptions& options);
 
+// The folders a worker reading models beneath `modelFolders` may read: those, /usr (fonts,
+// the C library's data), the resources, and the process's own /proc entries and the
+// processor list, which the C library and the sanitizers read. List them before confining:
+// finding the resources reads /proc/self/exe.
+std::vector<std::filesystem::path> workerReadableFolders(
+    std::vector<std::filesystem::path> modelFolders);
+
+// Step 3 above, for any worker process about to read untrusted models: maps the format
+// libraries `model`'s extension needs (every one when `model` is empty) while mapping code
+// is still allowed, restricts file access to reading beneath `readable` (no Landlock when it
+// is empty) and installs the system-call filter. Where the kernel lacks either, the worker
+// goes on without it. Irreversible: for the child, never the broker.
+void confineWorkerProcess(const std::filesystem::path& model,
+                          const std::vector<std::filesystem::path>& readable);
+
 }  // namespace kelvo
