@@ -129,13 +129,22 @@ STLStreamSummary summarizeSTL(const MappedFile& file, std::uint64_t pieceBytes) 
         piece.firstTriangle = 0;
         // A comparison with a non-number is false, so the fast pass skips those; only a
         // piece with an infinite corner is read again, corner by corner.
+        // One running minimum and maximum per float of a triangle, so that no comparison
+        // waits for the one before; folded to three at the end.
+        float lo[9], hi[9];
+        std::fill(lo, lo + 9, inf);
+        std::fill(hi, hi + 9, -inf);
         visitPiece(bytes, summary, piece, [&](std::uint64_t, const float*, const float* corners) {
             ++b.triangles;
             for (int k = 0; k < 9; ++k) {
-                b.lo[k % 3] = corners[k] < b.lo[k % 3] ? corners[k] : b.lo[k % 3];
-                b.hi[k % 3] = corners[k] > b.hi[k % 3] ? corners[k] : b.hi[k % 3];
+                lo[k] = corners[k] < lo[k] ? corners[k] : lo[k];
+                hi[k] = corners[k] > hi[k] ? corners[k] : hi[k];
             }
         });
+        for (int k = 0; k < 9; ++k) {
+            b.lo[k % 3] = std::min(b.lo[k % 3], lo[k]);
+            b.hi[k % 3] = std::max(b.hi[k % 3], hi[k]);
+        }
         if (!(finite3(b.lo) && finite3(b.hi)) && b.lo[0] <= b.hi[0]) {
             std::fill(b.lo, b.lo + 3, inf);
             std::fill(b.hi, b.hi + 3, -inf);
