@@ -107,6 +107,7 @@ void visitPiece(ByteSpan bytes, const STLStreamSummary& summary, const STLPiece&
 struct PieceBounds {
     std::uint64_t triangles = 0;
     float lo[3], hi[3];
+    float first[3];  // the first corner
 };
 
 bool finite3(const float* p) {
@@ -122,7 +123,7 @@ STLStreamSummary summarizeSTL(const MappedFile& file, std::uint64_t pieceBytes) 
     summary.pieces = cutPieces(bytes, summary.layout, std::max<std::uint64_t>(pieceBytes, 1));
     const float inf = INFINITY;
     std::vector<PieceBounds> bounds(summary.pieces.size(),
-                                    PieceBounds{0, {inf, inf, inf}, {-inf, -inf, -inf}});
+                                    PieceBounds{0, {inf, inf, inf}, {-inf, -inf, -inf}, {0, 0, 0}});
     onTwoThreads(summary.pieces.size(), [&](std::size_t i) {
         PieceBounds& b = bounds[i];
         STLPiece piece = summary.pieces[i];
@@ -135,7 +136,7 @@ STLStreamSummary summarizeSTL(const MappedFile& file, std::uint64_t pieceBytes) 
         std::fill(lo, lo + 9, inf);
         std::fill(hi, hi + 9, -inf);
         visitPiece(bytes, summary, piece, [&](std::uint64_t, const float*, const float* corners) {
-            ++b.triangles;
+            if (b.triangles++ == 0) std::memcpy(b.first, corners, 12);
             for (int k = 0; k < 9; ++k) {
                 lo[k] = corners[k] < lo[k] ? corners[k] : lo[k];
                 hi[k] = corners[k] > hi[k] ? corners[k] : hi[k];
@@ -164,6 +165,9 @@ STLStreamSummary summarizeSTL(const MappedFile& file, std::uint64_t pieceBytes) 
     });
     std::fill(summary.lo, summary.lo + 3, inf);
     std::fill(summary.hi, summary.hi + 3, -inf);
+    for (std::size_t i = bounds.size(); i-- > 0;) {
+        if (bounds[i].triangles > 0) std::memcpy(summary.firstCorner, bounds[i].first, 12);
+    }
     for (std::size_t i = 0; i < bounds.size(); ++i) {
         summary.pieces[i].firstTriangle = summary.triangles;
         summary.pieces[i].triangles = bounds[i].triangles;
@@ -180,14 +184,6 @@ STLStreamSummary summarizeSTL(const MappedFile& file, std::uint64_t pieceBytes) 
     }
     // Empty pieces (ASCII text between solids, say) are dropped: nothing reads them again.
     std::erase_if(summary.pieces, [](const STLPiece& piece) { return piece.triangles == 0; });
-    if (!summary.pieces.empty()) {
-        bool found = false;
-        visitPiece(bytes, summary, summary.pieces.front(),
-                   [&](std::uint64_t, const float*, const float* corners) {
-                       if (!found) std::memcpy(summary.firstCorner, corners, 12);
-                       found = true;
-                   });
-    }
     return summary;
 }
 
@@ -216,36 +212,40 @@ void streamSTLTriangles(const MappedFile& file, const STLStreamSummary& summary,
 
 std::vector<STLRecord> gatherSTLTriangles(const MappedFile& file, const STLStreamSummary& summary,
                                           const std::vector<std::uint32_t>& ordinals) {
-    std::vector<STLRecord> records;
-    records.reserve(ordinals.size());
     const ByteSpan bytes = file.bytes();
-    auto wanted = ordinals.begin();
-    for (const STLPiece& piece : summary.pieces) {
-        if (wanted == ordinals.end()) break;
+    // Each piece picks its own triangles, two pieces at a time; then they are joined in order.
+    std::vector<std::vector<STLRecord>> picked(summary.pieces.size());
+    onTwoThreads(summary.pieces.size(), [&](std::size_t i) {
+        const STLPiece& piece = summary.pieces[i];
         const std::uint64_t pieceEnd = piece.firstTriangle + piece.triangles;
-        if (*wanted >= pieceEnd) continue;
+        auto wanted = std::lower_bound(ordinals.begin(), ordinals.end(), piece.firstTriangle);
+        if (wanted == ordinals.end() || *wanted >= pieceEnd) return;
+        std::vector<STLRecord>& records = picked[i];
         if (summary.layout.kind == STLLayout::binary) {
             // Records are found by their number alone.
             for (; wanted != ordinals.end() && *wanted < pieceEnd; ++wanted) {
-                const std::uint8_t* p =
-                    bytes.data() + stlBinaryHeaderSize + std::uint64_t{*wanted} * stlBinaryTriangleSize;
+                const std::uint8_t* p = bytes.data() + stlBinaryHeaderSize +
+                                        std::uint64_t{*wanted} * stlBinaryTriangleSize;
                 STLRecord& record = records.emplace_back();
                 std::memcpy(record.normal, p, 12);
                 std::memcpy(record.corners, p + 12, 36);
             }
-            file.release(piece.begin, piece.end - piece.begin);
-            continue;
+        } else {
+            visitPiece(bytes, summary, piece,
+                       [&](std::uint64_t ordinal, const float* normal, const float* corners) {
+                           if (wanted == ordinals.end() || *wanted != ordinal) return;
+                           STLRecord& record = records.emplace_back();
+                           std::memcpy(record.normal, normal, 12);
+                           std::memcpy(record.corners, corners, 36);
+                           ++wanted;
+                       });
         }
-        visitPiece(bytes, summary, piece,
-                   [&](std::uint64_t ordinal, const float* normal, const float* corners) {
-                       if (wanted == ordinals.end() || *wanted != ordinal) return;
-                       STLRecord& record = records.emplace_back();
-                       std::memcpy(record.normal, normal, 12);
-                       std::memcpy(record.corners, corners, 36);
-                       ++wanted;
-                   });
         file.release(piece.begin, piece.end - piece.begin);
-    }
+    });
+    std::vector<STLRecord> records;
+    records.reserve(ordinals.size());
+    for (const std::vector<STLRecord>& part : picked)
+        records.insert(records.end(), part.begin(), part.end());
     return records;
 }
 
