@@ -60,9 +60,7 @@ std::variant<std::vector<std::uint8_t>, Error> producePNG(const std::filesystem:
     // decoded, while loading, no larger than that.
     setMaximumTextureSide(textureSideForThumbnail(thumbnailPixelSize(options.size, options.scale)));
     Outcome outcome;
-    // Models past the triangle budget that can be drawn from the file are: whole, in bounded
-    // memory. The others are thinned to the budget.
-    ThumbnailProvider provider(scenePolicy(options.triangleBudget), options.triangleBudget);
+    ThumbnailProvider provider(scenePolicy(options.triangleBudget), options.streamingThreshold);
     provider.provideThumbnail(
         ThumbnailRequest{path, Size{side, side}, options.scale},
         [&outcome](std::optional<ThumbnailReply> reply, std::optional<Error> error) {

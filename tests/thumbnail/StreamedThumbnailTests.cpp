@@ -1,6 +1,6 @@
-// Models past the triangle budget are drawn from the file, in the confined worker: the
+// Models past the streaming threshold are drawn from the file, in the confined worker: the
 // picture must be the whole model's, as the normal path draws it, and hostile files must
-// fail cleanly. The budget is lowered so that small files take the streamed path.
+// fail cleanly. The threshold is lowered so that small files take the streamed path.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -16,12 +16,13 @@
 namespace kelvo {
 namespace {
 
-// The worker's thumbnail of `path` with the given triangle budget (0: none, the normal path
-// with nothing thinned), or its error.
-WorkerResult thumbnailWithBudget(const std::filesystem::path& path, std::int64_t budget) {
+// The worker's thumbnail of `path` with the given streaming threshold (0: the normal path),
+// nothing thinned, or its error.
+WorkerResult thumbnailWithThreshold(const std::filesystem::path& path, std::int64_t threshold) {
     ThumbnailerOptions options;
     options.size = 256;
-    options.triangleBudget = budget;
+    options.triangleBudget = 0;
+    options.streamingThreshold = threshold;
     const int input = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     WorkerResult result = makeThumbnailInWorker(input, path, options);
     ::close(input);
@@ -74,8 +75,8 @@ TEST(StreamedThumbnail, bothPathsDrawTheSameWholeModel) {
     for (const std::filesystem::path& model : models) {
         SCOPED_TRACE(model.filename().string());
         ASSERT_TRUE(SceneLoader().openStreamed(model, 1)) << "takes the streamed path";
-        const RGBAImage whole = decoded(thumbnailWithBudget(model, 0));
-        const RGBAImage streamed = decoded(thumbnailWithBudget(model, 1));
+        const RGBAImage whole = decoded(thumbnailWithThreshold(model, 0));
+        const RGBAImage streamed = decoded(thumbnailWithThreshold(model, 1));
         EXPECT_GE(coverageAgreement(whole, streamed), 0.98);
         // Only the triangles that own a sample are drawn again, in their order and framing:
         // the very same frame.
@@ -109,7 +110,7 @@ TEST(StreamedThumbnail, hostileFilesFailCleanly) {
     truncated.resize(truncated.size() - 30);
     // Billions claimed in a few bytes, a cut record: what the file holds is drawn.
     for (const test::Bytes& bytes : {claims, truncated}) {
-        const WorkerResult result = thumbnailWithBudget(dir.write("holds.stl", bytes), 1);
+        const WorkerResult result = thumbnailWithThreshold(dir.write("holds.stl", bytes), 1);
         EXPECT_FALSE(result.error);
         EXPECT_TRUE(decodePNG(result.png));
     }
@@ -121,7 +122,7 @@ TEST(StreamedThumbnail, hostileFilesFailCleanly) {
     std::string endless = "solid " + std::string(100000, 'x');
     for (const test::Bytes& bytes :
          {nothing[0], nothing[1], test::Bytes(endless.begin(), endless.end())}) {
-        const WorkerResult result = thumbnailWithBudget(dir.write("nothing.stl", bytes), 1);
+        const WorkerResult result = thumbnailWithThreshold(dir.write("nothing.stl", bytes), 1);
         ASSERT_TRUE(result.error);
         EXPECT_EQ(result.error->domain(), "KelvoThumbnail");
         EXPECT_EQ(result.error->code(), 1) << "nothing to draw";
