@@ -92,8 +92,8 @@ TEST(STLStream, findsWhatTheImporterFindsHoweverTheFileIsCut) {
             for (const auto& object : asset.objects)
                 box.add(object->geometry->boundingBox());
             ASSERT_TRUE(summary.bounded);
-            EXPECT_EQ(Vec3(summary.lo[0], summary.lo[1], summary.lo[2]), box.min);
-            EXPECT_EQ(Vec3(summary.hi[0], summary.hi[1], summary.hi[2]), box.max);
+            EXPECT_EQ((Vec3{summary.lo[0], summary.lo[1], summary.lo[2]}), box.min);
+            EXPECT_EQ((Vec3{summary.hi[0], summary.hi[1], summary.hi[2]}), box.max);
             EXPECT_EQ(summary.firstCorner[0], imported[0]);
 
             // Picked triangles come back as they stand, the facet normal as written.
