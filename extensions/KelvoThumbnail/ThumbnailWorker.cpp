@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <variant>
@@ -75,6 +76,30 @@ void closeAllBut(int a, int b) {
 
 // ---- The parent -------------------------------------------------------------------------
 
+// Children that sent a whole reply and are still exiting. Their exit, which unmaps all their
+// memory, takes milliseconds the caller need not wait for: the parent goes on with the reply
+// and reaps them at its next call (and the system does, once the parent has ended).
+std::mutex exitingLock;
+std::vector<pid_t> exitingChildren;
+
+void reapExitingChildren() {
+    std::lock_guard<std::mutex> hold(exitingLock);
+    for (pid_t pid : exitingChildren) {
+        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+    exitingChildren.clear();
+}
+
+void reapWhenExited(pid_t child) {
+    pid_t reaped;
+    while ((reaped = ::waitpid(child, nullptr, WNOHANG)) < 0 && errno == EINTR) {
+    }
+    if (reaped != 0) return;
+    std::lock_guard<std::mutex> hold(exitingLock);
+    exitingChildren.push_back(child);
+}
+
 }  // namespace
 
 WorkerResult makeThumbnailInWorker(int input, const std::filesystem::path& path,
@@ -83,6 +108,7 @@ WorkerResult makeThumbnailInWorker(int input, const std::filesystem::path& path,
     // would be reaped unseen and a crash could pass for success; with descriptor 0, 1 or 2
     // closed, the pipe could take its number and the child would write noise into it.
     ::signal(SIGCHLD, SIG_DFL);
+    reapExitingChildren();
     for (int spare; (spare = ::open("/dev/null", O_RDWR)) >= 0;) {
         if (spare > STDERR_FILENO) {
             ::close(spare);
@@ -111,9 +137,10 @@ WorkerResult makeThumbnailInWorker(int input, const std::filesystem::path& path,
         Clock::now() + std::chrono::duration_cast<Clock::duration>(
                            std::chrono::duration<double>(limited ? options.timeLimitSeconds : 0));
     std::string reply;
+    std::optional<size_t> replySize;  // the whole frame's, once its head is in
     bool timedOut = false, readFailed = false;
     char buffer[65536];
-    for (;;) {
+    while (!replySize || reply.size() < *replySize) {
         int wait = -1;
         if (limited) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
@@ -131,32 +158,39 @@ WorkerResult makeThumbnailInWorker(int input, const std::filesystem::path& path,
             break;
         }
         if (polled == 0) continue;  // the deadline is checked above
-        const ssize_t n = ::read(from, buffer, sizeof buffer);
+        // Never more than the frame: what a child sends after it is not read.
+        const size_t want = replySize ? *replySize - reply.size() : workerReplyHeadBytes;
+        const ssize_t n = ::read(from, buffer, std::min(want, sizeof buffer));
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            readFailed = true;
-            break;
-        }
-        if (n == 0) break;
-        if (reply.size() + static_cast<size_t>(n) > workerReplyHeadBytes + maxWorkerReplyBodyBytes) {
-            readFailed = true;
+        if (n <= 0) {
+            readFailed = true;  // the child ended, or failed, before its reply was whole
             break;
         }
         reply.append(buffer, static_cast<size_t>(n));
+        if (!replySize && reply.size() == workerReplyHeadBytes) {
+            const std::optional<size_t> body = workerReplyBodySize(reply);
+            if (!body) {
+                readFailed = true;
+                break;
+            }
+            replySize = workerReplyHeadBytes + *body;
+        }
     }
     ::close(from);
-    if (timedOut || readFailed) ::kill(child, SIGKILL);
-    int status = 0;
-    pid_t reaped;
-    while ((reaped = ::waitpid(child, &status, 0)) < 0 && errno == EINTR) {
-    }
-
     if (timedOut) {
+        ::kill(child, SIGKILL);
+        while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+        }
         return {{}, timeLimitError(options.timeLimitSeconds)};
     }
-    if (readFailed || reaped != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    if (readFailed) {
+        ::kill(child, SIGKILL);
+        while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+        }
         return {{}, workerCrashedError()};
     }
+    // A whole reply is the child's last act; what becomes of it afterwards does not matter.
+    reapWhenExited(child);
     std::optional<WorkerOutcome> outcome = decodeWorkerReply(reply);
     if (!outcome) return {{}, workerCrashedError()};
     if (Error* error = std::get_if<Error>(&*outcome)) return {{}, std::move(*error)};

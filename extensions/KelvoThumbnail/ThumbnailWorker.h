@@ -12,7 +12,8 @@
 //      watermark, encodes the PNG, sends the PNG or the error over the pipe and exits.
 // A child that crashes, is killed or exits without a whole reply is a clean failure
 // (KelvoThumbnail 5); one still running when the time limit is up is killed (KelvoThumbnail
-// 3). Nothing is ever written by the child.
+// 3). Nothing is ever written by the child. Once its reply is whole, the parent goes on
+// without waiting for the child's exit, and reaps it at its next call.
 //
 // Fork only from a process that has not started the dispatch queues' threads (the child
 // would inherit their state but not the threads): the thumbnailer forks before it draws
