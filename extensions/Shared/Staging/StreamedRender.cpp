@@ -1,6 +1,7 @@
 // Models too large to load, drawn from their file. The picture is the one the whole scene
 // would give: only the triangles that own a sample of the frame can show in it, so the
 // frame drawn from those alone, in the same order and framing, is the same frame.
+#include <cstring>
 #include <new>
 
 #include "extensions/Shared/STLScene.h"
