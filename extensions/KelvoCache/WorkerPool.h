@@ -24,7 +24,7 @@ namespace kelvo {
 struct WorkerOptions {
     double timeLimitSeconds = 20;                                 // per file; 0: none
     std::uint64_t memoryBudgetBytes = std::uint64_t{2048} << 20;  // per worker; 0: none
-    std::int64_t triangleBudget = 2'000'000;
+    std::int64_t triangleBudget = 50'000'000;
     // The thumbnailer's confinement in each worker (ThumbnailWorker.h): the system-call
     // filter, and Landlock with reads beneath `readable` when it is not empty.
     bool confined = true;

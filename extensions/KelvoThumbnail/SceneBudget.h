@@ -14,8 +14,8 @@
 //      spatially coherent), so the whole model stays in view with its proportions; a
 //      geometry whose share rounds down to no triangle is dropped, so the smallest parts go
 //      first. Each element keeps its place and so its material; points are kept as they
-//      are. At thumbnail sizes a budget of a few million triangles is many triangles per
-//      pixel, so the thinning is hard to see.
+//      are. Thinning opens holes in a surface that show even at thumbnail sizes, so the
+//      budget is set where drawing, not memory, runs out: geometry shown many times over.
 //
 // Vertex buffers are shared, not copied: thinning writes only new index buffers. A better
 // decimation (vertex clustering on a grid of the thumbnail's resolution) would keep surfaces

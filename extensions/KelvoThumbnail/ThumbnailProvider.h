@@ -8,7 +8,8 @@
 //   - with no reply and the load's error, converted by hostError() (a kelvo::Error reaches
 //     the handler unchanged).
 //
-// The drawing block renders the scene with SceneLoader::renderThumbnailFrame at maximum
+// The drawing block renders the scene with SceneLoader::renderThumbnailFrame (a streamed
+// model with renderStreamedThumbnailFrame) at maximum
 // size x scale pixels, draws the image stretched over (0, 0, width, height) of the current
 // graphics context and returns true. It returns false when no image results or no context
 // is current, and throws the thumbnailer's nothingToDraw error (ThumbnailerError.h) when
@@ -21,6 +22,7 @@
 // only its own scene; the host calls it on any thread, one call at a time.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -47,7 +49,10 @@ public:
     using ScenePreparation = std::function<void(Scene& scene)>;
 
     ThumbnailProvider();
-    explicit ThumbnailProvider(ScenePreparation prepare);
+    // `streamingThreshold` > 0: files that SceneLoader::openStreamed takes at that threshold
+    // (models too large to load) are drawn from the file instead of loaded; `prepare` is
+    // not run for them, and one that holds no triangle fails as nothingToDraw.
+    explicit ThumbnailProvider(ScenePreparation prepare, std::int64_t streamingThreshold = 0);
 
     // Starts loading request.fileURL and returns. Throws std::system_error only when the
     // queue has no thread and none can be started; the handler is then never called.
@@ -56,6 +61,7 @@ public:
 private:
     std::shared_ptr<const SceneLoader> loader_;
     std::shared_ptr<const ScenePreparation> prepare_;
+    std::int64_t streamingThreshold_ = 0;
 };
 
 }  // namespace kelvo

@@ -60,7 +60,7 @@ std::variant<std::vector<std::uint8_t>, Error> producePNG(const std::filesystem:
     // decoded, while loading, no larger than that.
     setMaximumTextureSide(textureSideForThumbnail(thumbnailPixelSize(options.size, options.scale)));
     Outcome outcome;
-    ThumbnailProvider provider(scenePolicy(options.triangleBudget));
+    ThumbnailProvider provider(scenePolicy(options.triangleBudget), options.streamingThreshold);
     provider.provideThumbnail(
         ThumbnailRequest{path, Size{side, side}, options.scale},
         [&outcome](std::optional<ThumbnailReply> reply, std::optional<Error> error) {

@@ -29,7 +29,13 @@ struct ThumbnailerOptions {
     double scale = 1;              // pixels per point
     double timeLimitSeconds = 20;  // 0: none
     std::uint64_t memoryBudgetBytes = std::uint64_t{2048} << 20;  // 0: none
-    std::int64_t triangleBudget = 2'000'000;                      // 0: none (SceneBudget.h)
+    // Loaded scenes that would draw more triangles are thinned (SceneBudget.h); 0: none. A
+    // scene that fits the memory budget holds far fewer, so this only bounds the drawing of
+    // instanced geometry.
+    std::int64_t triangleBudget = 50'000'000;
+    // Files past this many triangles that can be drawn from the file are, whole and in
+    // bounded memory (SceneLoader::openStreamed); 0: none is.
+    std::int64_t streamingThreshold = 2'000'000;
     bool confined = true;  // false: the worker runs without Landlock or the system-call filter
     WorkerFault testFault = WorkerFault::none;
 };

@@ -13,6 +13,7 @@
 // The class holds no state: one instance may serve any number of requests, side by side.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 
@@ -24,6 +25,8 @@
 #include "platform/SceneKit/Node.h"
 
 namespace kelvo {
+
+struct StreamedModel;  // StreamedModel.h
 
 class SceneLoader {
 public:
@@ -51,6 +54,18 @@ public:
         bool coveredNothing = false;
     };
     ThumbnailFrame renderThumbnailFrame(Scene& scene, Size size) const;
+
+    // Models too large to load: a file whose format streams (STL) and whose size, or the
+    // triangle count its header declares, says it holds more than `triangleThreshold`
+    // triangles is mapped, read once for its bounds and returned; nothing else is read then.
+    // Nothing for every other file (and for a threshold <= 0): load() it.
+    std::shared_ptr<const StreamedModel> openStreamed(const std::filesystem::path& from,
+                                                      std::int64_t triangleThreshold) const;
+
+    // renderThumbnailFrame of the model `model` holds, drawn from its file: the triangles
+    // pass through the rasteriser once for visibility and only those seen are read again
+    // and drawn as a scene, with the same framing, light, shading and watermark.
+    ThumbnailFrame renderStreamedThumbnailFrame(const StreamedModel& model, Size size) const;
 
     // A copy of `on` (drawn at `size`) with the brand mark in its top-left corner.
     std::optional<RGBAImage> drawWatermark(const RGBAImage& on, Size size) const;

@@ -1,4 +1,5 @@
-// Whole-file reads: every loader reads its file once, into memory, and parses from there.
+// Whole-file reads: every loader reads its file once, into memory, and parses from there;
+// readers that stream a file too large for that map it instead.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +24,34 @@ ByteBuffer readFileContents(const std::filesystem::path& path,
 // the caller's; a negative `fd` takes the file back. Call before any thread that reads files
 // starts.
 void readFileThroughDescriptor(const std::filesystem::path& path, int fd);
+
+// A regular file mapped read-only and private, for readers that stream a file too large to
+// copy into memory. Mapped pages are the page cache's, not the process's own: they count
+// against no data limit, and release() hands back those already read.
+class MappedFile {
+public:
+    MappedFile() = default;
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    MappedFile(MappedFile&& other) noexcept;
+    MappedFile& operator=(MappedFile&& other) noexcept;
+    ~MappedFile();
+
+    ByteSpan bytes() const { return {data_, size_}; }
+    // Drops the process's pages of [offset, offset + length) that lie wholly inside it; the
+    // bytes stay readable (they are read again from the page cache when touched).
+    void release(std::uint64_t offset, std::uint64_t length) const;
+
+private:
+    friend MappedFile mapFileContents(const std::filesystem::path& path);
+    const std::uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+};
+
+// Maps the whole regular file at `path` (or the descriptor handed over for it), with the
+// checks and errors of readFileContents. An empty file maps to no bytes. A file that shrinks
+// while mapped faults on access; the thumbnailer's worker dies cleanly of that.
+MappedFile mapFileContents(const std::filesystem::path& path);
 
 // The path extension: the text after the last dot of the last path component, without the
 // dot; empty when that component has no dot. Case is kept as written.

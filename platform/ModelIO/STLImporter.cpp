@@ -17,8 +17,8 @@ namespace kelvo {
 
 namespace {
 
-constexpr size_t binaryHeaderSize = 84;
-constexpr size_t binaryTriangleSize = 50;
+constexpr size_t binaryHeaderSize = stlBinaryHeaderSize;
+constexpr size_t binaryTriangleSize = stlBinaryTriangleSize;
 // From this many triangles a binary file is converted on two threads.
 constexpr size_t twoThreadTriangles = 200000;
 
@@ -216,12 +216,12 @@ private:
 
 // Lenient ASCII reading: keywords may come in any case, words between them that are not
 // understood are skipped, a facet without "endfacet" ends at the next facet or solid, and a
-// facet with more than three vertices is cut into a fan of triangles.
-ModelAsset importASCII(ByteSpan bytes) {
-    ModelAsset asset;
+// facet with more than three vertices is cut into a fan of triangles. Calls
+// triangle(fileNormal, corners) for each triangle and endSolid(name) where a solid ends.
+template <class OnTriangle, class OnEndSolid>
+void walkASCII(ByteSpan bytes, const OnTriangle& triangle, const OnEndSolid& endSolid) {
     Tokenizer tokens(bytes);
-    MeshBuilder builder;
-    std::string solidName;
+    std::string_view solidName;
     float fileNormal[3] = {0, 0, 0};
     float corners[9];
     int cornerCount = 0;
@@ -238,12 +238,12 @@ ModelAsset importASCII(ByteSpan bytes) {
             if (cornerCount < 3) {
                 std::memcpy(corners + 3 * cornerCount, v, 12);
                 ++cornerCount;
-                if (cornerCount == 3) builder.addTriangle(fileNormal, corners);
+                if (cornerCount == 3) triangle(fileNormal, corners);
             } else {
                 // Fan: (first, previous, this).
                 std::memcpy(corners + 3, corners + 6, 12);
                 std::memcpy(corners + 6, v, 12);
-                builder.addTriangle(fileNormal, corners);
+                triangle(fileNormal, corners);
             }
         } else if (equalsIgnoringASCIICase(word, "facet")) {
             endFacet();
@@ -254,16 +254,27 @@ ModelAsset importASCII(ByteSpan bytes) {
             endFacet();
         } else if (equalsIgnoringASCIICase(word, "solid")) {
             endFacet();
-            builder.finish(asset, solidName);
-            solidName = std::string(tokens.restOfLine());
+            endSolid(solidName);
+            solidName = tokens.restOfLine();
         } else if (equalsIgnoringASCIICase(word, "endsolid")) {
             endFacet();
-            builder.finish(asset, solidName);
+            endSolid(solidName);
             tokens.restOfLine();
-            solidName.clear();
+            solidName = {};
         }
     }
-    builder.finish(asset, solidName);
+    endSolid(solidName);
+}
+
+ModelAsset importASCII(ByteSpan bytes) {
+    ModelAsset asset;
+    MeshBuilder builder;
+    walkASCII(
+        bytes,
+        [&](const float fileNormal[3], const float corners[9]) {
+            builder.addTriangle(fileNormal, corners);
+        },
+        [&](std::string_view name) { builder.finish(asset, std::string(name)); });
     return asset;
 }
 
@@ -276,16 +287,31 @@ bool startsWithSolid(ByteSpan bytes) {
 
 }  // namespace
 
-ModelAsset importSTL(ByteSpan bytes) {
+STLLayout stlLayout(ByteSpan bytes) {
     if (bytes.size() >= binaryHeaderSize) {
         std::uint64_t declared = readUInt32LE(bytes.data() + 80);
         std::uint64_t held = (bytes.size() - binaryHeaderSize) / binaryTriangleSize;
         if (binaryHeaderSize + declared * binaryTriangleSize == bytes.size()) {
-            return importBinary(bytes, declared);
+            return {STLLayout::binary, declared};
         }
-        if (!startsWithSolid(bytes)) return importBinary(bytes, declared < held ? declared : held);
+        if (!startsWithSolid(bytes)) {
+            return {STLLayout::binary, declared < held ? declared : held};
+        }
     }
-    if (startsWithSolid(bytes)) return importASCII(bytes);
+    if (startsWithSolid(bytes)) return {STLLayout::ascii, 0};
+    return {};
+}
+
+void visitASCIISTLTriangles(ByteSpan bytes, const STLTriangleVisitor& visit) {
+    walkASCII(bytes, visit, [](std::string_view) {});
+}
+
+ModelAsset importSTL(ByteSpan bytes) {
+    const STLLayout layout = stlLayout(bytes);
+    if (layout.kind == STLLayout::binary) {
+        return importBinary(bytes, static_cast<size_t>(layout.binaryTriangles));
+    }
+    if (layout.kind == STLLayout::ascii) return importASCII(bytes);
     return {};
 }
 

@@ -13,7 +13,9 @@
 // vertices are kept as read (the renderers skip their triangles).
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 
 #include "platform/Foundation/ByteBuffer.h"
 #include "platform/ModelIO/ModelIO.h"
@@ -21,6 +23,25 @@
 namespace kelvo {
 
 ModelAsset importSTL(ByteSpan bytes);
+
+// The choice above for the file `bytes`: which kind it is and, for a binary file, how many
+// whole triangles are read.
+struct STLLayout {
+    enum Kind { none, binary, ascii } kind = none;
+    std::uint64_t binaryTriangles = 0;
+};
+STLLayout stlLayout(ByteSpan bytes);
+
+// Binary triangle records start here, one every binaryTriangleSize bytes: the facet normal
+// and the three corners as little-endian floats, then two bytes of attributes.
+inline constexpr size_t stlBinaryHeaderSize = 84;
+inline constexpr size_t stlBinaryTriangleSize = 50;
+
+// Every triangle of ASCII STL text in file order, exactly as importSTL reads them, with the
+// facet normal as written (before it is checked): for readers that stream a file too large
+// to import.
+using STLTriangleVisitor = std::function<void(const float fileNormal[3], const float corners[9])>;
+void visitASCIISTLTriangles(ByteSpan bytes, const STLTriangleVisitor& visit);
 
 // Reads the file, then importSTL.
 ModelAsset importSTLFile(const std::filesystem::path& url);

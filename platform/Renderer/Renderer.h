@@ -62,7 +62,10 @@
 // triangles.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <optional>
+#include <vector>
 
 #include "platform/Imaging/RGBAImage.h"
 #include "platform/SceneKit/Node.h"
@@ -83,5 +86,23 @@ struct RenderOptions {
 // field of view outside (0, 180) degrees) gives an image of the background alone.
 std::optional<RGBAImage> renderSnapshot(const Scene& scene, const Node& pointOfView, int width,
                                         int height, const RenderOptions& options = {});
+
+// Triangles too many to hold as a scene, handed over in batches: feed(part, parts, take)
+// calls take(number of the first, corners, count) for the triangles of part `part` of
+// `parts`, nine floats each, in order; the parts are consecutive runs of the numbers, part 0
+// first, and may be fed on different threads at once.
+using TriangleBatch =
+    std::function<void(std::uint64_t first, const float* corners, std::size_t count)>;
+using TriangleFeed = std::function<void(int part, int parts, const TriangleBatch& take)>;
+
+// The numbers, ascending, of the fed triangles that would own at least one sample of the
+// frame renderSnapshot draws of `scene` if its first geometry element (the stand-in, which
+// lends them its node's transform and its material, and must be opaque) held them all and
+// nothing else were drawn. Drawing a scene of only these triangles, in the same order, with
+// the same framing, gives that frame. Parts are fed on up to two threads; memory is the
+// sample buffers and the answer, whatever the number of triangles.
+std::vector<std::uint32_t> visibleFedTriangles(const Scene& scene, const Node& pointOfView,
+                                               int width, int height, const TriangleFeed& feed,
+                                               int parts, const RenderOptions& options = {});
 
 }  // namespace kelvo

@@ -3,7 +3,11 @@
 // placement of models, every prefix of a file, and the budgets.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
 #include <cstring>
+#include <map>
+#include <set>
 #include <random>
 
 #include "extensions/Shared/SceneLoader.h"
@@ -255,6 +259,97 @@ TEST(VoxelMesher, hugeExtentsCostOnlyTheVoxelsBoxAndStillCentre) {
     Mesh m = meshOf(*node);
     EXPECT_EQ(m.positions[0], 255.0f - static_cast<float>(huge) / 2);
     EXPECT_EQ(m.positions[1], 0.0f - static_cast<float>(huge) / 2);
+}
+
+// The model at 1 / factor of its resolution, the plain way: each block's most frequent
+// colour among its filled cells, the lowest on a tie.
+Model coarseModel(const Model& fine, int factor) {
+    Model coarse{fine.sx / factor, fine.sy / factor, fine.sz / factor, {}};
+    std::map<std::array<int, 3>, std::map<int, int>> blocks;
+    std::map<std::array<int, 3>, int> cells;
+    for (const VOXVoxel& v : fine.voxels)
+        cells[{v.x, v.y, v.z}] = v.colorIndex;  // later voxels win
+    for (const auto& [c, color] : cells)
+        if (color != 0) ++blocks[{c[0] / factor, c[1] / factor, c[2] / factor}][color];
+    for (const auto& [block, counts] : blocks) {
+        int best = 0, most = 0;
+        for (const auto& [color, count] : counts)
+            if (count > most) best = color, most = count;
+        coarse.voxels.push_back({static_cast<std::uint8_t>(block[0]),
+                                 static_cast<std::uint8_t>(block[1]),
+                                 static_cast<std::uint8_t>(block[2]),
+                                 static_cast<std::uint8_t>(best)});
+    }
+    return coarse;
+}
+
+TEST(VoxelMesher, modelsPastTheQuadBudgetAreMeshedAtHalfThenQuarterResolution) {
+    // Noise: about a face per cell, the worst case for quads.
+    std::mt19937 random(3);
+    Model noise{32, 32, 32, {}};
+    for (int z = 0; z < 32; ++z)
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 32; ++x)
+                if (random() % 5 < 3)
+                    noise.voxels.push_back({static_cast<std::uint8_t>(x),
+                                            static_cast<std::uint8_t>(y),
+                                            static_cast<std::uint8_t>(z),
+                                            static_cast<std::uint8_t>(1 + random() % 3)});
+    const std::int64_t full = meshOf(*buildVoxelMesh(noise, defaultVOXPalette)).indices.size() / 6;
+    for (int factor : {2, 4}) {
+        SCOPED_TRACE(factor);
+        const Model coarse = coarseModel(noise, factor);
+        const Mesh want = referenceMesh(coarse, defaultVOXPalette);
+        const auto quads = static_cast<std::int64_t>(want.indices.size() / 6);
+        // Room for this resolution's quads and not for the finer one's.
+        const std::int64_t room = factor == 2 ? full - 1 : quads;
+        VoxelMeshBudget budget{room, std::int64_t{1} << 20};
+        std::shared_ptr<Node> node = buildVoxelMesh(noise, defaultVOXPalette, budget);
+        ASSERT_TRUE(node);
+        EXPECT_EQ(budget.quads, room - quads);
+        EXPECT_EQ(budget.cells, (std::int64_t{1} << 20) - 32 * 32 * 32) << "the work done";
+        const Mesh got = meshOf(*node);
+        // The same place and size: corners scale by the factor, the centre stays.
+        std::vector<float> scaled = want.positions;
+        for (float& p : scaled)
+            p *= static_cast<float>(factor);
+        EXPECT_EQ(bits(got.positions), bits(scaled));
+        EXPECT_EQ(bits(got.normals), bits(want.normals));
+        EXPECT_EQ(bits(got.colors), bits(want.colors));
+        EXPECT_EQ(got.indices, want.indices);
+    }
+    // Too many quads even at a quarter: no node, nothing taken.
+    VoxelMeshBudget tight{3, std::int64_t{1} << 20};
+    EXPECT_FALSE(buildVoxelMesh(noise, defaultVOXPalette, tight));
+    EXPECT_EQ(tight.quads, 3);
+    EXPECT_EQ(tight.cells, std::int64_t{1} << 20);
+}
+
+TEST(VoxelMesher, coarseBlocksFollowTheModelsGridAndTakeTheMostFrequentColour) {
+    // Cells x = 1 and 2 fall in different blocks of two: the coarse model is two cells wide;
+    // colour 5 appears three times in the first block, 4 and 6 twice each in the second.
+    Model model{4, 2, 2, {{1, 0, 0, 5}, {1, 1, 0, 5}, {1, 0, 1, 5}, {0, 1, 1, 7},
+                          {2, 0, 0, 6}, {2, 1, 0, 4}, {3, 0, 0, 6}, {3, 1, 1, 4}}};
+    std::vector<std::uint32_t> colours(256);
+    for (std::uint32_t k = 0; k < 256; ++k)
+        colours[k] = 0xFF000000 | k;
+    const auto redsAndXs = [&](std::int64_t quads) {
+        VoxelMeshBudget budget{quads, 100};
+        std::shared_ptr<Node> node = buildVoxelMesh(model, colours, budget);
+        std::set<float> reds, xs;
+        if (!node) return std::pair{reds, xs};
+        const Mesh got = meshOf(*node);
+        for (size_t i = 0; i < got.colors.size(); i += 3)
+            reds.insert(std::round(got.colors[i] * 255));
+        for (size_t i = 0; i < got.positions.size(); i += 3)
+            xs.insert(got.positions[i]);
+        return std::pair{reds, xs};
+    };
+    // Two cells of two voxels, centred as before; the second block's tie goes to colour 4.
+    EXPECT_EQ(redsAndXs(10), (std::pair{std::set<float>{4, 5}, std::set<float>{-2, 0, 2}}));
+    // One cell of four voxels: colour 5 is the most frequent of all.
+    EXPECT_EQ(redsAndXs(6), (std::pair{std::set<float>{5}, std::set<float>{-2, 2}}));
+    EXPECT_EQ(redsAndXs(5).first.size(), 0u) << "no room even for one box";
 }
 
 TEST(VOXLoader, modelsPastTheLoadsBudgetAreLeftOutAndCostNothing) {

@@ -30,6 +30,8 @@ namespace {
 using Word = std::uint64_t;
 
 constexpr std::uint32_t outsidePaletteColor = 0xFF808080;
+// The coarsest meshing of a model past the quad budget: cells of 4 x 4 x 4 voxels.
+constexpr int maxCellEdge = 4;
 
 // The voxel passes read a voxel as one 32-bit word with x in its low byte.
 static_assert(std::endian::native == std::endian::little);
@@ -106,6 +108,8 @@ public:
 
     const std::vector<Quad>& quads() const { return quads_; }
     const int* origin() const { return origin_; }
+    const int* extent() const { return ext_; }
+    const std::uint8_t* grid() const { return grid_.get(); }
 
 private:
     const Word* occupancyRow(int y, int z) const {
@@ -313,9 +317,11 @@ void put(ByteBuffer& buffer, size_t at, const float (&values)[N]) {
     std::memcpy(buffer.data() + at, values, sizeof values);
 }
 
-// The node for the recorded quads: four vertices and six indices each.
+// The node for the recorded quads: four vertices and six indices each. A cell of the grid
+// the quads were found on is `cellEdge` voxels on each side.
 std::shared_ptr<Node> makeNode(const std::vector<Quad>& quads, const int origin[3],
-                               const VOXChunk& chunk, std::span<const std::uint32_t> palette) {
+                               const VOXChunk& chunk, std::span<const std::uint32_t> palette,
+                               int cellEdge = 1) {
     float rgb[256][3];
     for (int m = 0; m < 256; ++m) {
         std::uint32_t c =
@@ -345,6 +351,10 @@ std::shared_ptr<Node> makeNode(const std::vector<Quad>& quads, const int origin[
         corner[2][u] += quad.widthMinus1 + 1;
         corner[2][v] += quad.heightMinus1 + 1;
         corner[3][v] += quad.heightMinus1 + 1;
+        for (auto& g : corner) {
+            for (int& coordinate : g)
+                coordinate *= cellEdge;
+        }
         // Counter-clockwise from the empty side: P0 P1 P2 P3 facing up the axis, else P0 P3 P2 P1.
         static constexpr int frontOrder[4] = {0, 1, 2, 3}, backOrder[4] = {0, 3, 2, 1};
         const int* order = back ? backOrder : frontOrder;
@@ -475,6 +485,58 @@ VoxelBox gridBox(const VOXChunk& chunk) {
     return box;
 }
 
+// The grid of `fine` at 1 / `factor` of its resolution: each cell stands for the factor^3
+// block of fine cells it covers (blocks aligned to the model's own grid, so that the coarse
+// grid's corners are fine corners times the factor) and takes the most frequent colour of
+// its filled cells, the lowest on a tie; a block with no filled cell stays empty. Filled if
+// any of its cells is, so nothing thin is lost and the surface stays closed.
+std::unique_ptr<Mesher> coarsen(const Mesher& fine, int factor) {
+    int origin[3], size[3];
+    for (int a = 0; a < 3; ++a) {
+        origin[a] = fine.origin()[a] / factor;
+        size[a] = (fine.origin()[a] + fine.extent()[a] - 1) / factor - origin[a] + 1;
+    }
+    auto coarse = std::make_unique<Mesher>(origin, size);
+    const int* ext = fine.extent();
+    const std::uint8_t* cells = fine.grid();
+    std::uint8_t* out = coarse->grid();
+    std::uint16_t counts[256] = {};
+    std::uint8_t seen[64];
+    for (int cz = 0; cz < size[2]; ++cz) {
+        for (int cy = 0; cy < size[1]; ++cy) {
+            for (int cx = 0; cx < size[0]; ++cx) {
+                const int c[3] = {cx, cy, cz};
+                int lo[3], hi[3];
+                for (int a = 0; a < 3; ++a) {
+                    lo[a] = std::max(0, (origin[a] + c[a]) * factor - fine.origin()[a]);
+                    hi[a] = std::min(ext[a], (origin[a] + c[a] + 1) * factor - fine.origin()[a]);
+                }
+                int distinct = 0;
+                for (int z = lo[2]; z < hi[2]; ++z) {
+                    for (int y = lo[1]; y < hi[1]; ++y) {
+                        for (int x = lo[0]; x < hi[0]; ++x) {
+                            const std::uint8_t color = cells[fine.cellIndex(x, y, z)];
+                            if (color != 0 && counts[color]++ == 0) seen[distinct++] = color;
+                        }
+                    }
+                }
+                std::uint8_t best = 0;
+                for (int k = 0; k < distinct; ++k) {
+                    const std::uint8_t color = seen[k];
+                    if (counts[color] > counts[best] ||
+                        (counts[color] == counts[best] && color < best)) {
+                        best = color;
+                    }
+                }
+                for (int k = 0; k < distinct; ++k)
+                    counts[seen[k]] = 0;
+                out[coarse->cellIndex(cx, cy, cz)] = best;
+            }
+        }
+    }
+    return coarse;
+}
+
 }  // namespace
 
 std::shared_ptr<Node> buildVoxelMesh(const VOXChunk& chunk, std::span<const std::uint32_t> palette,
@@ -533,10 +595,21 @@ std::shared_ptr<Node> buildVoxelMesh(const VOXChunk& chunk, std::span<const std:
         if (const std::uint32_t c = cellOf(w); c < outside)
             grid[c] = static_cast<std::uint8_t>(w >> 24);
     }
-    if (!mesher.mesh(budget.quads)) return nullptr;
+    // Past the quad budget (noise has about a face per cell), the model is meshed again at
+    // half and then a quarter of its resolution: a thumbnail shows it whole rather than not
+    // at all.
+    std::unique_ptr<Mesher> coarse;
+    Mesher* meshed = &mesher;
+    int cellEdge = 1;
+    while (!meshed->mesh(budget.quads)) {
+        if (cellEdge == maxCellEdge) return nullptr;
+        cellEdge *= 2;
+        coarse = coarsen(mesher, cellEdge);
+        meshed = coarse.get();
+    }
     budget.cells -= cells;
-    budget.quads -= static_cast<std::int64_t>(mesher.quads().size());
-    return makeNode(mesher.quads(), mesher.origin(), chunk, palette);
+    budget.quads -= static_cast<std::int64_t>(meshed->quads().size());
+    return makeNode(meshed->quads(), meshed->origin(), chunk, palette, cellEdge);
 }
 
 std::shared_ptr<Node> buildVoxelMesh(const VOXChunk& chunk,

@@ -26,8 +26,13 @@
 //     the file declares; the declared extent still decides the centring.
 //   - Work: the budget's `cells` counts the cells of those grids.
 //   - Output: the budget's `quads` bounds the quads. At most 2^22 per load keeps the vertex
-//     count far below what 32-bit indices address.
-// A model that would exceed either budget yields no node, and the budget is left as it was.
+//     count far below what 32-bit indices address. A model with more quads than are left is
+//     meshed again at half its resolution, then at a quarter: 2 x 2 x 2 (4 x 4 x 4) cells
+//     become one, filled when any of them is, in their most frequent colour (the lowest
+//     index on a tie); its quads are then that many voxels on a side and the model keeps
+//     its place and size.
+// A model that would exceed either budget even so yields no node, and the budget is left as
+// it was.
 // Building costs memory in proportion to the bounding box and the output only: no allocation
 // per voxel or per quad beyond the growth of one 8-byte-per-quad list; the final buffers are
 // sized once.

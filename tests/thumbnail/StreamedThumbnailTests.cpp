@@ -1,0 +1,133 @@
+// Models past the streaming threshold are drawn from the file, in the confined worker: the
+// picture must be the whole model's, as the normal path draws it, and hostile files must
+// fail cleanly. The threshold is lowered so that small files take the streamed path.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <limits>
+
+#include "extensions/KelvoThumbnail/ThumbnailWorker.h"
+#include "extensions/Shared/SceneLoader.h"
+#include "platform/Imaging/PNG.h"
+#include "tests/thumbnail/Models.h"
+
+namespace kelvo {
+namespace {
+
+// The worker's thumbnail of `path` with the given streaming threshold (0: the normal path),
+// nothing thinned, or its error.
+WorkerResult thumbnailWithThreshold(const std::filesystem::path& path, std::int64_t threshold) {
+    ThumbnailerOptions options;
+    options.size = 256;
+    options.triangleBudget = 0;
+    options.streamingThreshold = threshold;
+    const int input = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    WorkerResult result = makeThumbnailInWorker(input, path, options);
+    ::close(input);
+    return result;
+}
+
+RGBAImage decoded(const WorkerResult& result) {
+    EXPECT_FALSE(result.error) << (result.error ? result.error->localizedDescription() : "");
+    std::optional<RGBAImage> image = decodePNG(result.png);
+    return image ? *image : RGBAImage(1, 1);
+}
+
+// Of the pixels either picture covers, the share both cover.
+double coverageAgreement(const RGBAImage& a, const RGBAImage& b) {
+    if (a.width != b.width || a.height != b.height) return 0;
+    size_t either = 0, both = 0;
+    for (size_t i = 3; i < a.pixels.size(); i += 4) {
+        const bool inA = a.pixels[i] != 0, inB = b.pixels[i] != 0;
+        either += inA || inB;
+        both += inA && inB;
+    }
+    return either ? double(both) / double(either) : 0;
+}
+
+// ASCII with two solids and a fan, enough facets to cross several of the reader's pieces.
+std::string twoSolidsASCII() {
+    std::string text = "solid a\n";
+    for (int i = 0; i < 300; ++i) {
+        const float x = static_cast<float>(i % 20), y = static_cast<float>(i / 20);
+        char facet[256];
+        std::snprintf(facet, sizeof facet,
+                      "facet normal 0 0 1\nouter loop\nvertex %g %g 0\nvertex %g %g 0\n"
+                      "vertex %g %g %g\nendloop\nendfacet\n",
+                      x, y, x + 1, y, x, y + 1, 0.1 * x);
+        text += facet;
+    }
+    text += "endsolid a\nsolid b\nfacet normal 0 0 1\nouter loop\nvertex 0 0 3\nvertex 20 0 3\n"
+            "vertex 20 15 3\nvertex 0 15 3\nendloop\nendfacet\nendsolid b\n";
+    return text;
+}
+
+TEST(StreamedThumbnail, bothPathsDrawTheSameWholeModel) {
+    test::TempDir dir;
+    std::vector<std::filesystem::path> models = {dir.write("solids.stl", twoSolidsASCII()),
+                                                 dir.write("square.stl", test::squareSTL(5000))};
+    if (!test::corpusDir().empty()) {
+        for (const char* name : {"Spider_binary.stl", "Spider_ascii.stl", "ADIS16480.STL"})
+            models.push_back(test::corpusDir() / "stl" / name);
+    }
+    for (const std::filesystem::path& model : models) {
+        SCOPED_TRACE(model.filename().string());
+        ASSERT_TRUE(SceneLoader().openStreamed(model, 1)) << "takes the streamed path";
+        const RGBAImage whole = decoded(thumbnailWithThreshold(model, 0));
+        const RGBAImage streamed = decoded(thumbnailWithThreshold(model, 1));
+        EXPECT_GE(coverageAgreement(whole, streamed), 0.98);
+        // Only the triangles that own a sample are drawn again, in their order and framing:
+        // the very same frame.
+        if (model.filename() != "solids.stl") {
+            EXPECT_EQ(whole.pixels, streamed.pixels);
+        }
+    }
+}
+
+TEST(StreamedThumbnail, onlyModelsPastTheBudgetStream) {
+    test::TempDir dir;
+    const SceneLoader loader;
+    const std::filesystem::path square = dir.write("square.stl", test::squareSTL(100));
+    EXPECT_FALSE(loader.openStreamed(square, 100)) << "at the budget";
+    EXPECT_TRUE(loader.openStreamed(square, 99));
+    EXPECT_FALSE(loader.openStreamed(square, 0)) << "no budget";
+    EXPECT_FALSE(loader.openStreamed(dir.write("square.obj", test::squareSTL(100)), 1))
+        << "a format that does not stream";
+    // A small ASCII file is judged by its size.
+    const std::filesystem::path text = dir.write("solids.stl", twoSolidsASCII());
+    EXPECT_FALSE(loader.openStreamed(text, 2'000'000));
+}
+
+TEST(StreamedThumbnail, hostileFilesFailCleanly) {
+    test::TempDir dir;
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    test::Bytes claims = test::binarySTL(
+        {{{0, 0, 1}, {0, 0, 0, 1, 0, 0, 0, 1, 0}}, {{0, 0, 1}, {1, 0, 0, 1, 1, 0, 0, 1, 0}}}, "",
+        0xFFFFFFFFu);
+    test::Bytes truncated = test::squareSTL(50);
+    truncated.resize(truncated.size() - 30);
+    // Billions claimed in a few bytes, a cut record: what the file holds is drawn.
+    for (const test::Bytes& bytes : {claims, truncated}) {
+        const WorkerResult result = thumbnailWithThreshold(dir.write("holds.stl", bytes), 1);
+        EXPECT_FALSE(result.error);
+        EXPECT_TRUE(decodePNG(result.png));
+    }
+    const std::vector<test::Bytes> nothing = {
+        test::binarySTL({{{0, 0, 1}, {nan, 0, 0, 1, nan, 0, 0, 1, nan}},
+                         {{0, 0, 1}, {0, 0, 0, 0, 0, 0, 0, 0, 0}}}),
+        test::Bytes(100000, 'x'),
+    };
+    std::string endless = "solid " + std::string(100000, 'x');
+    for (const test::Bytes& bytes :
+         {nothing[0], nothing[1], test::Bytes(endless.begin(), endless.end())}) {
+        const WorkerResult result = thumbnailWithThreshold(dir.write("nothing.stl", bytes), 1);
+        ASSERT_TRUE(result.error);
+        EXPECT_EQ(result.error->domain(), "KelvoThumbnail");
+        EXPECT_EQ(result.error->code(), 1) << "nothing to draw";
+    }
+}
+
+}  // namespace
+}  // namespace kelvo
