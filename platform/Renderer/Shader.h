@@ -34,8 +34,12 @@ struct TriangleSetup {
     Float3 detVector, uVector, vVector;
     Float3 faceNormal;  // unit, on the front side; zero for a point
     bool point = false;
+    // Normals interpolated across the triangle. A triangle whose three corners carry one
+    // and the same normal (a facet, as STL stores them) is not smooth: its shading normal
+    // is that normal once, which interpolation would only give back with rounding.
     bool smooth = false;
-    Float3 normals[3];  // view space, not normalised
+    Float3 normals[3];     // view space, not normalised
+    Float3 shadingNormal;  // unit: used when not smooth (a triangle's facet or face normal)
     bool colored = false;
     Float3 colors[3];  // linear
     float alphas[3] = {1, 1, 1};
