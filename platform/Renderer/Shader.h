@@ -16,6 +16,8 @@
 // One Shader per band and step: its cache (1024 triangles) is its only allocation.
 #pragma once
 
+#include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "platform/Renderer/Frame.h"
@@ -52,6 +54,9 @@ struct ShadedSample {
     float alpha = 1;
 };
 
+// The cache never destroys its slots.
+static_assert(std::is_trivially_destructible_v<TriangleSetup>);
+
 class Shader {
 public:
     explicit Shader(const FramePlan& plan);
@@ -83,7 +88,17 @@ private:
     std::uint32_t lastIndicesFetched_ = noTriangle, lastVerticesFetched_ = noTriangle;
     float rayX_, rayX0_, rayY_, rayY0_, rayZ_;  // view ray through raster point (sx, sy)
     bool orthographic_;
-    std::vector<TriangleSetup> cache_ = std::vector<TriangleSetup>(cacheSize);
+    // The cache: which triangle each slot holds (noTriangle: none yet), and the slots. A
+    // slot is constructed when it is first filled: constructing all of them (a quarter of a
+    // megabyte) cost more than shading a small model, in writes and in fresh pages.
+    struct FreeSlots {
+        void operator()(TriangleSetup* slots) const {
+            std::allocator<TriangleSetup>().deallocate(slots, cacheSize);
+        }
+    };
+    std::vector<std::uint32_t> cachedIds_ = std::vector<std::uint32_t>(cacheSize, noTriangle);
+    std::unique_ptr<TriangleSetup, FreeSlots> slots_{
+        std::allocator<TriangleSetup>().allocate(cacheSize)};
 };
 
 }  // namespace kelvo::render

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "platform/Renderer/Shader.h"
 #include "platform/Renderer/TextureSampling.h"
@@ -164,7 +165,7 @@ inline float Shader::alphaAt(std::uint32_t id, float sx, float sy) {
 }
 
 inline void Shader::prefetchIndices(std::uint32_t id) {
-    if (id == lastIndicesFetched_ || id == noTriangle || cache_[id & (cacheSize - 1)].id == id)
+    if (id == lastIndicesFetched_ || id == noTriangle || cachedIds_[id & (cacheSize - 1)] == id)
         return;
     lastIndicesFetched_ = id;
     const DrawCall& draw = findDraw(id);
@@ -174,7 +175,7 @@ inline void Shader::prefetchIndices(std::uint32_t id) {
 }
 
 inline void Shader::prefetchVertices(std::uint32_t id) {
-    if (id == lastVerticesFetched_ || id == noTriangle || cache_[id & (cacheSize - 1)].id == id)
+    if (id == lastVerticesFetched_ || id == noTriangle || cachedIds_[id & (cacheSize - 1)] == id)
         return;
     lastVerticesFetched_ = id;
     const DrawCall& draw = findDraw(id);
@@ -194,8 +195,11 @@ inline bool sameTriple(Float3 a, Float3 b) {
 }
 
 inline const TriangleSetup& Shader::setup(std::uint32_t id) {
-    TriangleSetup& tri = cache_[id & (cacheSize - 1)];
-    if (tri.id == id) return tri;
+    const size_t slot = id & (cacheSize - 1);
+    TriangleSetup& tri = slots_.get()[slot];
+    if (cachedIds_[slot] == id) return tri;
+    if (cachedIds_[slot] == noTriangle) std::construct_at(&tri);
+    cachedIds_[slot] = id;
     const DrawCall& draw = findDraw(id);
     std::int64_t t = static_cast<std::int64_t>(id - draw.firstId);
     const int corners = draw.points ? 1 : 3;
