@@ -11,6 +11,7 @@
 
 #include "extensions/KelvoCache/PNGText.h"
 #include "extensions/KelvoCache/TreeWalk.h"
+#include "extensions/Shared/ErrorReport.h"
 #include "platform/Imaging/PNG.h"
 
 namespace kelvo {
@@ -148,13 +149,13 @@ CacheProgress fillThumbnailCache(const std::vector<std::filesystem::path>& files
             progress.current = &job.file;
             ++progress.done;
             std::string problem;
-            if (result.made) {
+            if (!result.error) {
                 std::optional<std::vector<std::uint8_t>> png =
                     withPNGText(result.png, cacheText(job));
                 problem = png ? writePrivately(job.thumbnail, *png) : "the worker's PNG is damaged";
                 if (problem.empty()) ++progress.made;
             } else {
-                problem = result.error;
+                problem = errorSummary(*result.error);
                 // Remembered, so that the next run does not try again.
                 writePrivately(job.failure, failureRecord(job));
             }

@@ -17,49 +17,14 @@
 #include <system_error>
 #include <variant>
 
-#include "extensions/KelvoThumbnail/Confinement.h"
 #include "extensions/KelvoThumbnail/ProcessLimits.h"
 #include "extensions/KelvoThumbnail/Thumbnailer.h"
-#include "extensions/Shared/ErrorReport.h"
-#include "extensions/Shared/SceneLoader.h"
+#include "extensions/KelvoThumbnail/ThumbnailWorker.h"
+#include "extensions/KelvoThumbnail/WorkerReply.h"
 
 namespace kelvo {
 
 namespace {
-
-// Whole buffers over pipes; false when the other end has gone.
-bool writeAll(int fd, const void* data, size_t size) {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool readAll(int fd, void* data, size_t size) {
-    char* p = static_cast<char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::read(fd, p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// A reply: one byte (1 made, 0 not), a 32-bit length, then the PNG or the error text.
-bool writeReply(int fd, bool made, const void* data, std::uint32_t size) {
-    const std::uint8_t kind = made ? 1 : 0;
-    return writeAll(fd, &kind, 1) && writeAll(fd, &size, 4) && writeAll(fd, data, size);
-}
-
-// The largest reply the parent accepts: a 1024-pixel thumbnail's PNG is far smaller.
-constexpr std::uint32_t maxReplyBytes = 256u << 20;
 
 // For the tests only: a file of this name makes the worker crash or stall, the way a file
 // that finds a bug in a parser would.
@@ -69,14 +34,16 @@ bool namedInEnvironment(const char* variable, const std::string& path) {
 }
 
 [[noreturn]] void runWorker(int in, int out, const WorkerOptions& options) {
-    if (options.memoryBudgetBytes > 0) limitMemory(options.memoryBudgetBytes);
-    // Without the filter (an old kernel) the worker goes on unconfined.
-    if (options.confined) {
-        // A worker serves files of every kind: all the loader code is mapped before the
-        // filter takes the right to map more.
-        SceneLoader::prepareFormatLibraries({});
-        (void)installSyscallFilter();
+    // Standard input and output may be a pipe of the parent's own (kelvo-cache --serve): a
+    // library that printed there would corrupt its replies.
+    if (const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC); null >= 0) {
+        ::dup2(null, STDIN_FILENO);
+        ::dup2(null, STDOUT_FILENO);
+        if (null > STDERR_FILENO) ::close(null);
     }
+    if (options.memoryBudgetBytes > 0) limitMemory(options.memoryBudgetBytes);
+    // A worker serves files of every kind: all the loader code is mapped.
+    if (options.confined) confineWorkerProcess({}, options.readable);
     for (;;) {
         std::uint32_t header[2];  // pixels, path length
         if (!readAll(in, header, sizeof header) || header[1] > PATH_MAX) ::_exit(0);
@@ -90,15 +57,7 @@ bool namedInEnvironment(const char* variable, const std::string& path) {
         thumbnail.timeLimitSeconds = 0;  // the parent keeps the time
         thumbnail.memoryBudgetBytes = options.memoryBudgetBytes;
         thumbnail.triangleBudget = options.triangleBudget;
-        std::variant<std::vector<std::uint8_t>, Error> made = makeThumbnailPNG(thumbnail);
-        bool written;
-        if (const auto* png = std::get_if<std::vector<std::uint8_t>>(&made)) {
-            written = writeReply(out, true, png->data(), static_cast<std::uint32_t>(png->size()));
-        } else {
-            const std::string text = errorSummary(std::get<Error>(made));
-            written = writeReply(out, false, text.data(), static_cast<std::uint32_t>(text.size()));
-        }
-        if (!written) ::_exit(0);
+        if (!writeAll(out, encodeWorkerReply(makeThumbnailPNG(thumbnail)))) ::_exit(0);
     }
 }
 
@@ -179,8 +138,8 @@ void WorkerPool::submit(RenderRequest request) {
                                          static_cast<std::uint32_t>(request.path.size())};
         worker.current = std::move(request);
         worker.started = std::chrono::steady_clock::now();
-        if (!writeAll(worker.toWorker, header, sizeof header) ||
-            !writeAll(worker.toWorker, worker.current->path.data(), worker.current->path.size())) {
+        if (!writeAll(worker.toWorker, {reinterpret_cast<const char*>(header), sizeof header}) ||
+            !writeAll(worker.toWorker, worker.current->path)) {
             // A worker that has gone is found by collect(), which reports the file.
         }
         return;
@@ -212,32 +171,30 @@ std::vector<RenderResult> WorkerPool::collect() {
             RenderResult result;
             result.tag = worker.current->tag;
             if (fds[i].revents != 0) {
-                std::uint8_t kind = 0;
-                std::uint32_t size = 0;
-                if (readAll(worker.fromWorker, &kind, 1) && readAll(worker.fromWorker, &size, 4) &&
-                    size <= maxReplyBytes) {
-                    std::vector<std::uint8_t> payload(size);
-                    if (readAll(worker.fromWorker, payload.data(), size)) {
-                        result.made = kind == 1;
-                        if (result.made) {
-                            result.png = std::move(payload);
+                std::string reply(workerReplyHeadBytes, '\0');
+                std::optional<size_t> size;
+                if (readAll(worker.fromWorker, reply.data(), reply.size()) &&
+                    (size = workerReplyBodySize(reply))) {
+                    reply.resize(workerReplyHeadBytes + *size);
+                    std::optional<WorkerOutcome> outcome;
+                    if (readAll(worker.fromWorker, reply.data() + workerReplyHeadBytes, *size) &&
+                        (outcome = decodeWorkerReply(reply))) {
+                        if (Error* error = std::get_if<Error>(&*outcome)) {
+                            result.error = std::move(*error);
                         } else {
-                            result.error.assign(payload.begin(), payload.end());
+                            result.png = std::move(std::get<std::vector<std::uint8_t>>(*outcome));
                         }
                         worker.current.reset();
                         results.push_back(std::move(result));
                         continue;
                     }
                 }
-                result.error = "KelvoThumbnail 5: Reading or drawing the file crashed";
+                result.error = workerCrashedError();
             } else if (options_.timeLimitSeconds > 0 &&
                        std::chrono::duration<double>(std::chrono::steady_clock::now() -
                                                      worker.started)
                                .count() >= options_.timeLimitSeconds) {
-                char seconds[32];
-                std::snprintf(seconds, sizeof seconds, "%g", options_.timeLimitSeconds);
-                result.error =
-                    std::string("KelvoThumbnail 3: Time limit of ") + seconds + " s exceeded";
+                result.error = timeLimitError(options_.timeLimitSeconds);
             } else {
                 continue;
             }

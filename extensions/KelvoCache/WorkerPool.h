@@ -1,8 +1,9 @@
 // Worker processes that make thumbnails one file at a time, started once and reused.
 //
-// Each worker is a forked child that reads requests from a pipe, makes the thumbnail with the
-// thumbnailer's own code (makeThumbnailPNG) under the thumbnailer's memory budget, and writes
-// the PNG or the error back. The parent never parses a model: a file that crashes its worker
+// Each worker is a forked child that confines itself as the thumbnailer's worker does, reads
+// requests from a pipe, makes the thumbnail with the thumbnailer's own code (makeThumbnailPNG)
+// under the thumbnailer's memory budget, and writes the PNG or the error back
+// (WorkerReply.h). The parent never parses a model: a file that crashes its worker
 // or makes it run past the time limit costs that worker, which is killed and replaced, and
 // the batch goes on.
 #pragma once
@@ -11,9 +12,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/Foundation/Error.h"
 
 namespace kelvo {
 
@@ -21,9 +25,10 @@ struct WorkerOptions {
     double timeLimitSeconds = 20;                                 // per file; 0: none
     std::uint64_t memoryBudgetBytes = std::uint64_t{2048} << 20;  // per worker; 0: none
     std::int64_t triangleBudget = 2'000'000;
-    // The thumbnailer's system-call filter in each worker (Confinement.h). No Landlock: a
-    // worker reads models in any folder.
+    // The thumbnailer's confinement in each worker (ThumbnailWorker.h): the system-call
+    // filter, and Landlock with reads beneath `readable` when it is not empty.
     bool confined = true;
+    std::vector<std::filesystem::path> readable;
 };
 
 struct RenderRequest {
@@ -34,9 +39,8 @@ struct RenderRequest {
 
 struct RenderResult {
     size_t tag = 0;
-    bool made = false;
-    std::vector<std::uint8_t> png;  // when made
-    std::string error;              // when not: "DOMAIN CODE: MESSAGE"
+    std::vector<std::uint8_t> png;  // when there is no error
+    std::optional<Error> error;     // a crash is KelvoThumbnail 5, the time limit 3
 };
 
 class WorkerPool {

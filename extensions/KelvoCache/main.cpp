@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "extensions/KelvoCache/CacheRun.h"
+#include "extensions/KelvoCache/ServeRequests.h"
 #include "extensions/KelvoCache/TreeWalk.h"
+#include "extensions/KelvoThumbnail/ThumbnailWorker.h"
 #include "extensions/Shared/CommandLine.h"
 
 namespace {
@@ -53,8 +55,19 @@ constexpr const char* usage =
     "      --memory-limit MIB   memory budget of each worker (default 2048; 0 means\n"
     "                           no limit)\n"
     "      --no-sandbox         do not confine the workers (for debugging); confined,\n"
-    "                           they can write no file, open no socket and start no\n"
-    "                           program\n"
+    "                           they can write no file, open no socket, start no\n"
+    "                           program and read nothing outside the PATHs' folders\n"
+    "                           but the system's and Kelvo's own (where the kernel\n"
+    "                           has Landlock, and unless -L is given)\n"
+    "      --serve              take no PATH: serve thumbnails to the program that\n"
+    "                           started this one, one at a time, with one confined\n"
+    "                           worker and the limits above (the Python module's\n"
+    "                           isolated mode uses it). Each request on standard\n"
+    "                           input is the size in pixels and the path's length\n"
+    "                           as 32-bit numbers and the path; each reply on\n"
+    "                           standard output a kind byte (P for a PNG, E for an\n"
+    "                           error), the length of the rest as a 32-bit number\n"
+    "                           and the PNG or the error\n"
     "  -n, --dry-run            say what would be made, make nothing\n"
     "  -q, --quiet              print nothing but errors\n"
     "  -h, --help               show this help and exit\n"
@@ -136,7 +149,13 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    enum Long { retryOption = 256, timeLimitOption, memoryLimitOption, noSandboxOption };
+    enum Long {
+        retryOption = 256,
+        timeLimitOption,
+        memoryLimitOption,
+        noSandboxOption,
+        serveOption
+    };
     static const option longOptions[] = {
         {"size", required_argument, nullptr, 's'},
         {"jobs", required_argument, nullptr, 'j'},
@@ -145,6 +164,7 @@ int main(int argc, char** argv) {
         {"time-limit", required_argument, nullptr, timeLimitOption},
         {"memory-limit", required_argument, nullptr, memoryLimitOption},
         {"no-sandbox", no_argument, nullptr, noSandboxOption},
+        {"serve", no_argument, nullptr, serveOption},
         {"dry-run", no_argument, nullptr, 'n'},
         {"quiet", no_argument, nullptr, 'q'},
         kelvo::helpLongOption,
@@ -153,7 +173,7 @@ int main(int argc, char** argv) {
     };
     kelvo::CacheOptions options;
     options.jobs = std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN));
-    bool quiet = false, followLinks = false, flavoursGiven = false;
+    bool quiet = false, followLinks = false, flavoursGiven = false, serve = false;
     opterr = 0;  // the messages are ours
     for (int code; (code = getopt_long(argc, argv, ":s:j:Lnqh", longOptions, nullptr)) != -1;) {
         if (std::optional<int> status =
@@ -213,6 +233,9 @@ int main(int argc, char** argv) {
             case noSandboxOption:
                 options.worker.confined = false;
                 break;
+            case serveOption:
+                serve = true;
+                break;
             case 'n':
                 options.dryRun = true;
                 break;
@@ -221,6 +244,18 @@ int main(int argc, char** argv) {
                 break;
             default:
                 return kelvo::usageError(program, kelvo::optionMistake(code, argv));
+        }
+    }
+    if (serve) {
+        if (optind < argc) return kelvo::usageError(program, "--serve takes no PATH");
+        try {
+            // The pipes are kept apart from descriptors 0 and 1, which the worker points
+            // at /dev/null.
+            return kelvo::serveRequests(::dup(STDIN_FILENO), ::dup(STDOUT_FILENO),
+                                        options.worker);
+        } catch (const std::system_error& error) {
+            std::fprintf(stderr, "kelvo-cache: cannot start a worker: %s\n", error.what());
+            return 1;
         }
     }
     if (optind >= argc) return kelvo::usageError(program, "missing PATH");
@@ -233,6 +268,18 @@ int main(int argc, char** argv) {
 
     std::vector<std::filesystem::path> paths(argv + optind, argv + argc);
     kelvo::FoundFiles found = kelvo::findModelFiles(paths, followLinks);
+    // Links may lead anywhere; without them the workers read only beneath the PATHs.
+    if (options.worker.confined && !followLinks) {
+        std::vector<std::filesystem::path> folders;
+        for (const std::filesystem::path& path : paths) {
+            std::error_code error;
+            const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+            folders.push_back(std::filesystem::is_directory(absolute, error)
+                                  ? absolute
+                                  : absolute.parent_path());
+        }
+        options.worker.readable = kelvo::workerReadableFolders(std::move(folders));
+    }
     for (const std::string& problem : found.problems)
         std::fprintf(stderr, "kelvo-cache: %s\n", problem.c_str());
 

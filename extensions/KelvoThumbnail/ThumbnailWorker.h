@@ -12,7 +12,8 @@
 //      watermark, encodes the PNG, sends the PNG or the error over the pipe and exits.
 // A child that crashes, is killed or exits without a whole reply is a clean failure
 // (KelvoThumbnail 5); one still running when the time limit is up is killed (KelvoThumbnail
-// 3). Nothing is ever written by the child.
+// 3). Nothing is ever written by the child. Once its reply is whole, the parent goes on
+// without waiting for the child's exit, and reaps it at its next call.
 //
 // Fork only from a process that has not started the dispatch queues' threads (the child
 // would inherit their state but not the threads): the thumbnailer forks before it draws
@@ -40,5 +41,20 @@ struct WorkerResult {
 // options.output are not used. `input` stays the caller's.
 WorkerResult makeThumbnailInWorker(int input, const std::filesystem::path& path,
                                    const ThumbnailerOptions& options);
+
+// The folders a worker reading models beneath `modelFolders` may read: those, /usr (fonts,
+// the C library's data), the resources, and the process's own /proc entries and the
+// processor list, which the C library and the sanitizers read. List them before confining:
+// finding the resources reads /proc/self/exe.
+std::vector<std::filesystem::path> workerReadableFolders(
+    std::vector<std::filesystem::path> modelFolders);
+
+// Step 3 above, for any worker process about to read untrusted models: maps the format
+// libraries `model`'s extension needs (every one when `model` is empty) while mapping code
+// is still allowed, restricts file access to reading beneath `readable` (no Landlock when it
+// is empty) and installs the system-call filter. Where the kernel lacks either, the worker
+// goes on without it. Irreversible: for the child, never the broker.
+void confineWorkerProcess(const std::filesystem::path& model,
+                          const std::vector<std::filesystem::path>& readable);
 
 }  // namespace kelvo

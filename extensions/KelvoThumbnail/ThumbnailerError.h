@@ -1,6 +1,7 @@
 // The thumbnailer's own failures, in the domain "KelvoThumbnail".
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -20,6 +21,16 @@ enum ThumbnailerErrorCode : long {
 
 inline Error thumbnailerError(ThumbnailerErrorCode code, std::string message) {
     return makeError(std::string(thumbnailerErrorDomain), code, std::move(message));
+}
+
+// The two failures a worker's parent sees for itself.
+inline Error workerCrashedError() {
+    return thumbnailerError(crashed, "Reading or drawing the file crashed");
+}
+inline Error timeLimitError(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", seconds);
+    return thumbnailerError(timeLimitExceeded, "Time limit of " + std::string(text) + " s exceeded");
 }
 
 }  // namespace kelvo

@@ -6,9 +6,10 @@
     >>> facts = kelvo.load("part.3mf")                    # what kelvo-inspect prints, as a dict
 
 Every call works in this process with the GIL released, so threads run side by side. With
-isolated=True the work is done by the kelvo-thumbnailer or kelvo-inspect program in a process
-of its own (confined and limited in time and memory as the thumbnailer is), so that a
-hostile file cannot take the interpreter down. Failures raise KelvoError.
+isolated=True the work is done in a process of its own, confined and limited in time and
+memory as the thumbnailer is, so that a hostile file cannot take the interpreter down:
+thumbnails by a kelvo-cache server that is started once and reused, renders by kelvo-inspect.
+Failures raise KelvoError.
 """
 import json
 import os
@@ -77,10 +78,13 @@ def thumbnail(path, size=256, isolated=False):
     path = os.fspath(path)
     if not isolated:
         return _native(_kelvo.thumbnail, path, size)
-    with tempfile.TemporaryDirectory(prefix="kelvo-") as folder:
-        out = os.path.join(folder, "thumbnail.png")
-        return _run_isolated([_program("kelvo-thumbnailer"), "-s", str(int(size)), "--", path, out],
-                             out)
+    if not 1 <= int(size) <= 4096:
+        raise ValueError("size must be 1 to 4096 pixels")
+    from . import _server
+    made = _server.thumbnail(_program("kelvo-cache"), path, int(size))
+    if isinstance(made, tuple):
+        raise KelvoError(*made)
+    return made
 
 
 def render(path, width, height, mark=True, isolated=False):

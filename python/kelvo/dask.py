@@ -4,9 +4,9 @@
     >>> import kelvo.dask
     >>> records = kelvo.dask.thumbnail_many(paths, "/shared/thumbs", client=Client(address))
 
-Files go to the workers in chunks; each file is drawn in isolated mode (a process of its own,
-so that a hostile file costs one task, not a worker) and tried again on the chance that its
-failure was the machine's. Each file gives a record: path, ok, error, seconds, output.
+Files go to the workers in chunks; each file is drawn in isolated mode (by a server process
+each Dask worker starts once, whose confined worker a hostile file costs, not the Dask worker)
+and tried again on the chance that its failure was the machine's. Each file gives a record: path, ok, error, seconds, output.
 """
 import hashlib
 import os
@@ -55,17 +55,21 @@ def _thumbnail_chunk(paths, out_dir, size, layout, tries):
     return records
 
 
-def thumbnail_many(paths, out_dir, size=256, client=None, chunk_size=64, retries=1,
+def thumbnail_many(paths, out_dir, size=256, client=None, chunk_size=None, retries=1,
                    layout="files"):
     """Thumbnails every path into `out_dir` on the Dask `client` (the default client when
     None) and returns one record per path, in the order given. `layout` "files" names each
     PNG after its file; "cache" names them as the freedesktop cache does (MD5 of the URI),
-    for an out_dir such as ~/.cache/thumbnails/large."""
+    for an out_dir such as ~/.cache/thumbnails/large. Without `chunk_size`, chunks hold up to
+    64 files and every worker thread gets about four, so that no worker idles at the end."""
     if client is None:
         from distributed import default_client
         client = default_client()
     paths = [os.fspath(p) for p in paths]
     os.makedirs(out_dir, exist_ok=True)
+    if chunk_size is None:
+        threads = max(1, sum(client.nthreads().values()))
+        chunk_size = max(1, min(64, -(-len(paths) // (4 * threads))))
     chunks = [paths[i:i + chunk_size] for i in range(0, len(paths), chunk_size)]
     futures = client.map(_thumbnail_chunk, chunks, out_dir=out_dir, size=size, layout=layout,
                          tries=retries + 1, pure=False)

@@ -2,6 +2,7 @@
 same thumbnails, errors with their domain and code, threads side by side, and the isolated
 mode surviving a file that kills its process."""
 import os
+import shutil
 import struct
 import threading
 
@@ -66,6 +67,24 @@ def test_errors_carry_domain_code_and_message(tmp_path):
         assert raised.value.message
     with pytest.raises(ValueError):
         kelvo.render(KNOT, 0, 10)
+
+
+def test_isolated_mode_survives_a_file_that_kills_its_worker(tmp_path, monkeypatch):
+    # Servers started from here on make their workers crash on this name.
+    kelvo._server._stop_all()
+    monkeypatch.setenv("KELVO_TEST_CRASH_ON", "boom.stl")
+    boom = tmp_path / "boom.stl"
+    shutil.copy(KNOT, boom)
+    try:
+        with pytest.raises(kelvo.KelvoError) as raised:
+            kelvo.thumbnail(str(boom), size=64, isolated=True)
+        assert (raised.value.domain, raised.value.code) == ("KelvoThumbnail", 5)
+        # The same server goes on with a new worker, relative paths and all.
+        monkeypatch.chdir(EXAMPLES)
+        assert kelvo.thumbnail("torus-knot.stl", size=64, isolated=True) == \
+            kelvo.thumbnail(KNOT, size=64)
+    finally:
+        kelvo._server._stop_all()
 
 
 def test_threads_run_side_by_side_and_agree():

@@ -11,11 +11,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
 
 #include "extensions/KelvoThumbnail/Confinement.h"
+#include "extensions/KelvoThumbnail/WorkerReply.h"
 #include "tests/support/TestFiles.h"
 
 namespace kelvo {
@@ -155,6 +157,49 @@ TEST(Landlock, readsOnlyBeneathTheGivenFoldersAndWritesNothing) {
               "");
     EXPECT_TRUE(std::filesystem::exists(model));
     EXPECT_FALSE(std::filesystem::exists(written));
+}
+
+}  // namespace
+}  // namespace kelvo
+
+namespace kelvo {
+namespace {
+
+// The parent decodes what a possibly subverted worker sends: every cut and every lie in a
+// frame is refused, and the frames that are whole come back as they went.
+TEST(WorkerReply, roundTripsAndRefusesEveryDamagedFrame) {
+    const std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', 1, 2, 3};
+    const std::string made = encodeWorkerReply(png);
+    Error error = makeError("SceneLoader", -21, "Invalid VOX file: bad magic");
+    const std::string failed = encodeWorkerReply(error);
+
+    auto decoded = decodeWorkerReply(made);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(std::get<std::vector<std::uint8_t>>(*decoded), png);
+    decoded = decodeWorkerReply(failed);
+    ASSERT_TRUE(decoded);
+    const Error& back = std::get<Error>(*decoded);
+    EXPECT_EQ(back.domain(), "SceneLoader");
+    EXPECT_EQ(back.code(), -21);
+    EXPECT_EQ(back.localizedDescription(), "Invalid VOX file: bad magic");
+
+    for (const std::string& frame : {made, failed}) {
+        for (size_t cut = 0; cut < frame.size(); ++cut)
+            EXPECT_FALSE(decodeWorkerReply(std::string_view(frame).substr(0, cut))) << cut;
+        EXPECT_FALSE(decodeWorkerReply(frame + "x"));
+    }
+    std::string unknownKind = made;
+    unknownKind[0] = 'X';
+    EXPECT_FALSE(decodeWorkerReply(unknownKind));
+    std::string huge = made;
+    const std::uint32_t announced = 0xffffffffu;
+    std::memcpy(huge.data() + 1, &announced, 4);
+    EXPECT_FALSE(workerReplyBodySize(huge)) << "a 4 GB reply is never read";
+    // An error whose inner string runs past its frame.
+    std::string lying = failed;
+    const std::uint32_t domainLength = 1000;
+    std::memcpy(lying.data() + workerReplyHeadBytes + 8, &domainLength, 4);
+    EXPECT_FALSE(decodeWorkerReply(lying));
 }
 
 }  // namespace
