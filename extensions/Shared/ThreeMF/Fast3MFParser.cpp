@@ -4,6 +4,8 @@
 #include <bit>
 #include <cstring>
 #include <exception>
+#include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -492,7 +494,8 @@ Fast3MFParser::ParseResult scanInOne(ByteSpan data) {
 
 // The same result as scanInOne, from the pieces before and after `cut` (isCut), the second
 // scanned on its own thread while the first is. The second assumes it starts inside a mesh;
-// when the first ends outside one, the second is scanned again, knowing. Each piece writes
+// when the first ends outside one (or no thread could be started), the second is scanned
+// again, knowing. Each piece writes
 // into its own part of the shared buffers, sized by its own openings; records the first
 // piece left unwritten (openings outside a mesh) are closed up afterwards.
 Fast3MFParser::ParseResult scanInTwo(ByteSpan data, size_t cutAt) {
@@ -513,19 +516,25 @@ Fast3MFParser::ParseResult scanInTwo(ByteSpan data, size_t cutAt) {
     };
     Piece second = secondPiece({true, false, 0});
     std::exception_ptr failure;
+    bool guessed = true;  // the second piece is scanned on the assumption
     {
-        std::jthread other([&] {
-            try {
-                Scanner(data, positions.data(), indices.data(), second).run();
-            } catch (...) {
-                failure = std::current_exception();
-            }
-        });
+        std::optional<std::jthread> other;
+        try {
+            other.emplace([&] {
+                try {
+                    Scanner(data, positions.data(), indices.data(), second).run();
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+            guessed = false;  // no thread to be had (a memory limit, say): one after the other
+        }
         Scanner(data, positions.data(), indices.data(), first).run();
     }
     if (failure) std::rethrow_exception(failure);
-    if (!first.inMesh) {
-        second = secondPiece({false, true, first.objectId});
+    if (!guessed || !first.inMesh) {
+        second = secondPiece({first.inMesh, true, first.objectId});
         Scanner(data, positions.data(), indices.data(), second).run();
     }
     if (second.inMesh) second.closeMesh();
