@@ -43,12 +43,17 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-# install_under_usr: installs the build into a fresh prefix below /usr, sets $prefix.
-install_under_usr() {
+# usr_prefix: a fresh, empty prefix below /usr in $prefix.
+usr_prefix() {
     mkdir -p /usr/local/lib 2>/dev/null
     prefix=$(mktemp -d /usr/local/lib/kelvo-test.XXXXXX 2>/dev/null) ||
         skip "cannot create a prefix below /usr/local/lib (needs root)"
     chmod 755 "$prefix"
+}
+
+# install_build: installs the build into $prefix (by default a fresh one in the work directory).
+install_build() {
+    [ -n "$prefix" ] || prefix=$(mktemp -d "$work/prefix.XXXXXX")
     cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 ||
         { cat "$work/install.log"; echo "FAILED: cmake --install"; exit 1; }
 }
@@ -66,6 +71,11 @@ session_env() {
 }
 
 content_type() { gio info -a standard::content-type "$1" 2>/dev/null | sed -n 's/^ *standard::content-type: //p'; }
+
+uri_of() { gio info -a standard::name "$1" | sed -n 's/^uri: //p'; }
+
+# cached_png CACHE FILE: where the thumbnail of FILE in the cache size CACHE is kept.
+cached_png() { echo "$XDG_CACHE_HOME/thumbnails/$1/$(printf '%s' "$(uri_of "$2")" | md5sum | cut -d' ' -f1).png"; }
 
 registered_types() { sed -n 's/^MimeType=//p' "$1/share/thumbnailers/kelvo.thumbnailer" | tr ';' '\n' | sed '/^$/d'; }
 
@@ -161,9 +171,7 @@ build_packages() {
 
 case "$mode" in
 registration)
-    prefix=$(mktemp -d "$work/prefix.XXXXXX")
-    cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 ||
-        { cat "$work/install.log"; exit 1; }
+    install_build
     entry="$prefix/share/thumbnailers/kelvo.thumbnailer"
     grep -qx '\[Thumbnailer Entry\]' "$entry" || fail "no [Thumbnailer Entry] group"
     grep -qx 'Exec=kelvo-thumbnailer -s %s %i %o' "$entry" || fail "Exec line"
@@ -207,7 +215,7 @@ registration)
 gnome)
     [ -x "$factory" ] || skip "the GNOME factory test program was not built (libgnome-desktop-4-dev)"
     require_sandbox
-    install_under_usr
+    usr_prefix && install_build
     session_env "$prefix"
     run_factory "$prefix"
     # The factory of gnome-desktop-3's own debug tool too, when it is installed.
@@ -224,14 +232,13 @@ tumbler)
     command -v dbus-run-session >/dev/null && command -v gdbus >/dev/null ||
         skip "dbus-run-session or gdbus is missing"
     # Tumbler runs thumbnailers unsandboxed, but a prefix below /usr keeps one install layout.
-    install_under_usr
+    usr_prefix && install_build
     session_env "$prefix"
     mapfile -t files < <(registered_samples "$prefix")
     mapfile -t bad < <(copy_samples "${negatives[@]}")
     uris="" mimes=""
     for f in "${files[@]}" "${bad[@]}"; do
-        u=$(gio info -a standard::name "$f" | sed -n 's/^uri: //p')
-        uris+="'$u',"; mimes+="'$(content_type "$f")',"
+        uris+="'$(uri_of "$f")',"; mimes+="'$(content_type "$f")',"
     done
     for flavor in normal:128 x-large:512; do
         size=${flavor#*:}
@@ -249,9 +256,7 @@ tumbler)
         grep -q "Finishing job" "$work/tumblerd.log" || fail "tumbler did not finish at $size px"
         made=0
         for f in "${files[@]}"; do
-            u=$(gio info -a standard::name "$f" | sed -n 's/^uri: //p')
-            path="$XDG_CACHE_HOME/thumbnails/${flavor%:*}/$(printf '%s' "$u" | md5sum | cut -d' ' -f1).png"
-            info=$(png_info "$path")
+            info=$(png_info "$(cached_png "${flavor%:*}" "$f")")
             [ "${info% *}" = "$size $size" ] && made=$((made + 1)) ||
                 fail "tumbler, $size px: $(basename "$f"): got '$info'"
         done
@@ -291,9 +296,7 @@ package)
     dpkg-deb -e "$deb" "$work/control"
     ls "$work/control" | grep -E '^(pre|post)(inst|rm)$' && fail "maintainer scripts"
     # Unpacked as dpkg would, into a clean root below /usr, then used by GNOME's factory.
-    mkdir -p /usr/local/lib 2>/dev/null
-    prefix=$(mktemp -d /usr/local/lib/kelvo-test.XXXXXX 2>/dev/null) || skip "needs root"
-    chmod 755 "$prefix"
+    usr_prefix
     dpkg-deb -x "$deb" "$prefix"
     update-mime-database "$prefix/usr/share/mime" >/dev/null 2>&1
     session_env "$prefix/usr"
@@ -310,9 +313,7 @@ kde)
         skip "the plugin is built with sanitizers; KDE's worker cannot load it"
     # KDE runs plugins unsandboxed, so any prefix will do; Qt finds the plugin through
     # QT_PLUGIN_PATH, and the plugin finds kelvo-thumbnailer in its own prefix.
-    prefix=$(mktemp -d "$work/prefix.XXXXXX")
-    cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 ||
-        { cat "$work/install.log"; exit 1; }
+    install_build
     session_env "$prefix"
     QT_PLUGIN_PATH=$(ls -d "$prefix"/lib/*/qt5/plugins 2>/dev/null | head -n1)
     [ -f "$QT_PLUGIN_PATH/kf5/thumbcreator/kelvothumbnail.so" ] || fail "the plugin was not installed"
@@ -335,9 +336,7 @@ kde)
         for f in "${files[@]}"; do
             grep -qxF "ok $f $pixels $pixels $dpr" "$work/kio.out" && made=$((made + 1)) ||
                 fail "KIO, $size px at $dpr: $(basename "$f"): $(grep -F " $f" "$work/kio.out")"
-            u=$(gio info -a standard::name "$f" | sed -n 's/^uri: //p')
-            path="$XDG_CACHE_HOME/thumbnails/$cache/$(printf '%s' "$u" | md5sum | cut -d' ' -f1).png"
-            info=$(png_info "$path")
+            info=$(png_info "$(cached_png "$cache" "$f")")
             [ "${info% *}" = "$pixels $pixels" ] || fail "KIO's cache, $pixels px: $(basename "$f"): '$info'"
         done
         for f in "${bad[@]}"; do

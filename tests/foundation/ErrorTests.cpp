@@ -9,27 +9,26 @@
 namespace kelvo {
 namespace {
 
-TEST(Error, sceneLoaderErrorsCarryDomainCodeAndOnlyTheirMessage) {
-    Error e = sceneLoaderError(unsupportedFormat, "Unsupported format: dae");
-    EXPECT_EQ(e.domain(), "SceneLoader");
-    EXPECT_EQ(e.code(), -3);
-    ASSERT_EQ(e.userInfo().size(), 1u);
-    EXPECT_EQ(e.userInfo().at(std::string(localizedDescriptionKey)), "Unsupported format: dae");
-    EXPECT_STREQ(e.what(), "Unsupported format: dae");
-}
+// What each kind of error carries: only its message, errno with its text and the file, or,
+// without a description, its domain and code.
+TEST(Error, eachKindCarriesItsDomainCodeAndDescription) {
+    Error loader = sceneLoaderError(unsupportedFormat, "Unsupported format: dae");
+    EXPECT_EQ(loader.domain(), "SceneLoader");
+    EXPECT_EQ(loader.code(), -3);
+    ASSERT_EQ(loader.userInfo().size(), 1u);
+    EXPECT_EQ(loader.userInfo().at(std::string(localizedDescriptionKey)),
+              "Unsupported format: dae");
+    EXPECT_STREQ(loader.what(), "Unsupported format: dae");
 
-TEST(Error, posixErrorKeepsErrnoAndItsText) {
-    Error e = posixError(ENOENT, "/nowhere/x.stl");
-    EXPECT_EQ(e.domain(), "POSIX");
-    EXPECT_EQ(e.code(), ENOENT);
-    EXPECT_EQ(e.localizedDescription(), std::strerror(ENOENT));
-    EXPECT_EQ(e.userInfo().at("NSFilePath"), "/nowhere/x.stl");
-}
+    Error posix = posixError(ENOENT, "/nowhere/x.stl");
+    EXPECT_EQ(posix.domain(), "POSIX");
+    EXPECT_EQ(posix.code(), ENOENT);
+    EXPECT_EQ(posix.localizedDescription(), std::strerror(ENOENT));
+    EXPECT_EQ(posix.userInfo().at("NSFilePath"), "/nowhere/x.stl");
 
-TEST(Error, withoutDescriptionNamesDomainAndCode) {
-    Error e("KelvoThumbnail.ZIPReader.ZIPError", 2);
-    EXPECT_TRUE(e.userInfo().empty());
-    EXPECT_NE(e.localizedDescription().find("KelvoThumbnail.ZIPReader.ZIPError error 2"),
+    Error bare("KelvoThumbnail.ZIPReader.ZIPError", 2);
+    EXPECT_TRUE(bare.userInfo().empty());
+    EXPECT_NE(bare.localizedDescription().find("KelvoThumbnail.ZIPReader.ZIPError error 2"),
               std::string::npos);
 }
 

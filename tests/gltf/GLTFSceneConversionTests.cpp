@@ -12,12 +12,6 @@ namespace {
 
 using test::Doc;
 
-const Geometry& onlyGeometry(const Scene& scene) {
-    auto nodes = test::geometryNodes(*scene.rootNode);
-    EXPECT_EQ(nodes.size(), 1u);
-    return *nodes.at(0)->geometry;
-}
-
 // Five vertices on a strip (or a fan); indices 0..4 as unsigned bytes.
 TEST(GLTFConversion, primitiveModesBecomeTrianglesPointsOrNothing) {
     test::BinaryBuffer b;
@@ -56,16 +50,6 @@ TEST(GLTFConversion, primitiveModesBecomeTrianglesPointsOrNothing) {
         EXPECT_EQ(nodes[0]->geometry->elements[0].primitiveType, c.type) << c.mode;
         EXPECT_EQ(test::elementIndices(*nodes[0]->geometry), c.indices) << c.mode;
     }
-}
-
-TEST(GLTFConversion, nonIndexedTrianglesWithoutNormalsAreDrawnFlat) {
-    Doc d;
-    d.meshes = R"([{"primitives":[{"attributes":{"POSITION":0}}]}])";
-    auto scene = test::sceneOf(d.json());
-    const Geometry& g = onlyGeometry(*scene);
-    EXPECT_EQ(test::elementIndices(g), (std::vector<std::uint32_t>{0, 1, 2}));
-    // No normal source: the renderers shade each triangle by its face.
-    EXPECT_EQ(g.source(GeometrySemantic::normal), nullptr);
 }
 
 // Matrices are column-major; TRS composes as T * R * S; the first animation's value at time 0
@@ -240,17 +224,6 @@ TEST(GLTFConversion, camerasAndLightsSitOnTheirNodes) {
     EXPECT_NEAR(spot.spotInnerAngle, 0.2 * 180 / std::numbers::pi, 1e-9);
 }
 
-// A skinned mesh is drawn as stored: its node's own placement does not move it.
-TEST(GLTFConversion, skinnedMeshesAreDrawnInBindPose) {
-    Doc d;
-    d.nodes = R"([{"mesh":0,"skin":0,"translation":[100,0,0]}])";
-    d.extra = R"(,"skins":[{"joints":[0]}])";
-    auto scene = test::sceneOf(d.json());
-    BoundingBox box = scene->rootNode->boundingBox();
-    EXPECT_EQ(box.min.x, 0);
-    EXPECT_EQ(box.max.x, 1);
-}
-
 // Two thousand meshes over one accessor of ten thousand vertices would convert to more than a
 // gigabyte from a file of a few kilobytes; the geometry past the budget is left out.
 TEST(GLTFConversion, geometryThatReusesTheSameDataWithoutEndIsCutOff) {
@@ -274,15 +247,23 @@ TEST(GLTFConversion, geometryThatReusesTheSameDataWithoutEndIsCutOff) {
     EXPECT_LT(drawn, 200u);
 }
 
-// A file without scenes still shows its root nodes; a mesh shown twice is built once.
-TEST(GLTFConversion, withoutScenesEveryRootNodeIsShown) {
+// A file without scenes still shows its root nodes; a mesh shown twice is built once; a
+// skinned mesh is drawn as stored (its node's placement does not move it); triangles without
+// indices or normals are drawn in order, each shaded by its face (no normal source).
+TEST(GLTFConversion, rootNodesWithoutScenesSharedSkinnedAndUnindexedMeshes) {
     Doc d;
     d.scenes = "[]";
-    d.nodes = R"([{"mesh":0},{"mesh":0,"translation":[2,0,0]}])";
+    d.meshes = R"([{"primitives":[{"attributes":{"POSITION":0}}]}])";
+    d.nodes = R"([{"mesh":0},{"mesh":0,"translation":[2,0,0]},)"
+              R"({"mesh":0,"skin":0,"translation":[100,0,0]}])";
+    d.extra = R"(,"skins":[{"joints":[0]}])";
     auto scene = test::sceneOf(d.json());
     auto nodes = test::geometryNodes(*scene->rootNode);
-    ASSERT_EQ(nodes.size(), 2u);
+    ASSERT_EQ(nodes.size(), 3u);
     EXPECT_EQ(nodes[0]->geometry, nodes[1]->geometry);
+    EXPECT_EQ(scene->rootNode->boundingBox().max.x, 3);
+    EXPECT_EQ(test::elementIndices(*nodes[0]->geometry), (std::vector<std::uint32_t>{0, 1, 2}));
+    EXPECT_EQ(nodes[0]->geometry->source(GeometrySemantic::normal), nullptr);
 }
 
 }  // namespace

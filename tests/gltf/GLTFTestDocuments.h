@@ -37,12 +37,9 @@ struct Doc {
     }
 };
 
-inline ByteBuffer toBuffer(const Bytes& bytes) {
-    return ByteBuffer(bytes.begin(), bytes.end());
-}
-
 inline GLTFAsset readGLB(const std::string& json, const Bytes& bin = triangleBin()) {
-    return readGLTFAsset(toBuffer(glb(json, bin)), "/nowhere/test.glb");
+    const Bytes file = glb(json, bin);
+    return readGLTFAsset(ByteBuffer(file.begin(), file.end()), "/nowhere/test.glb");
 }
 
 inline std::shared_ptr<Scene> sceneOf(const std::string& json, const Bytes& bin = triangleBin()) {

@@ -37,8 +37,10 @@ ToolRun inspect(const std::string& args) {
     return run;
 }
 
+const std::string knot = "'" KELVO_SOURCE_DIR "/examples/torus-knot.stl'";
+
 TEST(InspectTool, printsTheSceneOfTheBundledExample) {
-    ToolRun run = inspect(std::string("'") + KELVO_SOURCE_DIR + "/examples/torus-knot.stl'");
+    ToolRun run = inspect(knot);
     EXPECT_EQ(run.status, 0) << run.err;
     ASSERT_EQ(run.out.find('\n'), run.out.size() - 1) << "one line";
     const auto scene = nlohmann::ordered_json::parse(run.out);
@@ -82,48 +84,35 @@ TEST(InspectTool, reportsTextureReferencesAndTheFilesCameras) {
     EXPECT_EQ(cameras[1]["orthographic"], true);
 }
 
+// A file that does not load, or a package that is not a 3MF one: the ZIP reader's case and
+// payload under this tool's name.
 TEST(InspectTool, failuresPrintOneLineAndNothingOnStdout) {
-    ToolRun run = inspect("x.TXT");
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "kelvo-inspect: x.TXT: SceneLoader -3: Unsupported format: TXT\n");
-    run = inspect("/nonexistent-kelvo/m.stl");
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err,
-              "kelvo-inspect: /nonexistent-kelvo/m.stl: POSIX 2: No such file or directory\n");
-}
-
-TEST(InspectTool, brokenPackagesPrintTheZIPReadersCaseAndPayload) {
     test::TempDir dir;
-    auto notZIP = dir.write("broken.3mf", std::string(100, 'x'));
-    ToolRun run = inspect("'" + notZIP.string() + "'");
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "kelvo-inspect: " + notZIP.string() +
-                           ": KelvoInspect.ZIPReader.ZIPError 2: invalidArchive\n");
+    const std::string notZIP = dir.write("broken.3mf", std::string(100, 'x')).string();
     // An empty package: a 23-byte file holding only an end record.
-    std::string empty = std::string(1, '\0') + "PK\x05\x06" + std::string(18, '\0');
-    auto noModel = dir.write("empty.3mf", empty);
-    run = inspect("'" + noModel.string() + "'");
-    EXPECT_EQ(run.err,
-              "kelvo-inspect: " + noModel.string() +
-                  ": KelvoInspect.ZIPReader.ZIPError 0: entryNotFound(\"3D/3dmodel.model\")\n");
-}
-
-TEST(InspectTool, commandLineHelpAndMistakes) {
-    ToolRun help = inspect("--help");
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("Usage: kelvo-inspect"), std::string::npos);
-    EXPECT_NE(help.out.find("--render OUT.png"), std::string::npos);
-    EXPECT_EQ(inspect("").status, 2);
-    EXPECT_EQ(inspect("--bogus x.stl").status, 2);
+    const std::string noModel =
+        dir.write("empty.3mf", std::string(1, '\0') + "PK\x05\x06" + std::string(18, '\0'))
+            .string();
+    struct {
+        std::string file, error;
+    } cases[] = {
+        {"x.TXT", "SceneLoader -3: Unsupported format: TXT"},
+        {"/nonexistent-kelvo/m.stl", "POSIX 2: No such file or directory"},
+        {notZIP, "KelvoInspect.ZIPReader.ZIPError 2: invalidArchive"},
+        {noModel, "KelvoInspect.ZIPReader.ZIPError 0: entryNotFound(\"3D/3dmodel.model\")"},
+    };
+    for (const auto& c : cases) {
+        ToolRun run = inspect("'" + c.file + "'");
+        EXPECT_EQ(run.status, 1) << c.file;
+        EXPECT_EQ(run.out, "") << c.file;
+        EXPECT_EQ(run.err, "kelvo-inspect: " + c.file + ": " + c.error + "\n");
+    }
 }
 
 TEST(InspectTool, rendersAPNGOfTheRequestedSize) {
     test::TempDir dir;
     std::string out = (dir.path() / "knot.png").string();
-    ToolRun run = inspect(std::string("'") + KELVO_SOURCE_DIR +
-                          "/examples/torus-knot.stl' --render '" + out + "' --size 96 64");
+    ToolRun run = inspect(knot + " --render '" + out + "' --size 96 64");
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "");
     ByteBuffer bytes = readFileContents(out);
@@ -133,23 +122,28 @@ TEST(InspectTool, rendersAPNGOfTheRequestedSize) {
     EXPECT_EQ(image->height, 64);
     EXPECT_EQ(image->pixel(48, 32)[3], 255);
     EXPECT_EQ(image->pixel(95, 63)[3], 0);
+    run = inspect(knot + " --render /nonexistent-kelvo/x.png");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("POSIX 2"), std::string::npos) << run.err;
 }
 
-TEST(InspectTool, refusesSizesItCannotRender) {
-    std::string knot =
-        std::string("'") + KELVO_SOURCE_DIR + "/examples/torus-knot.stl' --render /tmp/unused.png";
-    ToolRun run = inspect(knot + " --size 8193 100");
+// Status 2 for every command-line mistake, sizes it cannot render included.
+TEST(InspectTool, commandLineHelpAndMistakes) {
+    ToolRun help = inspect("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Usage: kelvo-inspect"), std::string::npos);
+    EXPECT_NE(help.out.find("--render OUT.png"), std::string::npos);
+    ToolRun run = inspect(knot + " --render /tmp/unused.png --size 8193 100");
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("too large: at most 8192 pixels on a side"), std::string::npos)
         << run.err;
-    for (const char* bad :
-         {" --size 0 10", " --size 12x 10", " --size 10", " --size -4 4", " --render"}) {
-        EXPECT_EQ(inspect(knot + bad).status, 2) << bad;
+    const std::string render = knot + " --render /tmp/unused.png";
+    for (const std::string& bad :
+         {std::string(), std::string("--bogus x.stl"), render + " --size 0 10",
+          render + " --size 12x 10", render + " --size 10", render + " --size -4 4",
+          knot + " --render"}) {
+        EXPECT_EQ(inspect(bad).status, 2) << bad;
     }
-    run = inspect(std::string("'") + KELVO_SOURCE_DIR +
-                  "/examples/torus-knot.stl' --render /nonexistent-kelvo/x.png");
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("POSIX 2"), std::string::npos) << run.err;
 }
 
 TEST(SceneJSON, escapesTextAndWritesNonNumbersAsNull) {

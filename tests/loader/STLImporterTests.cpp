@@ -22,15 +22,6 @@ const std::vector<test::STLTriangle> twoTriangles = {
     {{0, 0, 0}, {0, 0, 0, 0, 1, 0, 0, 0, 1}},
 };
 
-TEST(STLImporter, binaryIsRecognisedBySizeEvenWithASolidHeader) {
-    test::Bytes file = test::binarySTL(twoTriangles, "solid looks like text");
-    ModelAsset asset = importSTL(test::span(file));
-    expectConsistent(asset);
-    ASSERT_EQ(asset.objects.size(), 1u);
-    EXPECT_EQ(geometryOf(asset).triangleCount(), 2);
-    EXPECT_EQ(floats(geometryOf(asset).source(GeometrySemantic::vertex))[3], 1.0f);
-}
-
 TEST(STLImporter, facetNormalsAreUnitLengthAndRecomputedWhenUnusable) {
     const float nan = std::nanf("");
     std::vector<test::STLTriangle> triangles = twoTriangles;

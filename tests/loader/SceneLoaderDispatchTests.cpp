@@ -1,4 +1,5 @@
-// The front door chooses by the last extension, lower-cased, and nothing else.
+// The front door chooses by the last extension, lower-cased, and nothing else; the STL loader
+// behind it.
 #include <gtest/gtest.h>
 
 #include "extensions/Shared/SceneLoader.h"
@@ -9,6 +10,7 @@
 namespace kelvo {
 namespace {
 
+// A binary STL whose header starts as a text one does: recognised as binary by its size.
 const test::Bytes oneTriangle =
     test::binarySTL({{{0, 0, 1}, {0, 0, 0, 1, 0, 0, 0, 1, 0}}}, "solid but binary");
 
@@ -96,14 +98,23 @@ TEST(SceneLoaderDispatch, threeMFInAnyCaseReachesTheZIPReaderAndNoOtherLoader) {
     }
 }
 
-TEST(SceneLoaderDispatch, aMissingSTLFileGivesTheReadError) {
-    try {
-        SceneLoader().load("/nonexistent-kelvo-dir/model.stl");
-        FAIL() << "loaded a missing file";
-    } catch (const Error& e) {
-        EXPECT_EQ(e.domain(), "POSIX");
-        EXPECT_EQ(e.code(), ENOENT);
-    }
+// Solids of one STL share one default material; a new load makes a new one.
+TEST(STLLoader, everyGeometrySharesOneDefaultMaterial) {
+    test::TempDir dir;
+    std::string twoSolids =
+        "solid a\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
+        "endloop\nendfacet\nendsolid a\n"
+        "solid b\nfacet normal 0 0 1\nouter loop\nvertex 0 0 5\nvertex 1 0 5\nvertex 0 1 5\n"
+        "endloop\nendfacet\nendsolid b\n";
+    auto scene = SceneLoader().load(dir.write("two.stl", twoSolids));
+    const auto& children = scene->rootNode->childNodes();
+    ASSERT_EQ(children.size(), 2u);
+    ASSERT_EQ(children[0]->geometry->materials.size(), 1u);
+    ASSERT_EQ(children[1]->geometry->materials.size(), 1u);
+    EXPECT_EQ(children[0]->geometry->materials[0], children[1]->geometry->materials[0]);
+    EXPECT_EQ(children[1]->name, "b");
+    auto again = SceneLoader().load(dir.path() / "two.stl");
+    EXPECT_NE(again->rootNode->childNodes()[0]->geometry->materials[0], children[0]->geometry->materials[0]);
 }
 
 }  // namespace

@@ -109,26 +109,19 @@ private:
     test::ChildProcess process_;
 };
 
-TEST(PreviewApp, showsTheModelAndTheBrandLabelInAWindowTitledWithTheFile) {
+TEST(PreviewApp, showsTheModelDraggingTurnsItRBringsItBackEscapeCloses) {
     KELVO_REQUIRE_CORPUS();
     LivePreview preview(test::corpusDir() / "stl" / "torus.STL");
     ASSERT_TRUE(preview.waitFor("first frame")) << preview.errors();
     EXPECT_EQ(xdotool({"search", "--sync", "--name", "^torus\\.STL$"}), 0)
         << "no window titled with the file's name";
-    RGBAImage shot = settledShot("torus");
+    RGBAImage start = settledShot("torus-start");
     // The model fills much of the middle; the label's text sits in the top-left corner and
     // nothing else is drawn there.
-    EXPECT_GT(unlikeBackground(shot, 300, 200, 500, 400), 200 * 200 / 2);
-    EXPECT_GT(bright(shot, 30, 6, 130, 30), 30) << "no brand label";
-    EXPECT_EQ(unlikeBackground(shot, 0, 35, 200, 100), 0);
-    EXPECT_EQ(unlikeBackground(shot, 150, 0, 300, 35), 0);
-}
-
-TEST(PreviewApp, draggingTurnsTheModelRBringsItBackEscapeCloses) {
-    KELVO_REQUIRE_CORPUS();
-    LivePreview preview(test::corpusDir() / "stl" / "torus.STL");
-    ASSERT_TRUE(preview.waitFor("first frame")) << preview.errors();
-    RGBAImage start = settledShot("torus-start");
+    EXPECT_GT(unlikeBackground(start, 300, 200, 500, 400), 200 * 200 / 2);
+    EXPECT_GT(bright(start, 30, 6, 130, 30), 30) << "no brand label";
+    EXPECT_EQ(unlikeBackground(start, 0, 35, 200, 100), 0);
+    EXPECT_EQ(unlikeBackground(start, 150, 0, 300, 35), 0);
     ASSERT_EQ(
         xdotool({"mousemove", "400", "300", "mousedown", "1", "sleep", "0.1", "mousemove", "440",
                  "320", "sleep", "0.1", "mousemove", "520", "360", "sleep", "0.1", "mouseup", "1"}),
@@ -198,7 +191,14 @@ TEST(PreviewApp, screenshotWritesTheFirstFrameWithATransparentBackground) {
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "no.png"));
 }
 
-TEST(PreviewApp, noDisplayOrTooOldAnOpenGLEndsWithAClearMessage) {
+// Help, mistakes (status 2), and no display or too old an OpenGL: a clear message.
+TEST(PreviewApp, commandLineAndWhatItNeeds) {
+    Outcome help = run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage: kelvo-preview [OPTION]... FILE...", 0), 0u);
+    EXPECT_NE(help.out.find("Escape, Space, Ctrl+W"), std::string::npos);
+    EXPECT_EQ(run({}).status, 2);
+    EXPECT_EQ(run({"--screenshot=x.png", "a.stl", "b.stl"}).status, 2);
     Outcome headless = run({torus}, {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
     EXPECT_EQ(headless.status, 1);
     EXPECT_NE(headless.err.find("kelvo-preview: cannot open a display"), std::string::npos)
@@ -208,15 +208,6 @@ TEST(PreviewApp, noDisplayOrTooOldAnOpenGLEndsWithAClearMessage) {
                       {{"MESA_GL_VERSION_OVERRIDE", "3.1"}});
     EXPECT_EQ(old.status, 1);
     EXPECT_NE(old.err.find("OpenGL 3.3 or later is needed"), std::string::npos) << old.err;
-}
-
-TEST(PreviewApp, commandLine) {
-    Outcome help = run({"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("Usage: kelvo-preview [OPTION]... FILE...", 0), 0u);
-    EXPECT_NE(help.out.find("Escape, Space, Ctrl+W"), std::string::npos);
-    EXPECT_EQ(run({}).status, 2);
-    EXPECT_EQ(run({"--screenshot=x.png", "a.stl", "b.stl"}).status, 2);
 }
 
 }  // namespace

@@ -132,7 +132,8 @@ TEST(Node, boundingBoxCoversAllGeometryBelowInTheNodesSpace) {
     expectNear(box.min, {100, 0, -2}, 1e-12);
     expectNear(box.max, {101, 3, 0}, 1e-12);
 
-    // A rotation by 45 degrees is measured on the vertices, not on the rotated box.
+    // A rotation by 45 degrees is measured on the vertices, not on the rotated box (neither
+    // the node's nor the geometry's box).
     leaf->geometry = pointsGeometry({1, 0, 0, -1, 0, 0, 0, 1, 0, 0, -1, 0});
     holder->setEulerAngles({0, 0, std::numbers::pi / 4});
     box = root->boundingBox();

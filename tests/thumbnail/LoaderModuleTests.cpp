@@ -3,43 +3,21 @@
 // out exactly as drawn in this process (texture size setting included), and without the
 // module only the formats that need it fail, cleanly.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <string>
 
 #include "extensions/KelvoThumbnail/Thumbnailer.h"
 #include "platform/Foundation/FileReading.h"
 #include "tests/thumbnail/Models.h"
+#include "tests/thumbnail/Tool.h"
 
 namespace kelvo {
 namespace {
 
-struct ShellRun {
-    int status = -1;
-    std::string output;  // stdout and stderr
-};
-
-ShellRun shell(const std::string& command) {
-    ShellRun run;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    for (int c; (c = std::fgetc(pipe)) != EOF;)
-        run.output += static_cast<char>(c);
-    const int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
-
-std::string quoted(const std::filesystem::path& path) {
-    std::string q = "'";
-    for (char c : path.string())
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 TEST(LoaderModule, formatLibrariesAreNotLoadedAtStart) {
     // The dynamic loader lists what the program needs at start without running it.
-    ShellRun run = shell("LD_TRACE_LOADED_OBJECTS=1 " + quoted(KELVO_THUMBNAILER_PATH));
+    test::ToolRun run =
+        test::runTool({}, "LD_TRACE_LOADED_OBJECTS=1 " KELVO_THUMBNAILER_PATH, true);
     ASSERT_EQ(run.status, 0) << run.output;
     ASSERT_NE(run.output.find("libstdc++"), std::string::npos) << run.output;
     for (const char* library :
@@ -53,8 +31,7 @@ TEST(LoaderModule, glTFThroughTheModuleDrawsAsInThisProcess) {
     // Textured: the module must decode at the size the program set.
     const std::filesystem::path model = test::corpusDir() / "gltf" / "DamagedHelmet.glb";
     test::TempDir out;
-    ShellRun run = shell(quoted(KELVO_THUMBNAILER_PATH) + " -s 48 " + quoted(model) + " " +
-                    quoted(out.path() / "module.png"));
+    test::ToolRun run = test::runTool({"-s", "48", model, out.path() / "module.png"});
     ASSERT_EQ(run.status, 0) << run.output;
 
     // Drawn in this process: makeThumbnail's worker may not be forked from a test that has
@@ -85,12 +62,11 @@ TEST(LoaderModule, withoutTheModuleOnlyItsFormatsFail) {
 
     const std::filesystem::path stl = out.path() / "strip.stl";
     out.write("strip.stl", test::stripSTL());
-    ShellRun ok = shell(quoted(program) + " -s 64 " + quoted(stl) + " " + quoted(out.path() / "a.png"));
+    test::ToolRun ok = test::runTool({"-s", "64", stl, out.path() / "a.png"}, program);
     EXPECT_EQ(ok.status, 0) << ok.output;
 
     const std::filesystem::path glb = test::corpusDir() / "gltf" / "DamagedHelmet.glb";
-    ShellRun failed =
-        shell(quoted(program) + " -s 64 " + quoted(glb) + " " + quoted(out.path() / "b.png"));
+    test::ToolRun failed = test::runTool({"-s", "64", glb, out.path() / "b.png"}, program);
     EXPECT_EQ(failed.status, 1);
     EXPECT_NE(failed.output.find(": SceneLoader -4: The loader module for this format cannot be"),
               std::string::npos)

@@ -4,9 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <limits>
 #include <sstream>
 
@@ -14,6 +12,7 @@
 #include "platform/Foundation/FileReading.h"
 #include "platform/Imaging/PNG.h"
 #include "tests/thumbnail/Models.h"
+#include "tests/thumbnail/Tool.h"
 
 // The tool applies no memory limit under AddressSanitizer.
 #if defined(__SANITIZE_ADDRESS__)
@@ -27,26 +26,8 @@
 namespace kelvo {
 namespace {
 
-// Runs the tool with `args`, stdout discarded; its exit status and stderr.
-struct ToolRun {
-    int status;
-    std::string err;
-};
-ToolRun thumbnailer(std::vector<std::string> args) {
-    std::string command = KELVO_THUMBNAILER_PATH;
-    for (const auto& a : args) {
-        command += " '";
-        for (char c : a)
-            command += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        command += '\'';
-    }
-    FILE* pipe = ::popen((command + " 2>&1 >/dev/null").c_str(), "r");
-    std::string err;
-    for (int c; (c = std::fgetc(pipe)) != EOF;)
-        err += static_cast<char>(c);
-    const int status = ::pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, err};
-}
+using test::runTool;
+using test::ToolRun;
 
 size_t filesIn(const std::filesystem::path& dir) {
     return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir), {}));
@@ -61,10 +42,11 @@ protected:
     void expectFailure(const std::string& input, const std::string& error,
                        std::vector<std::string> options = {"-s", "128"}) {
         options.insert(options.end(), {input, output});
-        ToolRun run = thumbnailer(options);
-        EXPECT_EQ(run.status, 1) << input << ": " << run.err;
-        EXPECT_EQ(run.err.rfind("kelvo-thumbnailer: " + input + ": " + error, 0), 0u) << run.err;
-        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        ToolRun run = runTool(options);
+        EXPECT_EQ(run.status, 1) << input << ": " << run.output;
+        EXPECT_EQ(run.output.rfind("kelvo-thumbnailer: " + input + ": " + error, 0), 0u)
+            << run.output;
+        EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
         EXPECT_EQ(filesIn(out.path()), 0u) << input;
     }
 };
@@ -85,9 +67,9 @@ TEST_F(ThumbnailerTool, writesASquarePNGWithAlphaOfSizeTimesScale) {
                  {{"-s", "4096", "--scale", "1.0002", model}, 4096}};
     for (auto& c : cases) {
         c.args.push_back(output);
-        ToolRun run = thumbnailer(c.args);
-        ASSERT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(run.err, "");
+        ToolRun run = runTool(c.args);
+        ASSERT_EQ(run.status, 0) << run.output;
+        EXPECT_EQ(run.output, "");
         ByteBuffer bytes = readFileContents(output);
         std::optional<RGBAImage> png = decodePNG(bytes);
         ASSERT_TRUE(png);
@@ -140,8 +122,8 @@ TEST_F(ThumbnailerTool, aPlateSeenFromBehindDrawsAndAnInvisibleModelFails) {
     };
     for (bool up : {true, false}) {
         const std::string input = dir.write(up ? "up.stl" : "down.stl", plate(up)).string();
-        ToolRun run = thumbnailer({"-s", "64", input, output});
-        ASSERT_EQ(run.status, 0) << run.err;
+        ToolRun run = runTool({"-s", "64", input, output});
+        ASSERT_EQ(run.status, 0) << run.output;
         std::optional<RGBAImage> png = decodePNG(readFileContents(output));
         ASSERT_TRUE(png);
         EXPECT_GT(png->pixel(32, 32)[3], 0) << "the plate covers the centre, up " << up;
@@ -164,23 +146,23 @@ TEST_F(ThumbnailerTool, aPlateSeenFromBehindDrawsAndAnInvisibleModelFails) {
 
 TEST_F(ThumbnailerTool, anExistingOutputIsReplacedWholeOrLeftAlone) {
     const std::string old = dir.write("old.png", std::string("old")).string();
-    EXPECT_EQ(thumbnailer({"-s", "128", (dir.path() / "missing.stl").string(), old}).status, 1);
+    EXPECT_EQ(runTool({"-s", "128", (dir.path() / "missing.stl").string(), old}).status, 1);
     EXPECT_EQ(readFileContents(old), ByteBuffer({'o', 'l', 'd'}));
-    EXPECT_EQ(thumbnailer({"-s", "16", model, old}).status, 0);
+    EXPECT_EQ(runTool({"-s", "16", model, old}).status, 0);
     EXPECT_TRUE(decodePNG(readFileContents(old)));
     // An empty file the host created and reads through a descriptor it keeps (tumbler does)
     // is filled in place.
     const int reader = ::open(dir.write("host.png", std::string()).c_str(), O_RDONLY);
-    EXPECT_EQ(thumbnailer({"-s", "16", model, (dir.path() / "host.png").string()}).status, 0);
+    EXPECT_EQ(runTool({"-s", "16", model, (dir.path() / "host.png").string()}).status, 0);
     std::uint8_t got[4] = {};
     EXPECT_EQ(::read(reader, got, 4), 4);
     EXPECT_EQ(got[1], 'P');
     ::close(reader);
     // An OUTPUT that cannot be written is an error too, and leaves no temporary file.
     std::filesystem::create_directory(out.path() / "taken.png");
-    ToolRun run = thumbnailer({"-s", "128", model, (out.path() / "taken.png").string()});
+    ToolRun run = runTool({"-s", "128", model, (out.path() / "taken.png").string()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find(": POSIX 21: "), std::string::npos) << run.err;
+    EXPECT_NE(run.output.find(": POSIX 21: "), std::string::npos) << run.output;
     EXPECT_EQ(filesIn(out.path()), 1u);
 }
 
@@ -196,7 +178,7 @@ TEST_F(ThumbnailerTool, limitsEndHugeWorkWithAClearError) {
                   {"-s", "128", "--memory-limit", "48"});
 #endif
     // Over the triangle budget the model is still drawn.
-    EXPECT_EQ(thumbnailer({"-s", "128", "--max-triangles", "1000", big, output}).status, 0);
+    EXPECT_EQ(runTool({"-s", "128", "--max-triangles", "1000", big, output}).status, 0);
 }
 
 // A worker that crashes (assimp does, on some FBX files) or hangs ends in the one error line,
@@ -225,10 +207,10 @@ TEST_F(ThumbnailerTool, theCorpusLooksTheSameConfinedAsWithout) {
             continue;
         const std::string confinedPNG = (out.path() / "confined.png").string();
         const std::string openPNG = (out.path() / "open.png").string();
-        ToolRun confined = thumbnailer({"-s", "96", input, confinedPNG});
-        ToolRun open = thumbnailer({"-s", "96", "--no-sandbox", input, openPNG});
+        ToolRun confined = runTool({"-s", "96", input, confinedPNG});
+        ToolRun open = runTool({"-s", "96", "--no-sandbox", input, openPNG});
         EXPECT_EQ(confined.status, open.status) << input;
-        EXPECT_EQ(confined.err, open.err) << input;
+        EXPECT_EQ(confined.output, open.output) << input;
         if (confined.status == 0 && open.status == 0) {
             EXPECT_EQ(readFileContents(confinedPNG), readFileContents(openPNG)) << input;
             ++drawn;
@@ -239,22 +221,16 @@ TEST_F(ThumbnailerTool, theCorpusLooksTheSameConfinedAsWithout) {
     EXPECT_GT(drawn, 100u);
 }
 
-TEST_F(ThumbnailerTool, helpAndVersionSayWhetherModelsAreConfined) {
+// Help and version succeed and say whether models are confined; a mistake exits with 2.
+TEST_F(ThumbnailerTool, commandLine) {
     for (const char* option : {"--help", "--version"}) {
-        FILE* pipe = ::popen((std::string(KELVO_THUMBNAILER_PATH) + " " + option).c_str(), "r");
-        std::string text;
-        for (int c; (c = std::fgetc(pipe)) != EOF;)
-            text += static_cast<char>(c);
-        ::pclose(pipe);
-        EXPECT_NE(text.find("\nconfinement: " + describeConfinement(confinementSupport()) + "\n"),
-                  std::string::npos)
-            << option << ": " << text;
+        ToolRun run = runTool({option}, KELVO_THUMBNAILER_PATH, true);
+        EXPECT_EQ(run.status, 0) << option;
+        EXPECT_NE(
+            run.output.find("\nconfinement: " + describeConfinement(confinementSupport()) + "\n"),
+            std::string::npos)
+            << option << ": " << run.output;
     }
-}
-
-TEST_F(ThumbnailerTool, commandLineMistakesExitWithStatus2) {
-    EXPECT_EQ(thumbnailer({"--help"}).status, 0);
-    EXPECT_EQ(thumbnailer({"--version"}).status, 0);
     // IN and OUT stand for a model and the output file.
     for (std::string line : {"", "IN OUT", "-s 0 IN OUT", "-s 4097 IN OUT",
                              "-s 2048 --scale 3 IN OUT", "-s 12x IN OUT", "-s 1 --scale 0.6 IN OUT",
@@ -263,9 +239,9 @@ TEST_F(ThumbnailerTool, commandLineMistakesExitWithStatus2) {
         std::istringstream words(line);
         for (std::string w; words >> w;)
             args.push_back(w == "IN" ? model : w == "OUT" ? output : w);
-        ToolRun run = thumbnailer(args);
+        ToolRun run = runTool(args);
         EXPECT_EQ(run.status, 2) << line;
-        EXPECT_NE(run.err.find("--help"), std::string::npos);
+        EXPECT_NE(run.output.find("--help"), std::string::npos);
     }
     EXPECT_EQ(filesIn(out.path()), 0u);
 }
