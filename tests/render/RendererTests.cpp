@@ -2,6 +2,10 @@
 // lit, and that bad geometry, bad cameras and bad sizes give an image (or nothing) and never
 // a crash.
 #include <gtest/gtest.h>
+#include <seccomp.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cmath>
@@ -264,6 +268,24 @@ TEST(Renderer, largeModelsDrawnOnTwoThreadsMatchOneThread) {
         ASSERT_TRUE(two);
         EXPECT_EQ(two->pixels, one->pixels) << rows;
     }
+    // Where no thread can be started (a confined worker near its budget), one draws all.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        scmp_filter_ctx filter = seccomp_init(SCMP_ACT_ALLOW);
+        seccomp_rule_add(filter, SCMP_ACT_ERRNO(EAGAIN), SCMP_SYS(clone), 0);
+        seccomp_rule_add(filter, SCMP_ACT_ERRNO(EAGAIN), SCMP_SYS(clone3), 0);
+        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || seccomp_load(filter) != 0) _exit(3);
+        try {
+            auto two = render::renderInBands(scene, *camera, 96, 97, size_t{64} << 20, {}, 2);
+            _exit(two && two->pixels == one->pixels ? 0 : 1);
+        } catch (...) {
+            _exit(2);
+        }
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // A faceted sphere seen from close by (strong perspective): every triangle's corners carry
