@@ -206,6 +206,45 @@ BENCHMARK(BM_RenderTextured)
 BENCHMARK(BM_RenderMasked)->ArgsProduct({{100'000}, {256, 1024}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderBlended)->ArgsProduct({{100'000}, {256, 1024}})->Unit(benchmark::kMillisecond);
 
+// The smallest model: a cube of twelve triangles whose corners carry their face's normal, as
+// an STL file gives it, staged as a thumbnail. What is left is the per-pixel work.
+void BM_RenderFacetedCube256(benchmark::State& state) {
+    const float corner[8][3] = {{-1, -1, -1}, {1, -1, -1}, {-1, 1, -1}, {1, 1, -1},
+                                {-1, -1, 1},  {1, -1, 1},  {-1, 1, 1},  {1, 1, 1}};
+    const int faces[6][4] = {{1, 3, 7, 5}, {0, 4, 6, 2}, {2, 6, 7, 3},
+                             {0, 1, 5, 4}, {4, 5, 7, 6}, {0, 2, 3, 1}};
+    const float normal[6][3] = {{1, 0, 0},  {-1, 0, 0}, {0, 1, 0},
+                                {0, -1, 0}, {0, 0, 1},  {0, 0, -1}};
+    std::vector<float> positions, normals;
+    std::vector<std::uint32_t> indices;
+    for (int f = 0; f < 6; ++f) {
+        for (int k : {0, 1, 2, 0, 2, 3}) {
+            positions.insert(positions.end(), corner[faces[f][k]], corner[faces[f][k]] + 3);
+            normals.insert(normals.end(), normal[f], normal[f] + 3);
+            indices.push_back(static_cast<std::uint32_t>(indices.size()));
+        }
+    }
+    std::vector<GeometrySource> sources{
+        GeometrySource::floatTriples(bytesOf(positions), GeometrySemantic::vertex, 36),
+        GeometrySource::floatTriples(bytesOf(normals), GeometrySemantic::normal, 36)};
+    std::vector<GeometryElement> elements{GeometryElement::triangles(bytesOf(indices), 12)};
+    auto geometry = std::make_shared<kelvo::Geometry>(std::move(sources), std::move(elements));
+    geometry->materials = {kelvo::makeDefaultModelMaterial()};
+    kelvo::Scene scene;
+    auto node = kelvo::Node::withGeometry(geometry);
+    node->setEulerAngles({0.5, 0.3, 0});
+    scene.rootNode->addChildNode(node);
+    auto camera = kelvo::SceneLoader().setupCameraAndLighting(scene, {256, 256});
+    auto check = kelvo::renderSnapshot(scene, *camera, 256, 256);
+    if (!check || !plausible(*check)) {
+        state.SkipWithError("implausible render");
+        return;
+    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(kelvo::renderSnapshot(scene, *camera, 256, 256));
+}
+BENCHMARK(BM_RenderFacetedCube256)->Unit(benchmark::kMicrosecond);
+
 kelvo::RGBAImage renderedFrame() {
     const Staged& staged = stagedTorus(100'000, false);
     return *kelvo::renderSnapshot(*staged.scene, *staged.camera, 256, 256);

@@ -1,6 +1,7 @@
 // Any byte string is a model part to the scanner: it must return a result whose buffers
-// match their counts, without reading outside the input. The same bytes also check the
-// number reader against the C library it stands in for, bit for bit.
+// match their counts, without reading outside the input, and cut in two pieces at any
+// element boundary it must give the same result. The same bytes also check the number
+// reader against the C library it stands in for, bit for bit.
 #include <locale.h>
 #include <stdlib.h>
 
@@ -11,6 +12,7 @@
 
 #include "extensions/Shared/ThreeMF/Fast3MFParser.h"
 #include "extensions/Shared/ThreeMF/ThreeMFNumbers.h"
+#include "fuzz/ThreeMFResultBytes.h"
 
 namespace {
 
@@ -39,6 +41,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (mesh.indexData.size() != static_cast<std::size_t>(mesh.triangleCount) * 12)
                 __builtin_trap();
         }
+    }
+    // The first few openings as cuts (those that are no element boundary give one piece).
+    const kelvo::ByteSpan bytes(data, size);
+    const std::string whole = kelvo::resultBytes(result);
+    int cuts = 0;
+    for (std::size_t cut = 1; cut < size && cuts < 6; ++cut) {
+        if (data[cut] != '<') continue;
+        ++cuts;
+        if (kelvo::resultBytes(kelvo::Fast3MFParser::parseInTwoPieces(bytes, cut)) != whole)
+            __builtin_trap();
     }
     if (size <= 64) checkNumberReader(data, size);
     return 0;

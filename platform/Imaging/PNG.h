@@ -11,7 +11,7 @@
 
 namespace kelvo {
 
-// The PNG encoding of `image`; empty when the image has no pixels or libpng fails.
+// The PNG encoding of `image`; empty when the image has no pixels or memory runs out.
 std::vector<std::uint8_t> encodePNG(const RGBAImage& image);
 
 // Decodes a PNG (any colour type libpng can convert) into RGBA; nothing when the bytes are

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <optional>
+#include <system_error>
 #include <thread>
 
 #include "platform/Renderer/Frame.h"
@@ -124,20 +126,27 @@ std::optional<RGBAImage> renderInBands(const Scene& scene, const Node& pointOfVi
     // thread would draw it, so the image is the same.
     const int half = height / 2;
     std::exception_ptr failure;
-    std::thread second([&] {
-        try {
-            work.drawRows(half, height);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    });
+    std::optional<std::thread> second;
+    try {
+        second.emplace([&] {
+            try {
+                work.drawRows(half, height);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had (a worker near its memory budget, say): one thread draws all.
+        work.drawRows(0, height);
+        return image;
+    }
     try {
         work.drawRows(0, half);
     } catch (...) {
-        second.join();
+        second->join();
         throw;
     }
-    second.join();
+    second->join();
     if (failure) std::rethrow_exception(failure);
     return image;
 }

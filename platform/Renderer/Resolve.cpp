@@ -48,6 +48,65 @@ bool shadeAlike(const ShadingKey& a, const ShadingKey& b) {
            std::fabs(d.z) < colorLimit;
 }
 
+// A run of pixels wholly covered by one triangle whose shade varies slowly across it (see
+// shadesSlowly) is shaded at every spanStep-th pixel and at the middle between two of them;
+// where the middle agrees with the straight line between its neighbours to within
+// spanTolerance, the pixels between are taken from that line, else shaded one by one. The
+// tolerance is a third of the smallest step of the 8-bit sRGB encoding (at black), so a
+// pixel differs from its own shade by at most one step, and mostly not at all.
+constexpr int spanStep = 8;
+constexpr float spanTolerance = 1.0f / (3 * 12.92f * 255);
+
+// Flat (a facet's normal everywhere), untextured, and not glossy enough for a highlight
+// narrower than a span: its shade is a smooth function of the view direction and, with
+// vertex colours, of the barycentric weights. Rougher than 0.25, the specular lobe spans
+// tens of pixels at thumbnail sizes.
+bool shadesSlowly(const TriangleSetup& tri) {
+    if (tri.point || tri.smooth || tri.draw->material.textured()) return false;
+    const shading::Surface& surface = tri.draw->surface;
+    return surface.model != shading::SurfaceModel::physicallyBased || surface.roughness >= 0.25f;
+}
+
+void writeOpaque(std::uint8_t* out, Float3 c) {
+    out[0] = encode(c.x);
+    out[1] = encode(c.y);
+    out[2] = encode(c.z);
+    out[3] = 255;
+}
+
+bool nearLine(Float3 shaded, Float3 a, Float3 b, float t) {
+    Float3 d = shaded - (a + (b - a) * t);
+    return std::fabs(d.x) <= spanTolerance && std::fabs(d.y) <= spanTolerance &&
+           std::fabs(d.z) <= spanTolerance;
+}
+
+// Pixels [x, end) of row y, wholly covered by triangle `id`; `row` is the row's first pixel.
+// Written as resolveBand writes a wholly covered pixel: its shade, opaque.
+void shadeSpan(Shader& shader, std::uint32_t id, int x, int end, int y, std::uint8_t* row) {
+    const float sy = y + 0.5f;  // the centre of the four samples, as for any covered pixel
+    auto shadeAt = [&](int px) { return shader.shade(id, px + 0.5f, sy).color; };
+    Float3 left = shadeAt(x);
+    writeOpaque(row + 4 * x, left);
+    while (x + 1 < end) {
+        const int right = std::min(x + spanStep, end - 1), n = right - x;
+        const Float3 last = shadeAt(right);
+        writeOpaque(row + 4 * right, last);
+        if (n >= 2) {
+            const int middle = x + n / 2;
+            const Float3 mid = shadeAt(middle);
+            writeOpaque(row + 4 * middle, mid);
+            const bool linear = nearLine(mid, left, last, float(n / 2) / n);
+            for (int px = x + 1; px < right; ++px) {
+                if (px == middle) continue;
+                writeOpaque(row + 4 * px,
+                            linear ? left + (last - left) * (float(px - x) / n) : shadeAt(px));
+            }
+        }
+        left = last;
+        x = right;
+    }
+}
+
 }  // namespace
 
 void resolveBand(const FramePlan& plan, const VisibilityBuffer& buffer, RGBAImage& image) {
@@ -76,6 +135,20 @@ void resolveBand(const FramePlan& plan, const VisibilityBuffer& buffer, RGBAImag
                     shader.prefetchVertices(ahead[q]);
             }
             if ((ids[0] & ids[1] & ids[2] & ids[3]) == noTriangle) continue;  // background
+            if (!prefetching && ids[0] == ids[1] && ids[0] == ids[2] && ids[0] == ids[3] &&
+                shadesSlowly(shader.setup(ids[0]))) {
+                int end = x + 1;
+                for (const std::uint32_t* next = ids + samplesPerPixel; end < buffer.width;
+                     ++end, next += samplesPerPixel) {
+                    if (next[0] != ids[0] || next[1] != ids[0] || next[2] != ids[0] ||
+                        next[3] != ids[0])
+                        break;
+                }
+                shadeSpan(shader, ids[0], x, end, y, image.pixel(0, y));
+                out += 4 * (end - 1 - x);
+                x = end - 1;
+                continue;
+            }
 
             // The distinct triangles among the samples, with the samples each covers.
             std::uint32_t unique[samplesPerPixel];

@@ -16,6 +16,8 @@
 // One Shader per band and step: its cache (1024 triangles) is its only allocation.
 #pragma once
 
+#include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "platform/Renderer/Frame.h"
@@ -34,8 +36,12 @@ struct TriangleSetup {
     Float3 detVector, uVector, vVector;
     Float3 faceNormal;  // unit, on the front side; zero for a point
     bool point = false;
+    // Normals interpolated across the triangle. A triangle whose three corners carry one
+    // and the same normal (a facet, as STL stores them) is not smooth: its shading normal
+    // is that normal once, which interpolation would only give back with rounding.
     bool smooth = false;
-    Float3 normals[3];  // view space, not normalised
+    Float3 normals[3];     // view space, not normalised
+    Float3 shadingNormal;  // unit: used when not smooth (a triangle's facet or face normal)
     bool colored = false;
     Float3 colors[3];  // linear
     float alphas[3] = {1, 1, 1};
@@ -47,6 +53,9 @@ struct ShadedSample {
     Float3 color;  // linear, tone-mapped (unlit surfaces as they are)
     float alpha = 1;
 };
+
+// The cache never destroys its slots.
+static_assert(std::is_trivially_destructible_v<TriangleSetup>);
 
 class Shader {
 public:
@@ -79,7 +88,17 @@ private:
     std::uint32_t lastIndicesFetched_ = noTriangle, lastVerticesFetched_ = noTriangle;
     float rayX_, rayX0_, rayY_, rayY0_, rayZ_;  // view ray through raster point (sx, sy)
     bool orthographic_;
-    std::vector<TriangleSetup> cache_ = std::vector<TriangleSetup>(cacheSize);
+    // The cache: which triangle each slot holds (noTriangle: none yet), and the slots. A
+    // slot is constructed when it is first filled: constructing all of them (a quarter of a
+    // megabyte) cost more than shading a small model, in writes and in fresh pages.
+    struct FreeSlots {
+        void operator()(TriangleSetup* slots) const {
+            std::allocator<TriangleSetup>().deallocate(slots, cacheSize);
+        }
+    };
+    std::vector<std::uint32_t> cachedIds_ = std::vector<std::uint32_t>(cacheSize, noTriangle);
+    std::unique_ptr<TriangleSetup, FreeSlots> slots_{
+        std::allocator<TriangleSetup>().allocate(cacheSize)};
 };
 
 }  // namespace kelvo::render

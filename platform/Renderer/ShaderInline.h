@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "platform/Renderer/Shader.h"
 #include "platform/Renderer/TextureSampling.h"
@@ -115,7 +116,7 @@ inline float Shader::alphaAt(std::uint32_t id, float sx, float sy) {
     Float3 toEye = orthographic_ ? Float3{0, 0, 1} : shading::normalize(-position);
     if (dot(toEye, toEye) == 0) toEye = shading::normalize(-at.ray);
 
-    Float3 normal = tri.faceNormal;
+    Float3 normal = tri.shadingNormal;
     if (tri.smooth) {
         Float3 n = shading::normalize(tri.normals[0] * bary[0] + tri.normals[1] * bary[1] +
                                       tri.normals[2] * bary[2]);
@@ -164,7 +165,7 @@ inline float Shader::alphaAt(std::uint32_t id, float sx, float sy) {
 }
 
 inline void Shader::prefetchIndices(std::uint32_t id) {
-    if (id == lastIndicesFetched_ || id == noTriangle || cache_[id & (cacheSize - 1)].id == id)
+    if (id == lastIndicesFetched_ || id == noTriangle || cachedIds_[id & (cacheSize - 1)] == id)
         return;
     lastIndicesFetched_ = id;
     const DrawCall& draw = findDraw(id);
@@ -174,7 +175,7 @@ inline void Shader::prefetchIndices(std::uint32_t id) {
 }
 
 inline void Shader::prefetchVertices(std::uint32_t id) {
-    if (id == lastVerticesFetched_ || id == noTriangle || cache_[id & (cacheSize - 1)].id == id)
+    if (id == lastVerticesFetched_ || id == noTriangle || cachedIds_[id & (cacheSize - 1)] == id)
         return;
     lastVerticesFetched_ = id;
     const DrawCall& draw = findDraw(id);
@@ -189,9 +190,16 @@ inline void Shader::prefetchVertices(std::uint32_t id) {
     }
 }
 
+inline bool sameTriple(Float3 a, Float3 b) {
+    return a.x == b.x && a.y == b.y && a.z == b.z;
+}
+
 inline const TriangleSetup& Shader::setup(std::uint32_t id) {
-    TriangleSetup& tri = cache_[id & (cacheSize - 1)];
-    if (tri.id == id) return tri;
+    const size_t slot = id & (cacheSize - 1);
+    TriangleSetup& tri = slots_.get()[slot];
+    if (cachedIds_[slot] == id) return tri;
+    if (cachedIds_[slot] == noTriangle) std::construct_at(&tri);
+    cachedIds_[slot] = id;
     const DrawCall& draw = findDraw(id);
     std::int64_t t = static_cast<std::int64_t>(id - draw.firstId);
     const int corners = draw.points ? 1 : 3;
@@ -232,6 +240,13 @@ inline const TriangleSetup& Shader::setup(std::uint32_t id) {
         tri.smooth = std::isfinite(dot(tri.normals[k], tri.normals[k]));
     }
     if (tri.point && tri.smooth) tri.smooth = dot(tri.normals[0], tri.normals[0]) > 0;
+    tri.shadingNormal = tri.faceNormal;
+    if (tri.smooth && !tri.point && sameTriple(tri.normals[0], tri.normals[1]) &&
+        sameTriple(tri.normals[0], tri.normals[2])) {
+        Float3 n = shading::normalize(tri.normals[0]);
+        if (dot(n, n) > 0) tri.shadingNormal = n;
+        tri.smooth = false;
+    }
     const TripleStream& colors = draw.colors;
     tri.colored = index[0] < colors.count && index[1] < colors.count && index[2] < colors.count;
     for (int k = 0; tri.colored && k < 3; ++k) {

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "platform/Imaging/ImageDecoding.h"
+#include "platform/Imaging/PNG.h"
 #include "platform/Imaging/TextureDecoding.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestImages.h"
@@ -71,6 +72,34 @@ TEST(ImageDecoding, everyPNGLayoutDecodesToItsPixels) {
         }
         EXPECT_EQ(decoded->pixels, expected.pixels) << c.name;
     }
+}
+
+TEST(PNGEncoding, writtenImagesReadBackExactlyAndEmptyOnesAreRefused) {
+    // Noise (which the row filter must carry over every byte of) in shapes from one pixel to
+    // rows wider than the compressor's blocks, read back by libpng, which checks every CRC
+    // and the zlib checksum.
+    std::uint32_t state = 12345;
+    auto noise = [&](int, int) {
+        Pixel p;
+        for (std::uint8_t& v : p)
+            v = static_cast<std::uint8_t>((state = state * 1664525 + 1013904223) >> 24);
+        return p;
+    };
+    for (auto [w, h] : {std::pair{1, 1}, {3, 2}, {1, 300}, {5000, 3}, {256, 256}}) {
+        SCOPED_TRACE(w);
+        const RGBAImage image = w == 3 ? small : makeImage(w, h, noise);
+        const std::vector<std::uint8_t> png = encodePNG(image);
+        ASSERT_FALSE(png.empty());
+        auto back = decodePNG(ByteSpan(png.data(), png.size()));
+        ASSERT_TRUE(back);
+        EXPECT_EQ(back->width, w);
+        EXPECT_EQ(back->height, h);
+        EXPECT_EQ(back->pixels, image.pixels);
+    }
+    RGBAImage broken(2, 2);
+    broken.pixels.resize(3);
+    EXPECT_TRUE(encodePNG(broken).empty());
+    EXPECT_TRUE(encodePNG(RGBAImage(0, 0)).empty());
 }
 
 TEST(ImageDecoding, jpegAndWebPDecodeToTheirPixels) {

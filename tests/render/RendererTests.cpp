@@ -2,13 +2,20 @@
 // lit, and that bad geometry, bad cameras and bad sizes give an image (or nothing) and never
 // a crash.
 #include <gtest/gtest.h>
+#include <seccomp.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <array>
 #include <cmath>
 #include <limits>
 #include <random>
 
 #include "platform/Renderer/Frame.h"
 #include "platform/Renderer/Renderer.h"
+#include "platform/Renderer/SRGBEncoding.h"
+#include "platform/Renderer/ShaderInline.h"
 #include "tests/render/RenderFixtures.h"
 
 namespace kelvo {
@@ -260,6 +267,132 @@ TEST(Renderer, largeModelsDrawnOnTwoThreadsMatchOneThread) {
         auto two = render::renderInBands(scene, *camera, 96, 97, rows * 96 * 32 * 2, {}, 2);
         ASSERT_TRUE(two);
         EXPECT_EQ(two->pixels, one->pixels) << rows;
+    }
+    // Where no thread can be started (a confined worker near its budget), one draws all.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        scmp_filter_ctx filter = seccomp_init(SCMP_ACT_ALLOW);
+        seccomp_rule_add(filter, SCMP_ACT_ERRNO(EAGAIN), SCMP_SYS(clone), 0);
+        seccomp_rule_add(filter, SCMP_ACT_ERRNO(EAGAIN), SCMP_SYS(clone3), 0);
+        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || seccomp_load(filter) != 0) _exit(3);
+        try {
+            auto two = render::renderInBands(scene, *camera, 96, 97, size_t{64} << 20, {}, 2);
+            _exit(two && two->pixels == one->pixels ? 0 : 1);
+        } catch (...) {
+            _exit(2);
+        }
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// A faceted sphere seen from close by (strong perspective): every triangle's corners carry
+// its face normal, as STL gives them, and a colour that runs from dark to light.
+std::shared_ptr<Geometry> facetedSphere(double roughness, const char* model) {
+    constexpr int rings = 12, segments = 16;
+    auto at = [](int ring, int segment) {
+        const double theta = M_PI * ring / rings, phi = 2 * M_PI * segment / segments;
+        return Vec3{std::sin(theta) * std::cos(phi), std::cos(theta),
+                    std::sin(theta) * std::sin(phi)};
+    };
+    std::vector<float> positions, normals, colors;
+    std::vector<std::uint32_t> indices;
+    auto corner = [&](Vec3 p, Vec3 n) {
+        positions.insert(positions.end(), {float(p.x), float(p.y), float(p.z)});
+        normals.insert(normals.end(), {float(n.x), float(n.y), float(n.z)});
+        const float t = float(p.x + 1) / 2;
+        colors.insert(colors.end(), {0.05f + 0.9f * t, 0.3f, 0.9f - 0.85f * t});
+        indices.push_back(static_cast<std::uint32_t>(indices.size()));
+    };
+    for (int r = 0; r < rings; ++r) {
+        for (int s = 0; s < segments; ++s) {
+            const Vec3 q[4] = {at(r, s), at(r + 1, s), at(r + 1, s + 1), at(r, s + 1)};
+            for (auto [a, b, c] : {std::array{0, 3, 1}, std::array{1, 3, 2}}) {
+                const Vec3 u = q[b] - q[a], v = q[c] - q[a];
+                Vec3 n{u.y * v.z - u.z * v.y, u.z * v.x - u.x * v.z, u.x * v.y - u.y * v.x};
+                if (r == 3 && s == 5) n = {0, 0, 0};  // a broken normal: the face's own then
+                for (int k : {a, b, c})
+                    corner(q[k], n);
+            }
+        }
+    }
+    auto geometry = makeMesh(positions, indices, normals, colors);
+    geometry->materials[0]->lightingModelName = model;
+    geometry->materials[0]->roughness = roughness;
+    return geometry;
+}
+
+// The largest difference, in 8-bit steps, between the image and shading every wholly
+// covered pixel on its own at its centre; and how many pixels were compared.
+std::pair<int, int> differenceFromShadingEachPixel(const Scene& scene, const Node& camera,
+                                                   int side) {
+    auto image = renderSnapshot(scene, camera, side, side);
+    if (!image) return {-1, 0};
+    render::FramePlan plan = render::planFrame(scene, camera, side, side);
+    render::VisibilityBuffer buffer;
+    buffer.width = side;
+    buffer.reset(side, 0, side, static_cast<float>(1 / plan.camera.zFar));
+    std::vector<render::RasterVertex> scratch;
+    for (const render::DrawCall& draw : plan.draws)
+        render::rasterizeDraw(draw, plan, buffer, scratch, nullptr);
+    render::Shader shader(plan);
+    int compared = 0, worst = 0;
+    for (int y = 0; y < side; ++y) {
+        for (int x = 0; x < side; ++x) {
+            const std::uint32_t* ids = &buffer.ids[(size_t(y) * side + x) * 4];
+            if (ids[0] == render::noTriangle || ids[1] != ids[0] || ids[2] != ids[0] ||
+                ids[3] != ids[0])
+                continue;
+            const shading::Float3 c = shader.shade(ids[0], x + 0.5f, y + 0.5f).color;
+            const std::uint8_t* p = image->pixel(x, y);
+            for (auto [k, v] : {std::pair{0, c.x}, {1, c.y}, {2, c.z}})
+                worst = std::max(worst, std::abs(p[k] - int(render::encode(v))));
+            ++compared;
+        }
+    }
+    return {worst, compared};
+}
+
+TEST(Renderer, flatTrianglesShadedAlongSpansStayWithinAStepOfShadingEveryPixel) {
+    // The resolve shades runs of pixels of one flat triangle at a few pixels and fills in
+    // between where the shade is straight; here every wholly covered pixel is shaded on its
+    // own and compared. A faceted, vertex-coloured sphere under the staged lights; a flat
+    // square with the light's mirror image on it, its highlight from broad to a few pixels
+    // across, which a straight line through every eighth pixel would miss.
+    constexpr int side = 256;
+    for (auto [roughness, model] :
+         {std::pair<double, const char*>{0.6, LightingModel::physicallyBased},
+          {0.05, LightingModel::physicallyBased},
+          {0.5, LightingModel::lambert}}) {
+        SCOPED_TRACE(roughness);
+        Scene scene;
+        addGeometry(scene, facetedSphere(roughness, model));
+        SceneLoader().setupCameraAndLighting(scene, {side, side});
+        auto camera = addCamera(scene, {0.6, 0.9, 2.2}, {0, 0, 0}, 70);
+        auto [worst, compared] = differenceFromShadingEachPixel(scene, *camera, side);
+        EXPECT_GT(compared, side * side / 4);
+        EXPECT_LE(worst, 1);
+    }
+    for (double roughness : {0.6, 0.25, 0.15, 0.08}) {
+        SCOPED_TRACE(roughness);
+        Scene scene;
+        auto square = makeMesh({-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0}, {0, 1, 2, 0, 2, 3},
+                               {0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1});
+        square->materials[0]->roughness = roughness;
+        addGeometry(scene, square);
+        auto light = Node::make();
+        light->light = std::make_shared<Light>();
+        light->light->type = LightType::directional;
+        light->light->intensity = 1000;
+        light->setPosition({0, 0, 5});
+        light->lookAt({0, 0, 0});
+        scene.rootNode->addChildNode(light);
+        auto camera = addCamera(scene, {0.25, 0.15, 1.2}, {0, 0, 0}, 70);
+        auto [worst, compared] = differenceFromShadingEachPixel(scene, *camera, side);
+        EXPECT_GT(compared, side * side / 2);
+        EXPECT_LE(worst, 1);
     }
 }
 

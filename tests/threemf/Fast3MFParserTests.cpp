@@ -14,6 +14,7 @@
 
 #include "extensions/Shared/ThreeMF/Fast3MFParser.h"
 #include "extensions/Shared/ThreeMF/ThreeMFNumbers.h"
+#include "fuzz/ThreeMFResultBytes.h"
 
 namespace kelvo {
 namespace {
@@ -233,6 +234,65 @@ void expectSameAsCLibrary(const std::string& text) {
     CFloatParse got = parseCFloat(bytes(text), bytes(text) + text.size());
     EXPECT_EQ(std::memcmp(&got.value, &expected, 4), 0) << '"' << text << "\" gives " << got.value;
     EXPECT_EQ(got.next - bytes(text), stop - text.c_str()) << '"' << text << '"';
+}
+
+TEST(Fast3MFParser, twoPiecesGiveWhatOneScanGivesAtEveryCut) {
+    // A part cut at an element boundary is scanned in two pieces, the second assuming it
+    // starts inside a mesh under an object id it does not know yet. Cuts inside and
+    // outside meshes, vertices outside any mesh before the cut (records the first piece
+    // leaves unwritten), an object opening after the cut inside a mesh, a self-closing mesh
+    // that stays open, a mesh open at the end, and nan in a transform.
+    const std::string v = "\n   " + vertex, t = "\n\t" + triangle;
+    const std::string documents[] = {
+        R"(<object id="1">)" + ("<mesh>" + v + v + v + t + t + "\n</mesh>") + R"(</object>
+<object id="2"><mesh>)" +
+            v + t + t + R"(</mesh></object>
+<component objectid="1" path="/a.model"/> <item objectid="2" transform="nan 0 0 0 1 0 0 0 1 0 0 0"/>)",
+        v + v + "<object id=\"3\">" + "<mesh>" + v + v + t + "</mesh>" + v + "<mesh/>" + v + t,
+        "<mesh>" + v + t + v + R"(<object id="9"> <item objectid="4"/>)" + t + "</mesh>" + v +
+            "<mesh>" + t + v,
+        R"(<object id="5"/>)" + mesh + R"(<object id="6"> <component objectid="5"/>)" + mesh +
+            R"( <item objectid="6"/>)",
+    };
+    for (const std::string& xml : documents) {
+        SCOPED_TRACE(xml);
+        const ByteSpan data(bytes(xml), xml.size());
+        const std::string whole = resultBytes(Fast3MFParser::parse(data));
+        int boundaries = 0;
+        for (size_t cut = 0; cut <= xml.size(); ++cut) {
+            const size_t before = xml.find_last_not_of(" \t\r\n", cut == 0 ? 0 : cut - 1);
+            boundaries += cut > 0 && cut < xml.size() && xml[cut] == '<' &&
+                          before != std::string::npos && xml[before] == '>';
+            EXPECT_EQ(resultBytes(Fast3MFParser::parseInTwoPieces(data, cut)), whole) << cut;
+        }
+        EXPECT_GE(boundaries, 5);
+    }
+}
+
+TEST(Fast3MFParser, largePartsScannedOnTwoThreadsGiveWhatOneScanGives) {
+    // Above a few megabytes the part is cut near its middle, inside the second mesh here.
+    std::string xml = R"(<model><resources><object id="1"><mesh><vertices>)";
+    for (int k = 0; k < 3; ++k)
+        xml += vertex;
+    xml += R"(</vertices><triangles>)" + triangle + R"(</triangles></mesh></object>
+<object id="2"><mesh><vertices>)";
+    for (int k = 0; k < 60000; ++k) {
+        xml += "\n<vertex x=\"" + std::to_string(k) + ".5\" y=\"" + std::to_string(-k) +
+               "\" z=\"1e-3\"/>";
+    }
+    xml += "</vertices><triangles>";
+    for (int k = 0; k < 60000; ++k) {
+        xml += "\n<triangle v1=\"" + std::to_string(k) + "\" v2=\"" +
+               std::to_string((k + 1) % 60000) + "\" v3=\"" + std::to_string((k + 7) % 60000) +
+               "\"/>";
+    }
+    xml += R"(</triangles></mesh></object></resources><build><item objectid="2"/></build></model>)";
+    ASSERT_GT(xml.size(), size_t{4} << 20);
+    const ByteSpan data(bytes(xml), xml.size());
+    const Result two = Fast3MFParser::parse(data);
+    EXPECT_EQ(resultBytes(two), resultBytes(Fast3MFParser::parseInTwoPieces(data, 0)));
+    EXPECT_EQ(triangleCounts(two, 2), std::vector<std::int64_t>{60000});
+    EXPECT_EQ(two.meshes.at(2)[0].vertexCount, 60000);
 }
 
 TEST(ThreeMFNumbers, floatsMatchTheCLibraryOnTrickyAndRandomTexts) {

@@ -1,7 +1,13 @@
 #include "extensions/Shared/ThreeMF/Fast3MFParser.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
+#include <exception>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -112,11 +118,13 @@ std::optional<ThreeMFBuildItem> buildItem(const std::uint8_t* b, Index from, Ind
     return ThreeMFBuildItem{*objectId, transformAttribute(b, from, to, dataEnd)};
 }
 
-// Pass 1: upper bounds of the vertices and triangles pass 2 can write. Pass 2 recognises
-// an opening only at an index that passes the same test here, so it never writes more.
-void countOpenings(const std::uint8_t* b, Index n, Index& vertices, Index& triangles) {
+// Pass 1: upper bounds of the vertices and triangles pass 2 can write at the openings in
+// [from, to). Pass 2 recognises an opening only at an index that passes the same test here,
+// so it never writes more.
+void countOpenings(const std::uint8_t* b, Index n, Index from, Index to, Index& vertices,
+                   Index& triangles) {
     vertices = triangles = 0;
-    const Index bound = n - 8;
+    const Index bound = std::min(to, n - 8);
     auto count = [&](Index i) {
         if (matches(b + i, Fast3MFParser::vertexTag)) {
             ++vertices;
@@ -124,7 +132,7 @@ void countOpenings(const std::uint8_t* b, Index n, Index& vertices, Index& trian
             ++triangles;
         }
     };
-    Index i = 0;
+    Index i = from;
 #if defined(__SSE2__)
     // Sixteen bytes per step: a bit mask of the '<' among them, then only those are tested.
     const __m128i opening = _mm_set1_epi8('<');
@@ -152,21 +160,74 @@ Index find(const std::uint8_t* b, Index from, Index end, std::uint8_t c) {
     return hit ? static_cast<const std::uint8_t*>(hit) - b : end;
 }
 
-// Pass 2 over one model part, writing into buffers sized by pass 1.
+// The state the bytes before a piece of the part leave for it. The part's first piece starts
+// outside a mesh under object id 0. A later piece scanned while the one before it is still
+// being scanned assumes it starts inside a mesh, under an object id not yet known.
+struct PieceStart {
+    bool inMesh = false;
+    bool objectKnown = true;
+    std::uint32_t objectId = 0;
+};
+
+// A mesh as the scan closed it: its records in the shared buffers.
+struct MeshRange {
+    Index firstVertex, vertexEnd, firstTriangle, triangleEnd;
+    std::uint32_t objectId;
+    bool objectKnown;  // false: closed in a later piece before any <object there
+    bool continued;    // opened before its piece
+};
+
+// Pass 2's state over one piece [begin, end) of a model part: it writes its records into the
+// shared buffers from the record indices it starts with, below the limits.
+struct Piece {
+    Index begin = 0, end = 0;
+    Index vertexCount = 0, vertexLimit = 0;  // record indices in the shared buffers
+    Index triangleCount = 0, triangleLimit = 0;
+    bool inMesh = false;
+    bool meshContinued = false;
+    Index meshFirstVertex = 0, meshFirstTriangle = 0;
+    bool objectKnown = true;
+    std::uint32_t objectId = 0;
+    std::vector<MeshRange> meshes;
+    std::vector<ThreeMFComponent> components;
+    std::vector<ThreeMFBuildItem> buildItems;
+
+    Piece(Index from, Index to, PieceStart start, Index vertexBase, Index vertexCapacity,
+          Index triangleBase, Index triangleCapacity)
+        : begin(from),
+          end(to),
+          vertexCount(vertexBase),
+          vertexLimit(vertexBase + vertexCapacity),
+          triangleCount(triangleBase),
+          triangleLimit(triangleBase + triangleCapacity),
+          inMesh(start.inMesh),
+          meshContinued(start.inMesh),
+          meshFirstVertex(vertexBase),
+          meshFirstTriangle(triangleBase),
+          objectKnown(start.objectKnown),
+          objectId(start.objectId) {}
+
+    void closeMesh() {
+        meshes.push_back({meshFirstVertex, vertexCount, meshFirstTriangle, triangleCount, objectId,
+                          objectKnown, meshContinued});
+        inMesh = false;
+    }
+};
+
+// Pass 2 over one piece.
 class Scanner {
 public:
-    Scanner(ByteSpan data, Fast3MFParser::ParseResult& result)
-        : b_(data.data()), n_(static_cast<Index>(data.size())), result_(result) {
-        countOpenings(b_, n_, vertexCapacity_, triangleCapacity_);
-        positions_.resize(static_cast<size_t>(vertexCapacity_) * 12);
-        indices_.resize(static_cast<size_t>(triangleCapacity_) * 12);
-    }
+    Scanner(ByteSpan data, std::uint8_t* positions, std::uint8_t* indices, Piece& piece)
+        : b_(data.data()),
+          n_(static_cast<Index>(data.size())),
+          positions_(positions),
+          indices_(indices),
+          p_(piece) {}
 
     void run() {
-        Index i = 0;
-        while ((i = find(b_, i, n_, '<')) < n_)
+        Index i = p_.begin;
+        while ((i = find(b_, i, p_.end, '<')) < p_.end)
             i = step(i);
-        if (inMesh_) closeMesh();
     }
 
 private:
@@ -180,38 +241,37 @@ private:
                 if (i < n_ - 8 && matches(b_ + i, Fast3MFParser::objectTag)) return object(i);
                 break;
             case '/':
-                if (inMesh_ && i < n_ - 6 && matches(b_ + i, Fast3MFParser::meshEnd)) {
-                    closeMesh();
+                if (p_.inMesh && i < n_ - 6 && matches(b_ + i, Fast3MFParser::meshEnd)) {
+                    p_.closeMesh();
                     return i + 6;
                 }
                 break;
             case 'v':
-                if (inMesh_ && i < n_ - 8 && matches(b_ + i, Fast3MFParser::vertexTag)) {
+                if (p_.inMesh && i < n_ - 8 && matches(b_ + i, Fast3MFParser::vertexTag)) {
                     return vertex(i);
                 }
                 break;
             case 't':
-                if (inMesh_ && i < n_ - 10 && matches(b_ + i, Fast3MFParser::triangleTag)) {
+                if (p_.inMesh && i < n_ - 10 && matches(b_ + i, Fast3MFParser::triangleTag)) {
                     return triangle(i);
                 }
                 break;
             case 'm':
-                if (!inMesh_ && i < n_ - 5 && matches(b_ + i, Fast3MFParser::meshStart)) {
+                if (!p_.inMesh && i < n_ - 5 && matches(b_ + i, Fast3MFParser::meshStart)) {
                     return openMesh(i + 5);
                 }
                 break;
             case 'c':
                 if (i < n_ - 12 && matches(b_ + i, Fast3MFParser::componentTag)) {
                     const Index e = tagEnd(b_, i, n_);
-                    if (auto c = component(b_, i, e, n_))
-                        result_.components.push_back(std::move(*c));
+                    if (auto c = component(b_, i, e, n_)) p_.components.push_back(std::move(*c));
                     return e;
                 }
                 break;
             case 'i':
                 if (i < n_ - 6 && matches(b_ + i, Fast3MFParser::itemTag)) {
                     const Index e = tagEnd(b_, i, n_);
-                    if (auto item = buildItem(b_, i, e, n_)) result_.buildItems.push_back(*item);
+                    if (auto item = buildItem(b_, i, e, n_)) p_.buildItems.push_back(*item);
                     return e;
                 }
                 break;
@@ -224,7 +284,10 @@ private:
     Index object(Index i) {
         const Index e = tagEnd(b_, i, n_);
         if (std::optional<std::string_view> id = stringAttribute(b_, i, e, "id")) {
-            if (std::optional<std::uint32_t> value = parseWholeUInt32(*id)) objectId_ = *value;
+            if (std::optional<std::uint32_t> value = parseWholeUInt32(*id)) {
+                p_.objectId = *value;
+                p_.objectKnown = true;
+            }
         }
         return e;
     }
@@ -233,9 +296,10 @@ private:
     Index openMesh(Index i) {
         const std::uint8_t c = b_[i];
         if (c == '\t' || c == '\n' || c == '\r' || c == ' ' || c == '/' || c == '>') {
-            inMesh_ = true;
-            meshFirstVertex_ = vertexCount_;
-            meshFirstTriangle_ = triangleCount_;
+            p_.inMesh = true;
+            p_.meshContinued = false;
+            p_.meshFirstVertex = p_.vertexCount;
+            p_.meshFirstTriangle = p_.triangleCount;
         }
         return i;
     }
@@ -248,9 +312,9 @@ private:
         float xyz[3] = {0, 0, 0};
         Index e;
         if (!usualVertex(i, xyz, e)) e = anyVertex(i, xyz);
-        if (vertexCount_ < vertexCapacity_) {
-            std::memcpy(positions_.data() + vertexCount_ * 12, xyz, 12);
-            ++vertexCount_;
+        if (p_.vertexCount < p_.vertexLimit) {
+            std::memcpy(positions_ + p_.vertexCount * 12, xyz, 12);
+            ++p_.vertexCount;
         }
         return e;
     }
@@ -300,9 +364,9 @@ private:
         std::uint32_t v[3] = {0, 0, 0};
         Index e;
         if (!usualTriangle(i, v, e)) e = anyTriangle(i, v);
-        if (triangleCount_ < triangleCapacity_) {
-            std::memcpy(indices_.data() + triangleCount_ * 12, v, 12);
-            ++triangleCount_;
+        if (p_.triangleCount < p_.triangleLimit) {
+            std::memcpy(indices_ + p_.triangleCount * 12, v, 12);
+            ++p_.triangleCount;
         }
         return e;
     }
@@ -348,46 +412,180 @@ private:
         return e;
     }
 
-    void closeMesh() {
-        inMesh_ = false;
-        const Index vertices = vertexCount_ - meshFirstVertex_;
-        const Index triangles = triangleCount_ - meshFirstTriangle_;
-        if (vertices < 1 || triangles < 1) return;
-        ThreeMFMesh mesh;
-        mesh.positionData = takeRange(positions_, meshFirstVertex_, vertices, vertexCapacity_);
-        mesh.indexData = takeRange(indices_, meshFirstTriangle_, triangles, triangleCapacity_);
-        mesh.vertexCount = vertices;
-        mesh.triangleCount = triangles;
-        result_.meshes[objectId_].push_back(std::move(mesh));
-    }
-
-    // The mesh's records [first, first + count) of a shared buffer. A mesh that covers the
-    // whole buffer (the usual single-mesh part) takes it without a copy; nothing can be
-    // written to the buffer afterwards, since its capacity is used up.
-    static ByteBuffer takeRange(ByteBuffer& shared, Index first, Index count, Index capacity) {
-        if (first == 0 && count == capacity) return std::move(shared);
-        const std::uint8_t* begin = shared.data() + first * 12;
-        return ByteBuffer(begin, begin + count * 12);
-    }
-
     const std::uint8_t* b_;
     const Index n_;
-    Fast3MFParser::ParseResult& result_;
-    ByteBuffer positions_, indices_;
-    Index vertexCapacity_ = 0, triangleCapacity_ = 0;
-    Index vertexCount_ = 0, triangleCount_ = 0;
-    Index meshFirstVertex_ = 0, meshFirstTriangle_ = 0;
-    std::uint32_t objectId_ = 0;
-    bool inMesh_ = false;
+    std::uint8_t* positions_;
+    std::uint8_t* indices_;
+    Piece& p_;
 };
+
+// The mesh's records [first, first + count) of a shared buffer. A mesh that covers the
+// whole buffer (the usual single-mesh part) takes it without a copy; no later mesh can have
+// records then, since the capacity is used up.
+ByteBuffer takeRange(ByteBuffer& shared, Index first, Index count, Index capacity) {
+    if (first == 0 && count == capacity) return std::move(shared);
+    const std::uint8_t* begin = shared.data() + first * 12;
+    return ByteBuffer(begin, begin + count * 12);
+}
+
+// Files the closed meshes, in document order, under the object id current at their end;
+// meshes without a vertex or without a triangle are dropped.
+void fileMeshes(const std::vector<MeshRange>& ranges, ByteBuffer& positions, Index vertexCapacity,
+                ByteBuffer& indices, Index triangleCapacity, Fast3MFParser::ParseResult& result) {
+    for (const MeshRange& range : ranges) {
+        const Index vertices = range.vertexEnd - range.firstVertex;
+        const Index triangles = range.triangleEnd - range.firstTriangle;
+        if (vertices < 1 || triangles < 1) continue;
+        ThreeMFMesh mesh;
+        mesh.positionData = takeRange(positions, range.firstVertex, vertices, vertexCapacity);
+        mesh.indexData = takeRange(indices, range.firstTriangle, triangles, triangleCapacity);
+        mesh.vertexCount = vertices;
+        mesh.triangleCount = triangles;
+        result.meshes[range.objectId].push_back(std::move(mesh));
+    }
+}
+
+// Parts from this size are scanned in two pieces on two threads.
+constexpr size_t twoPieceBytes = size_t{4} << 20;
+
+// Whether the sequential scan reaches the '<' at `cut` as an element's start, whatever came
+// before: it follows a '>' with only white space between. Every element that starts before
+// that '>' ends at it at the latest (tags end at their first '>', and nothing the scanner
+// reads inside a tag runs past one), so no jump crosses the cut.
+bool isCut(ByteSpan data, size_t cut) {
+    if (cut == 0 || cut >= data.size() || data[cut] != '<') return false;
+    size_t j = cut;
+    while (j > 0 && isAttributeSpace(data[j - 1]))
+        --j;
+    return j > 0 && data[j - 1] == '>';
+}
+
+// A cut after the middle at a vertex or triangle, so that the second piece most likely
+// starts inside a mesh, as it assumes; 0 when there is none near.
+size_t findCut(ByteSpan data) {
+    const std::uint8_t* b = data.data();
+    const Index n = static_cast<Index>(data.size());
+    const Index limit = std::min(n - 10, n / 2 + (Index{1} << 20));
+    for (Index i = n / 2; (i = find(b, i, limit, '<')) < limit; ++i) {
+        if ((matches(b + i, Fast3MFParser::vertexTag) ||
+             matches(b + i, Fast3MFParser::triangleTag)) &&
+            isCut(data, static_cast<size_t>(i))) {
+            return static_cast<size_t>(i);
+        }
+    }
+    return 0;
+}
+
+Fast3MFParser::ParseResult scanInOne(ByteSpan data) {
+    Fast3MFParser::ParseResult result;
+    const Index n = static_cast<Index>(data.size());
+    Index vertexCapacity, triangleCapacity;
+    countOpenings(data.data(), n, 0, n, vertexCapacity, triangleCapacity);
+    ByteBuffer positions(static_cast<size_t>(vertexCapacity) * 12);
+    ByteBuffer indices(static_cast<size_t>(triangleCapacity) * 12);
+    Piece piece(0, n, {}, 0, vertexCapacity, 0, triangleCapacity);
+    Scanner(data, positions.data(), indices.data(), piece).run();
+    if (piece.inMesh) piece.closeMesh();  // a mesh still open ends with the data
+    fileMeshes(piece.meshes, positions, vertexCapacity, indices, triangleCapacity, result);
+    result.components = std::move(piece.components);
+    result.buildItems = std::move(piece.buildItems);
+    return result;
+}
+
+// The same result as scanInOne, from the pieces before and after `cut` (isCut), the second
+// scanned on its own thread while the first is. The second assumes it starts inside a mesh;
+// when the first ends outside one (or no thread could be started), the second is scanned
+// again, knowing. Each piece writes
+// into its own part of the shared buffers, sized by its own openings; records the first
+// piece left unwritten (openings outside a mesh) are closed up afterwards.
+Fast3MFParser::ParseResult scanInTwo(ByteSpan data, size_t cutAt) {
+    Fast3MFParser::ParseResult result;
+    const std::uint8_t* b = data.data();
+    const Index n = static_cast<Index>(data.size()), cut = static_cast<Index>(cutAt);
+    Index vertexCapacity[2], triangleCapacity[2];
+    countOpenings(b, n, 0, cut, vertexCapacity[0], triangleCapacity[0]);
+    countOpenings(b, n, cut, n, vertexCapacity[1], triangleCapacity[1]);
+    const Index vertexTotal = vertexCapacity[0] + vertexCapacity[1];
+    const Index triangleTotal = triangleCapacity[0] + triangleCapacity[1];
+    ByteBuffer positions(static_cast<size_t>(vertexTotal) * 12);
+    ByteBuffer indices(static_cast<size_t>(triangleTotal) * 12);
+    Piece first(0, cut, {}, 0, vertexCapacity[0], 0, triangleCapacity[0]);
+    auto secondPiece = [&](PieceStart start) {
+        return Piece(cut, n, start, vertexCapacity[0], vertexCapacity[1], triangleCapacity[0],
+                     triangleCapacity[1]);
+    };
+    Piece second = secondPiece({true, false, 0});
+    std::exception_ptr failure;
+    bool guessed = true;  // the second piece is scanned on the assumption
+    {
+        std::optional<std::jthread> other;
+        try {
+            other.emplace([&] {
+                try {
+                    Scanner(data, positions.data(), indices.data(), second).run();
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+            guessed = false;  // no thread to be had (a memory limit, say): one after the other
+        }
+        Scanner(data, positions.data(), indices.data(), first).run();
+    }
+    if (failure) std::rethrow_exception(failure);
+    if (!guessed || !first.inMesh) {
+        second = secondPiece({first.inMesh, true, first.objectId});
+        Scanner(data, positions.data(), indices.data(), second).run();
+    }
+    if (second.inMesh) second.closeMesh();
+
+    const Index vertexGap = vertexCapacity[0] - first.vertexCount;
+    const Index triangleGap = triangleCapacity[0] - first.triangleCount;
+    if (vertexGap > 0) {
+        std::memmove(positions.data() + first.vertexCount * 12,
+                     positions.data() + vertexCapacity[0] * 12,
+                     static_cast<size_t>(second.vertexCount - vertexCapacity[0]) * 12);
+    }
+    if (triangleGap > 0) {
+        std::memmove(indices.data() + first.triangleCount * 12,
+                     indices.data() + triangleCapacity[0] * 12,
+                     static_cast<size_t>(second.triangleCount - triangleCapacity[0]) * 12);
+    }
+    std::vector<MeshRange> meshes = std::move(first.meshes);
+    for (MeshRange range : second.meshes) {
+        range.firstVertex -= vertexGap;
+        range.vertexEnd -= vertexGap;
+        range.firstTriangle -= triangleGap;
+        range.triangleEnd -= triangleGap;
+        if (!range.objectKnown) range.objectId = first.objectId;
+        if (range.continued) {  // the mesh the first piece left open
+            range.firstVertex = first.meshFirstVertex;
+            range.firstTriangle = first.meshFirstTriangle;
+        }
+        meshes.push_back(range);
+    }
+    fileMeshes(meshes, positions, vertexTotal, indices, triangleTotal, result);
+    result.components = std::move(first.components);
+    result.components.insert(result.components.end(),
+                             std::make_move_iterator(second.components.begin()),
+                             std::make_move_iterator(second.components.end()));
+    result.buildItems = std::move(first.buildItems);
+    result.buildItems.insert(result.buildItems.end(), second.buildItems.begin(),
+                             second.buildItems.end());
+    return result;
+}
 
 }  // namespace
 
 Fast3MFParser::ParseResult Fast3MFParser::parse(ByteSpan data) {
-    ParseResult result;
-    Scanner scanner(data, result);
-    scanner.run();
-    return result;
+    if (data.size() >= twoPieceBytes && std::thread::hardware_concurrency() > 1) {
+        if (const size_t cut = findCut(data)) return scanInTwo(data, cut);
+    }
+    return scanInOne(data);
+}
+
+Fast3MFParser::ParseResult Fast3MFParser::parseInTwoPieces(ByteSpan data, size_t cut) {
+    return isCut(data, cut) ? scanInTwo(data, cut) : scanInOne(data);
 }
 
 std::optional<std::string> Fast3MFParser::parseStringAttr(ByteSpan bytes, size_t from, size_t to,

@@ -27,7 +27,10 @@
 // Cost: two linear passes; the first counts vertex and triangle openings so that the two
 // output buffers are allocated once, at their final size, and written in place. Memory
 // beyond the result: nothing of the size of the input (the input is neither copied nor
-// modified).
+// modified). A large part is cut in two at an element boundary and the second piece scanned
+// on a second thread, assuming it starts inside a mesh (it is scanned again in the rare
+// case it does not); the pieces' results are joined in document order, the same result as
+// one scan gives.
 //
 // Thread safety: no shared mutable state; calls may run concurrently on any threads.
 #pragma once
@@ -97,6 +100,10 @@ struct Fast3MFParser {
 
     // Scans one model part. Never fails (only running out of memory throws).
     static ParseResult parse(ByteSpan data);
+    // The same, cut in two pieces at `cut` whatever the part's size when `cut` is a '<' that
+    // follows a '>' and white space only (so that one scan would start an element there);
+    // at any other `cut` in one piece. For tests.
+    static ParseResult parseInTwoPieces(ByteSpan data, size_t cut);
 
     // The helpers below work on an element that starts (at its '<') at `from` and whose tag
     // ends at `to` (from < to <= bytes.size()).
