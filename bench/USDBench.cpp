@@ -154,18 +154,18 @@ fs::path generatedCrate() {
         }
     }
     auto type = [&](const char* name) { return CrateWriter::rep(kelvo::test::cToken, w.token(name), true); };
-    w.spec(0, kelvo::test::sPseudoRoot, {{"defaultPrim", type("Grid")}, {"upAxis", type("Y")}});
-    w.spec(grid, kelvo::test::sPrim, {{"specifier", CrateWriter::rep(kelvo::test::cSpecifier, 0, true)}, {"typeName", type("Xform")}});
-    w.spec(mesh, kelvo::test::sPrim, {{"specifier", CrateWriter::rep(kelvo::test::cSpecifier, 0, true)}, {"typeName", type("Mesh")}});
-    w.spec(w.child(mesh, "points", true), kelvo::test::sAttribute,
+    w.entry(0, kelvo::test::sPseudoRoot, {{"defaultPrim", type("Grid")}, {"upAxis", type("Y")}});
+    w.entry(grid, kelvo::test::sPrim, {{"specifier", CrateWriter::rep(kelvo::test::cSpecifier, 0, true)}, {"typeName", type("Xform")}});
+    w.entry(mesh, kelvo::test::sPrim, {{"specifier", CrateWriter::rep(kelvo::test::cSpecifier, 0, true)}, {"typeName", type("Mesh")}});
+    w.entry(w.child(mesh, "points", true), kelvo::test::sAttribute,
            {{"typeName", type("point3f[]")}, {"default", w.array(kelvo::test::cVec3f, points)}});
-    w.spec(w.child(mesh, "normals", true), kelvo::test::sAttribute,
+    w.entry(w.child(mesh, "normals", true), kelvo::test::sAttribute,
            {{"typeName", type("normal3f[]")}, {"default", w.array(kelvo::test::cVec3f, normals)},
             {"interpolation", type("vertex")}});
-    w.spec(w.child(mesh, "faceVertexCounts", true), kelvo::test::sAttribute,
+    w.entry(w.child(mesh, "faceVertexCounts", true), kelvo::test::sAttribute,
            {{"typeName", type("int[]")},
             {"default", w.compressedIntArray(std::vector<std::int32_t>(static_cast<std::size_t>(gridTriangles), 3))}});
-    w.spec(w.child(mesh, "faceVertexIndices", true), kelvo::test::sAttribute,
+    w.entry(w.child(mesh, "faceVertexIndices", true), kelvo::test::sAttribute,
            {{"typeName", type("int[]")}, {"default", w.compressedIntArray(indices)}});
     const std::vector<std::uint8_t> bytes = w.finish();
     std::ofstream(path, std::ios::binary)

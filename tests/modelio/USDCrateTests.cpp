@@ -37,21 +37,21 @@ std::uint32_t triangle(CrateWriter& w, std::uint64_t indices) {
     const std::uint32_t points = w.child(tri, "points", true);
     const std::uint32_t counts = w.child(tri, "faceVertexCounts", true);
     const std::uint32_t index = w.child(tri, "faceVertexIndices", true);
-    w.spec(0, test::sPseudoRoot,
+    w.entry(0, test::sPseudoRoot,
            {{"defaultPrim", W::rep(test::cToken, w.token("Tri"), true)},
             {"upAxis", W::rep(test::cToken, w.token("Z"), true)},
             {"metersPerUnit", W::rep(test::cDouble, asFloatBits(0.01f), true)},
             {"primChildren", w.tokenVector(test::cTokenVector, {"Tri"})}});
-    w.spec(tri, test::sPrim,
+    w.entry(tri, test::sPrim,
            {{"specifier", W::rep(test::cSpecifier, 0, true)},
             {"typeName", W::rep(test::cToken, w.token("Mesh"), true)}});
-    w.spec(points, test::sAttribute,
+    w.entry(points, test::sAttribute,
            {{"typeName", W::rep(test::cToken, w.token("point3f[]"), true)},
             {"default", w.array(test::cVec3f, std::vector<float>{0, 0, 0, 1, 0, 0, 0, 1, 0})}});
-    w.spec(counts, test::sAttribute,
+    w.entry(counts, test::sAttribute,
            {{"typeName", W::rep(test::cToken, w.token("int[]"), true)},
             {"default", w.array(test::cInt, std::vector<std::int32_t>{3})}});
-    w.spec(index, test::sAttribute,
+    w.entry(index, test::sAttribute,
            {{"typeName", W::rep(test::cToken, w.token("int[]"), true)}, {"default", indices}});
     return tri;
 }
@@ -95,11 +95,11 @@ TEST(USDCrate, valuesOfEachTypeReadAsTheTextReaderKeepsThem) {
         {"blocked", "float", W::rep(test::cValueBlock, 0, true)},
     };
     for (const Attribute& a : attributes) {
-        w.spec(w.child(tri, a.name, true), test::sAttribute,
+        w.entry(w.child(tri, a.name, true), test::sAttribute,
                {{"typeName", W::rep(test::cToken, w.token(a.type), true)}, {"default", a.rep}});
     }
     // A primvar with its metadata, uniform and custom.
-    w.spec(w.child(tri, "primvars:st", true), test::sAttribute,
+    w.entry(w.child(tri, "primvars:st", true), test::sAttribute,
            {{"typeName", W::rep(test::cToken, w.token("texCoord2f[]"), true)},
             {"default", w.array(test::cVec2f, std::vector<float>{0, 0, 1, 0, 0, 1})},
             {"interpolation", W::rep(test::cToken, w.token("faceVarying"), true)},
@@ -157,15 +157,15 @@ TEST(USDCrate, compressedArraysInEveryCodingAndVersion) {
             w.minor = minor;
             w.chunked = chunked;
             const std::uint32_t tri = triangle(w, w.compressedIntArray({ints.begin(), ints.end()}));
-            w.spec(w.child(tri, "whole", true), test::sAttribute,
+            w.entry(w.child(tri, "whole", true), test::sAttribute,
                    {{"typeName", W::rep(test::cToken, w.token("float[]"), true)},
                     {"default", w.compressedFloatArray({whole.begin(), whole.end()}, 'i')}});
-            w.spec(w.child(tri, "table", true), test::sAttribute,
+            w.entry(w.child(tri, "table", true), test::sAttribute,
                    {{"typeName", W::rep(test::cToken, w.token("float[]"), true)},
                     {"default", w.compressedFloatArray({repeated.begin(), repeated.end()}, 't')}});
             // Marked compressed, but too short to be: stored plain.
             std::uint64_t shortArray = w.array(test::cInt, std::vector<std::int32_t>{4, 5});
-            w.spec(w.child(tri, "short", true), test::sAttribute,
+            w.entry(w.child(tri, "short", true), test::sAttribute,
                    {{"typeName", W::rep(test::cToken, w.token("int[]"), true)},
                     {"default", shortArray | (std::uint64_t{1} << 61)}});
             Layer layer;
@@ -224,7 +224,7 @@ TEST(USDCrate, compositionArcsTargetsAndTimeSamples) {
     w.put(std::uint64_t{2});
     w.put(W::rep(test::cDouble, asFloatBits(20), true));
     w.put(W::rep(test::cDouble, asFloatBits(10), true));
-    w.spec(shape, test::sPrim,
+    w.entry(shape, test::sPrim,
            {{"specifier", W::rep(test::cSpecifier, 1, true)},
             {"references", W::rep(test::cReferenceListOp, references, false)},
             {"payload", W::rep(test::cPayloadListOp, payloads, false)},
@@ -234,18 +234,18 @@ TEST(USDCrate, compositionArcsTargetsAndTimeSamples) {
             {"active", W::rep(test::cBool, 0, true)},
             {"kind", W::rep(test::cToken, w.token("component"), true)}});
     // Written in another order than the path table's: "small" is the first variant.
-    w.spec(set, test::sVariantSet, {{"variantChildren", w.tokenVector(test::cTokenVector, {"small", "big"})}});
-    w.spec(big, test::sVariant, {});
-    w.spec(small, test::sVariant, {});
-    w.spec(inner, test::sPrim, {{"specifier", W::rep(test::cSpecifier, 0, true)}});
-    w.spec(material, test::sPrim,
+    w.entry(set, test::sVariantSet, {{"variantChildren", w.tokenVector(test::cTokenVector, {"small", "big"})}});
+    w.entry(big, test::sVariant, {});
+    w.entry(small, test::sVariant, {});
+    w.entry(inner, test::sPrim, {{"specifier", W::rep(test::cSpecifier, 0, true)}});
+    w.entry(material, test::sPrim,
            {{"specifier", W::rep(test::cSpecifier, 2, true)},
             {"typeName", W::rep(test::cToken, w.token("Material"), true)}});
-    w.spec(surface, test::sAttribute,
+    w.entry(surface, test::sAttribute,
            {{"typeName", W::rep(test::cToken, w.token("token"), true)},
             {"connectionPaths", w.listOp(test::cPathListOp, {material}, {})}});
-    w.spec(binding, test::sRelationship, {{"targetPaths", w.listOp(test::cPathListOp, {}, {material})}});
-    w.spec(size, test::sAttribute,
+    w.entry(binding, test::sRelationship, {{"targetPaths", w.listOp(test::cPathListOp, {}, {material})}});
+    w.entry(size, test::sAttribute,
            {{"typeName", W::rep(test::cToken, w.token("double"), true)},
             {"timeSamples", W::rep(test::cTimeSamples, samples, false)}});
     Layer layer;
@@ -296,7 +296,7 @@ std::vector<std::uint8_t> withExtra(MakeRep&& makeRep) {
     CrateWriter w;
     const std::uint32_t tri = triangle(w, w.array(test::cInt, std::vector<std::int32_t>{0, 1, 2}));
     const std::uint64_t extra = makeRep(w);
-    w.spec(w.child(tri, "extra", true), test::sAttribute, {{"default", extra}});
+    w.entry(w.child(tri, "extra", true), test::sAttribute, {{"default", extra}});
     return w.finish();
 }
 
@@ -311,7 +311,7 @@ TEST(USDCrate, hostileFilesGiveAReasonAndNoLayer) {
     CrateWriter w;
     triangle(w, w.array(test::cInt, std::vector<std::int32_t>{0, 1, 2}));
     const std::vector<std::uint8_t> good = w.finish();
-    // Sections in the writer's order: tokens, strings, fields, field sets, paths, specs.
+    // Sections in the writer's order: tokens, strings, fields, field sets, paths, entries.
     const std::size_t toc = wordAt(good, 16);
     auto sectionStart = [&](int i) { return toc + 8 + 32 * i + 16; };
     auto sectionSize = [&](int i) { return toc + 8 + 32 * i + 24; };

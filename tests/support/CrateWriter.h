@@ -1,6 +1,6 @@
 // A writer of crate (binary USD) files for tests: nothing in the distribution writes them,
 // so the tests make their own, one value type and one compression case at a time. It
-// writes what the reader reads and no more: specs with fields, values inlined or out of
+// writes what the reader reads and no more: entries with fields, values inlined or out of
 // line, arrays plain or compressed, and the six sections in a table of contents. Each
 // LZ4 stream can be written as one block or as one chunk behind a count.
 #pragma once
@@ -30,7 +30,7 @@ enum CrateType : std::uint8_t {
     cUnregisteredValueListOp, cPayloadListOp, cTimeCode,
 };
 
-enum CrateSpec : std::uint32_t {
+enum CrateEntryKind : std::uint32_t {
     sAttribute = 1, sPrim = 6, sPseudoRoot = 7, sRelationship = 8, sVariant = 10, sVariantSet = 11,
 };
 
@@ -48,7 +48,7 @@ struct CrateWriter {
     std::vector<Node> nodes = {Node{}};  // 0: the root
     std::vector<std::pair<std::uint32_t, std::uint64_t>> fields;
     std::vector<std::uint32_t> fieldSets;
-    std::vector<std::uint32_t> specPaths, specSets, specTypes;
+    std::vector<std::uint32_t> entryPaths, entrySets, entryTypes;
 
     static std::uint64_t rep(std::uint8_t type, std::uint64_t payload, bool inlined,
                              bool array = false, bool compressed = false) {
@@ -235,13 +235,13 @@ struct CrateWriter {
         return rep(type, at, false);
     }
 
-    // ---- specs --------------------------------------------------------------------------
-    void spec(std::uint32_t path, std::uint32_t type,
-              const std::vector<std::pair<std::string, std::uint64_t>>& specFields) {
-        specPaths.push_back(path);
-        specSets.push_back(static_cast<std::uint32_t>(fieldSets.size()));
-        specTypes.push_back(type);
-        for (const auto& [name, value] : specFields) {
+    // ---- entries --------------------------------------------------------------------------
+    void entry(std::uint32_t path, std::uint32_t type,
+              const std::vector<std::pair<std::string, std::uint64_t>>& entryFields) {
+        entryPaths.push_back(path);
+        entrySets.push_back(static_cast<std::uint32_t>(fieldSets.size()));
+        entryTypes.push_back(type);
+        for (const auto& [name, value] : entryFields) {
             fields.emplace_back(token(name), value);
             fieldSets.push_back(static_cast<std::uint32_t>(fields.size() - 1));
         }
@@ -302,10 +302,10 @@ struct CrateWriter {
         compressedInts(s, jumps);
         section("PATHS", s);
         s.clear();
-        append(s, static_cast<std::uint64_t>(specPaths.size()));
-        compressedInts(s, specPaths);
-        compressedInts(s, specSets);
-        compressedInts(s, specTypes);
+        append(s, static_cast<std::uint64_t>(entryPaths.size()));
+        compressedInts(s, entryPaths);
+        compressedInts(s, entrySets);
+        compressedInts(s, entryTypes);
         section("SPECS", s);
         const std::uint64_t toc = put(static_cast<std::uint64_t>(sections.size()));
         for (const Section& sec : sections) {

@@ -52,10 +52,10 @@ enum Type : std::uint8_t {
     tUnregisteredValueListOp, tPayloadListOp, tTimeCode, tPathExpression,
 };
 
-// Spec kinds.
-enum SpecType : std::uint32_t {
-    specAttribute = 1, specPrim = 6, specPseudoRoot = 7, specRelationship = 8,
-    specVariant = 10, specVariantSet = 11,
+// PathEntry kinds.
+enum EntryKind : std::uint32_t {
+    entryAttribute = 1, entryPrim = 6, entryPseudoRoot = 7, entryRelationship = 8,
+    entryVariant = 10, entryVariantSet = 11,
 };
 
 struct ValueRep {
@@ -242,7 +242,7 @@ struct PathNode {
     std::uint16_t depth = 0;
 };
 
-struct Spec {
+struct PathEntry {
     std::uint32_t path, fieldSet, type;
 };
 
@@ -259,7 +259,7 @@ public:
         fields();
         fieldSets();
         paths();
-        specs();
+        readEntries();
         build(layer);
     }
 
@@ -486,20 +486,20 @@ private:
         }
     }
 
-    void specs() {
-        Cursor c = section("SPECS", "the spec section");
+    void readEntries() {
+        Cursor c = section("SPECS", "the section of path entries");
         const std::uint64_t n = entryCount(c);
         const auto paths = compressedInts<std::uint32_t>(c, n);
         const auto sets = compressedInts<std::uint32_t>(c, n);
         const auto types = compressedInts<std::uint32_t>(c, n);
-        specOfPath_.assign(nodes_.size(), noIndex);
-        specs_.resize(static_cast<std::size_t>(n));
-        for (std::size_t i = 0; i < specs_.size(); ++i) {
+        entryOfPath_.assign(nodes_.size(), noIndex);
+        entries_.resize(static_cast<std::size_t>(n));
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
             if (paths[i] >= nodes_.size() || !nodes_[paths[i]].present)
-                fail("a spec names a path that does not exist");
-            if (sets[i] >= fieldSets_.size()) fail("a spec names a field set that does not exist");
-            specs_[i] = {paths[i], sets[i], types[i]};
-            if (specOfPath_[paths[i]] == noIndex) specOfPath_[paths[i]] = static_cast<std::uint32_t>(i);
+                fail("a entry names a path that does not exist");
+            if (sets[i] >= fieldSets_.size()) fail("a entry names a field set that does not exist");
+            entries_[i] = {paths[i], sets[i], types[i]};
+            if (entryOfPath_[paths[i]] == noIndex) entryOfPath_[paths[i]] = static_cast<std::uint32_t>(i);
         }
     }
 
@@ -824,12 +824,12 @@ private:
 
     // ---- the layer ------------------------------------------------------------------------
 
-    // Calls fn(name, rep) for each field of the spec at `pathIndex`; false when it has none.
+    // Calls fn(name, rep) for each field of the entry at `pathIndex`; false when it has none.
     template <class Fn>
     bool eachField(std::uint32_t pathIndex, Fn&& fn) {
-        const std::uint32_t s = specOfPath_[pathIndex];
+        const std::uint32_t s = entryOfPath_[pathIndex];
         if (s == noIndex) return false;
-        for (std::size_t i = specs_[s].fieldSet; i < fieldSets_.size() && fieldSets_[i] != noIndex; ++i) {
+        for (std::size_t i = entries_[s].fieldSet; i < fieldSets_.size() && fieldSets_[i] != noIndex; ++i) {
             spend(16);
             const auto& [name, rep] = fields_[fieldSets_[i]];
             fn(tokens_[name], rep);
@@ -879,21 +879,21 @@ private:
         if (depth > maxNesting) fail("prims nest too deeply");
         std::vector<std::pair<std::string, std::vector<std::string>>> variantOrders;
         for (std::uint32_t child : children_[index]) {
-            const std::uint32_t s = specOfPath_[child];
-            if (s == noIndex) continue;  // a path only named (a target), not a spec
+            const std::uint32_t s = entryOfPath_[child];
+            if (s == noIndex) continue;  // a path only named (a target), not a entry
             const PathNode& node = nodes_[child];
             const std::string& element = tokens_[node.token];
-            const std::uint32_t type = specs_[s].type;
+            const std::uint32_t type = entries_[s].type;
             if (node.property) {
-                if (type == specAttribute || type == specRelationship) property(child, type, prim);
-            } else if (type == specPrim) {
+                if (type == entryAttribute || type == entryRelationship) property(child, type, prim);
+            } else if (type == entryPrim) {
                 PrimOpinion& made = prim.children.emplace_back();
                 made.name = element;
                 spend(element.size() + sizeof(PrimOpinion));
                 primFields(child, made);
                 children(child, made, depth + 1);
-            } else if (type == specVariant || type == specVariantSet) {
-                if (type == specVariantSet) variantOrders.emplace_back(element, names(child, "variantChildren"));
+            } else if (type == entryVariant || type == entryVariantSet) {
+                if (type == entryVariantSet) variantOrders.emplace_back(element, names(child, "variantChildren"));
                 variant(child, element, prim, depth + 1);
             }
         }
@@ -907,7 +907,7 @@ private:
         }
     }
 
-    // The names a token-list field of the spec at `pathIndex` holds.
+    // The names a token-list field of the entry at `pathIndex` holds.
     std::vector<std::string> names(std::uint32_t pathIndex, std::string_view field) {
         std::vector<std::string> out;
         eachField(pathIndex, [&](const std::string& name, ValueRep rep) {
@@ -999,7 +999,7 @@ private:
     void property(std::uint32_t index, std::uint32_t type, PrimOpinion& prim) {
         Property& p = prim.properties.emplace_back();
         p.name = tokens_[nodes_[index].token];
-        p.relationship = type == specRelationship;
+        p.relationship = type == entryRelationship;
         spend(p.name.size() + sizeof(Property));
         ValueRep defaultRep, samplesRep;
         bool hasDefault = false, hasSamples = false;
@@ -1051,8 +1051,8 @@ private:
     Array<std::uint32_t> fieldSets_;
     std::vector<PathNode> nodes_;
     std::vector<std::vector<std::uint32_t>> children_;
-    std::vector<Spec> specs_;
-    std::vector<std::uint32_t> specOfPath_;
+    std::vector<PathEntry> entries_;
+    std::vector<std::uint32_t> entryOfPath_;
 };
 
 }  // namespace

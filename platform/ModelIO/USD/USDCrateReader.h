@@ -6,19 +6,19 @@
 // tokens (one LZ4 block of NUL-separated text), strings (token indices), fields (a name
 // token and a value representation each), field sets (runs of field indices ended by ~0),
 // paths (a tree coded as three integer arrays: path index, element token and jump) and
-// specs (path, field set and kind of each). Integer arrays are coded as deltas with 2-bit
+// entries (path, field set and kind of each). Integer arrays are coded as deltas with 2-bit
 // size codes and then LZ4-compressed; value representations are 64-bit words holding the
 // type, array/inlined/compressed flags and either the value itself or its file offset.
 //
 // Versions 0.4.0 to 0.10.0 are read (what exporters of the last several years write);
-// older and newer files are refused with a message naming their version. The specs become
+// older and newer files are refused with a message naming their version. The entries become
 // the same Layer model the text reader fills (USDLayer.h), so composition treats both alike.
 //
 // Bad input: every offset and size is checked against the file and its section before use;
 // sections may neither overlap nor leave the file; LZ4 blocks decompress into buffers of
 // their declared size and never past it; a declared element count is first checked against
 // what its bytes could hold; the path tree is walked without recursion and each entry at
-// most once. All decoded data (arrays, strings, spec fields visited) is charged to a budget
+// most once. All decoded data (arrays, strings, entry fields visited) is charged to a budget
 // that grows with the file size, so no file makes the reader allocate or work without
 // bound. The first fault stops reading with a message; the layer is then left empty.
 #pragma once
