@@ -34,13 +34,7 @@ bool namedInEnvironment(const char* variable, const std::string& path) {
 }
 
 [[noreturn]] void runWorker(int in, int out, const WorkerOptions& options) {
-    // Standard input and output may be a pipe of the parent's own (kelvo-cache --serve): a
-    // library that printed there would corrupt its replies.
-    if (const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC); null >= 0) {
-        ::dup2(null, STDIN_FILENO);
-        ::dup2(null, STDOUT_FILENO);
-        if (null > STDERR_FILENO) ::close(null);
-    }
+    prepareWorkerProcess(in, out);
     if (options.memoryBudgetBytes > 0) limitMemory(options.memoryBudgetBytes);
     // A worker serves files of every kind: all the loader code is mapped.
     if (options.confined) confineWorkerProcess({}, options.readable);
@@ -93,13 +87,6 @@ void WorkerPool::start(Worker& worker) {
         throw std::system_error(error, std::generic_category());
     }
     if (pid == 0) {
-        // The other workers' pipes are the parent's business.
-        for (const Worker& other : workers_) {
-            if (other.toWorker >= 0) ::close(other.toWorker);
-            if (other.fromWorker >= 0) ::close(other.fromWorker);
-        }
-        ::close(requests[1]);
-        ::close(replies[0]);
         runWorker(requests[0], replies[1], options_);
     }
     ::close(requests[0]);

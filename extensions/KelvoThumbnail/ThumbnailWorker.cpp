@@ -34,29 +34,9 @@ namespace {
 
 // ---- The child --------------------------------------------------------------------------
 
-// Closes every descriptor but 0, 1, 2 and `keep`.
-void closeAllBut(int a, int b) {
-    if (a > b) std::swap(a, b);
-    const auto closeRange = [](int from, int to) {
-        if (from <= to) ::close_range(static_cast<unsigned>(from), static_cast<unsigned>(to), 0);
-    };
-    closeRange(3, a - 1);
-    closeRange(a + 1, b - 1);
-    closeRange(b + 1, ~0u >> 1);
-}
-
 [[noreturn]] void runChild(int input, int reply, const std::filesystem::path& path,
                            const ThumbnailerOptions& options) {
-    // Die with the parent; a crash leaves no core file.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    struct rlimit noCore {};
-    ::setrlimit(RLIMIT_CORE, &noCore);
-    if (const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC); null >= 0) {
-        ::dup2(null, STDIN_FILENO);
-        ::dup2(null, STDOUT_FILENO);
-        if (null > STDERR_FILENO) ::close(null);
-    }
-    closeAllBut(input, reply);
+    prepareWorkerProcess(input, reply);
     if (options.memoryBudgetBytes > 0) limitMemory(options.memoryBudgetBytes);
 
     if (options.confined) confineWorkerProcess(
@@ -195,6 +175,25 @@ WorkerResult makeThumbnailInWorker(int input, const std::filesystem::path& path,
     if (!outcome) return {{}, workerCrashedError()};
     if (Error* error = std::get_if<Error>(&*outcome)) return {{}, std::move(*error)};
     return {std::move(std::get<std::vector<std::uint8_t>>(*outcome)), {}};
+}
+
+void prepareWorkerProcess(int keep, int alsoKeep) {
+    // Die with the parent; a crash leaves no core file.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    struct rlimit noCore {};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    if (const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC); null >= 0) {
+        ::dup2(null, STDIN_FILENO);
+        ::dup2(null, STDOUT_FILENO);
+        if (null > STDERR_FILENO) ::close(null);
+    }
+    int a = std::min(keep, alsoKeep), b = std::max(keep, alsoKeep);
+    const auto closeRange = [](int from, int to) {
+        if (from <= to) ::close_range(static_cast<unsigned>(from), static_cast<unsigned>(to), 0);
+    };
+    closeRange(3, a - 1);
+    closeRange(a + 1, b - 1);
+    closeRange(b + 1, ~0u >> 1);
 }
 
 std::vector<std::filesystem::path> workerReadableFolders(

@@ -42,6 +42,12 @@ struct WorkerResult {
 WorkerResult makeThumbnailInWorker(int input, const std::filesystem::path& path,
                                    const ThumbnailerOptions& options);
 
+// Steps 1 and 2 above, for any worker process: dies with its parent, leaves no core file,
+// points standard input and output at /dev/null (they may be a pipe of the parent's, which
+// a library's printing would corrupt) and closes every descriptor but standard error, `keep`
+// and `alsoKeep` (both above 2).
+void prepareWorkerProcess(int keep, int alsoKeep);
+
 // The folders a worker reading models beneath `modelFolders` may read: those, /usr (fonts,
 // the C library's data), the resources, and the process's own /proc entries and the
 // processor list, which the C library and the sanitizers read. List them before confining:
