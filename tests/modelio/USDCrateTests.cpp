@@ -92,6 +92,9 @@ TEST(USDCrate, valuesOfEachTypeReadAsTheTextReaderKeepsThem) {
         {"ta", "token[]", w.array(test::cToken, std::vector<std::uint32_t>{w.token("x"), w.token("y")})},
         {"ha", "half[]", w.array(test::cHalf, std::vector<std::uint16_t>{0x3C00, 0xC000})},
         {"da", "double[]", w.array(test::cDouble, std::vector<double>{0.5, -1})},
+        // Empty arrays: no bytes to copy, and none may be copied from nowhere.
+        {"ea", "float[]", w.array(test::cFloat, std::vector<float>{})},
+        {"eia", "int[]", w.array(test::cInt, std::vector<std::int32_t>{})},
         {"blocked", "float", W::rep(test::cValueBlock, 0, true)},
     };
     for (const Attribute& a : attributes) {

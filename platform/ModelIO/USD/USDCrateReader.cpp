@@ -628,7 +628,7 @@ private:
         if (intLike) {
             value.ints.resize(static_cast<std::size_t>(elements));
             if (n.scalar == Scalar::i32 || n.scalar == Scalar::u32) {
-                std::memcpy(value.ints.data(), p, elements * 4);
+                if (elements > 0) std::memcpy(value.ints.data(), p, elements * 4);
             } else {
                 for (std::size_t i = 0; i < elements; ++i)
                     value.ints[i] = clampToInt32(scalarAt(p + i * size, n.scalar));
@@ -637,7 +637,7 @@ private:
         }
         value.floats.resize(static_cast<std::size_t>(elements));
         if (n.scalar == Scalar::f32) {
-            std::memcpy(value.floats.data(), p, elements * 4);
+            if (elements > 0) std::memcpy(value.floats.data(), p, elements * 4);
         } else {
             for (std::size_t i = 0; i < elements; ++i)
                 value.floats[i] = static_cast<float>(scalarAt(p + i * size, n.scalar));
