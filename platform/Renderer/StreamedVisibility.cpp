@@ -90,7 +90,7 @@ std::vector<std::uint32_t> visibleFedTriangles(const Scene& scene, const Node& p
         if (second) second->join();
         if (failure) std::rethrow_exception(failure);
 
-        // Part 0 holds the lower numbers, drawn first in a scene: on equal depth it wins.
+        // The first part holds the lower numbers, drawn first in a scene: on equal depth it wins.
         const size_t used = size_t(end - begin) * width * samplesPerPixel;
         for (size_t i = 0; i < used; ++i) {
             std::uint32_t id = buffers[0].ids[i];
