@@ -4,6 +4,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
@@ -39,9 +40,10 @@ int niceIncrement(QoSClass qos) {
     }
 }
 
+// Read once: each query reads /sys, and every queue asks.
 std::size_t machineWidth() {
-    unsigned n = std::thread::hardware_concurrency();
-    return n > 0 ? n : 1;
+    static const std::size_t width = std::max(1u, std::thread::hardware_concurrency());
+    return width;
 }
 
 // The pool whose worker this thread is, if any.

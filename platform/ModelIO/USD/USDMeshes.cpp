@@ -9,16 +9,22 @@ namespace kelvo::usd {
 
 namespace {
 
+// Of the four, the one a primvar of `interpolation` goes by.
+std::size_t byInterpolation(Interpolation interpolation, std::size_t constant, std::size_t face,
+                            std::size_t point, std::size_t corner) {
+    switch (interpolation) {
+        case Interpolation::uniform: return face;
+        case Interpolation::vertex: return point;
+        case Interpolation::faceVarying: return corner;
+        case Interpolation::constant: break;
+    }
+    return constant;
+}
+
 // A primvar that covers what its interpolation needs, or an absent one.
 Primvar usable(const Primvar& p, std::size_t faces, std::size_t points, std::size_t corners) {
     if (!p.present() || p.components <= 0) return {};
-    std::size_t need = 1;
-    switch (p.interpolation) {
-        case Interpolation::constant: need = 1; break;
-        case Interpolation::uniform: need = faces; break;
-        case Interpolation::vertex: need = points; break;
-        case Interpolation::faceVarying: need = corners; break;
-    }
+    const std::size_t need = byInterpolation(p.interpolation, 1, faces, points, corners);
     const std::size_t values = p.values.size() / static_cast<std::size_t>(p.components);
     if (p.indices.empty()) return values >= need ? p : Primvar{};
     if (p.indices.size() < need) return {};
@@ -29,13 +35,7 @@ Primvar usable(const Primvar& p, std::size_t faces, std::size_t points, std::siz
 }
 
 const float* valueAt(const Primvar& p, std::size_t face, std::size_t point, std::size_t corner) {
-    std::size_t i = 0;
-    switch (p.interpolation) {
-        case Interpolation::constant: i = 0; break;
-        case Interpolation::uniform: i = face; break;
-        case Interpolation::vertex: i = point; break;
-        case Interpolation::faceVarying: i = corner; break;
-    }
+    std::size_t i = byInterpolation(p.interpolation, 0, face, point, corner);
     if (!p.indices.empty()) i = static_cast<std::size_t>(p.indices[i]);
     return p.values.data() + i * static_cast<std::size_t>(p.components);
 }
