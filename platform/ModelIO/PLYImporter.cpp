@@ -11,6 +11,7 @@
 #include "platform/Foundation/FileReading.h"
 #include "platform/ModelIO/MeshAssembly.h"
 #include "platform/ModelIO/PLYHeader.h"
+#include "platform/ModelIO/PLYRows.h"
 #include "platform/ModelIO/PolygonTriangulation.h"
 #include "platform/ModelIO/TextScanning.h"
 #include "platform/ModelIO/TextureReferences.h"
@@ -20,165 +21,7 @@ namespace kelvo {
 
 namespace {
 
-constexpr std::uint32_t invalidIndex = 0xFFFFFFFF;
-// Output indices are 32-bit: corners beyond this are not read.
-constexpr std::size_t maxCorners = 0xF0000000;
-
-// Binary values, in the file's byte order.
-class BinaryCursor {
-public:
-    BinaryCursor(const std::uint8_t* p, const std::uint8_t* end, bool bigEndian)
-        : p_(p), end_(end), swap_(bigEndian != (std::endian::native == std::endian::big)) {}
-
-    bool value(PLYType type, double& out) {
-        const int size = plyTypeSize(type);
-        if (end_ - p_ < size) return false;
-        std::uint8_t b[8];
-        std::memcpy(b, p_, static_cast<std::size_t>(size));
-        if (swap_) std::reverse(b, b + size);
-        p_ += size;
-        switch (type) {
-            case PLYType::int8:
-                out = static_cast<std::int8_t>(b[0]);
-                break;
-            case PLYType::uint8:
-                out = b[0];
-                break;
-            case PLYType::int16:
-                out = load<std::int16_t>(b);
-                break;
-            case PLYType::uint16:
-                out = load<std::uint16_t>(b);
-                break;
-            case PLYType::int32:
-                out = load<std::int32_t>(b);
-                break;
-            case PLYType::uint32:
-                out = load<std::uint32_t>(b);
-                break;
-            case PLYType::float32:
-                out = load<float>(b);
-                break;
-            case PLYType::float64:
-                out = load<double>(b);
-                break;
-            case PLYType::none:
-                return false;
-        }
-        return true;
-    }
-    bool integer(PLYType type, std::int64_t& out) {
-        double v = 0;
-        if (!value(type, v)) return false;
-        // Integer types hold their values exactly in a double; a float index is truncated.
-        out = std::isfinite(v) && std::fabs(v) < 9e15 ? static_cast<std::int64_t>(v) : -1;
-        return true;
-    }
-    bool skip(PLYType type, std::uint64_t count) {
-        const std::uint64_t size = static_cast<std::uint64_t>(plyTypeSize(type));
-        if (count > static_cast<std::uint64_t>(end_ - p_) / size) return false;
-        p_ += count * size;
-        return true;
-    }
-    std::size_t remaining() const { return static_cast<std::size_t>(end_ - p_); }
-    const std::uint8_t* at() const { return p_; }
-    void advance(std::size_t bytes) { p_ += bytes; }
-    bool swaps() const { return swap_; }
-
-private:
-    template <class T>
-    static T load(const std::uint8_t* b) {
-        T v;
-        std::memcpy(&v, b, sizeof v);
-        return v;
-    }
-
-    const std::uint8_t* p_;
-    const std::uint8_t* end_;
-    bool swap_;
-};
-
-// ASCII values: words separated by any white space, line ends included.
-class TextCursor {
-public:
-    TextCursor(const std::uint8_t* p, const std::uint8_t* end)
-        : p_(reinterpret_cast<const char*>(p)), end_(reinterpret_cast<const char*>(end)) {}
-
-    bool value(PLYType, double& out) {
-        skipSpace();
-        float v;
-        if (!text::readFloat(p_, end_, v)) return false;
-        out = v;
-        return true;
-    }
-    bool integer(PLYType, std::int64_t& out) {
-        skipSpace();
-        if (!text::readInteger(p_, end_, out)) return false;
-        // "3.0" where an integer belongs: the fraction is dropped.
-        skipToken();
-        return true;
-    }
-    bool skip(PLYType, std::uint64_t count) {
-        for (std::uint64_t i = 0; i < count; ++i) {
-            skipSpace();
-            if (p_ >= end_) return false;
-            skipToken();
-        }
-        return true;
-    }
-    std::size_t remaining() const { return static_cast<std::size_t>(end_ - p_); }
-
-private:
-    static bool isSpace(char c) { return c == '\n' || text::isBlank(c); }
-    void skipSpace() {
-        while (p_ < end_ && isSpace(*p_))
-            ++p_;
-    }
-    void skipToken() {
-        while (p_ < end_ && !isSpace(*p_))
-            ++p_;
-    }
-
-    const char* p_;
-    const char* end_;
-};
-
-// The largest value of an integer type, by which colours stored as integers are scaled.
-double colorScale(PLYType type) {
-    switch (type) {
-        case PLYType::int8:
-            return 1.0 / 127;
-        case PLYType::uint8:
-            return 1.0 / 255;
-        case PLYType::int16:
-            return 1.0 / 32767;
-        case PLYType::uint16:
-            return 1.0 / 65535;
-        case PLYType::int32:
-            return 1.0 / 2147483647;
-        case PLYType::uint32:
-            return 1.0 / 4294967295.0;
-        default:
-            return 1;
-    }
-}
-
-constexpr int roleCount = static_cast<int>(PLYRole::cornerTexcoords) + 1;
-
-bool hasRole(const PLYElement& element, PLYRole role) {
-    return std::any_of(element.properties.begin(), element.properties.end(),
-                       [&](const PLYProperty& p) { return p.role == role; });
-}
-
-std::uint32_t minimumRowBytes(const PLYElement& element, bool binary) {
-    std::uint32_t bytes = 0;
-    for (const PLYProperty& p : element.properties) {
-        bytes += binary ? static_cast<std::uint32_t>(
-                              plyTypeSize(p.countType == PLYType::none ? p.type : p.countType))
-                        : 2;
-    }
-    return bytes;
-}
+using namespace ply;
 
 struct Vertices {
     ByteBuffer positions, normals, colors, texcoords;
@@ -205,13 +48,6 @@ void setAttributes(const PLYElement& element, Vertices& out) {
     out.withTexcoords = hasRole(element, PLYRole::u) || hasRole(element, PLYRole::v);
 }
 
-// A vertex's values before its row is read: colour channels a file leaves out are full.
-void defaultValues(float (&values)[roleCount]) {
-    std::fill(std::begin(values), std::end(values), 0.0f);
-    for (PLYRole r : {PLYRole::red, PLYRole::green, PLYRole::blue, PLYRole::alpha})
-        values[static_cast<int>(r)] = 1;
-}
-
 // Reads the rows of the vertex element; false when the bytes ran out (or stopped being
 // numbers) before the declared count.
 template <class Cursor>
@@ -224,28 +60,10 @@ bool readVertices(Cursor& cursor, const PLYElement& element, Vertices& out, bool
     if (out.withNormals) out.normals.reserve(expected * 12);
     if (out.withColors) out.colors.reserve(expected * (out.withAlpha ? 16 : 12));
     if (out.withTexcoords) out.texcoords.reserve(expected * 8);
-    std::vector<double> scale(element.properties.size(), 1.0);
-    for (std::size_t k = 0; k < element.properties.size(); ++k) {
-        const PLYRole r = element.properties[k].role;
-        if (r >= PLYRole::red && r <= PLYRole::alpha)
-            scale[k] = colorScale(element.properties[k].type);
-    }
+    const std::vector<double> scale = valueScales(element);
     for (std::uint64_t row = 0; row < element.count && out.count < maxCorners; ++row) {
         float values[roleCount];
-        defaultValues(values);
-        for (std::size_t k = 0; k < element.properties.size(); ++k) {
-            const PLYProperty& p = element.properties[k];
-            if (p.countType != PLYType::none) {
-                std::int64_t n;
-                if (!cursor.integer(p.countType, n) || n < 0 ||
-                    !cursor.skip(p.type, static_cast<std::uint64_t>(n)))
-                    return false;
-                continue;
-            }
-            double v = 0;
-            if (!cursor.value(p.type, v)) return false;
-            values[static_cast<int>(p.role)] = static_cast<float>(v * scale[k]);
-        }
+        if (!readVertexRow(cursor, element, scale, values)) return false;
         appendValues(out.positions, &values[static_cast<int>(PLYRole::x)], 3);
         if (out.withNormals) appendValues(out.normals, &values[static_cast<int>(PLYRole::nx)], 3);
         if (out.withColors)
@@ -261,12 +79,6 @@ bool readVertices(Cursor& cursor, const PLYElement& element, Vertices& out, bool
     return true;
 }
 
-std::uint8_t toByte(double v) {
-    if (!(v > 0)) return 0;
-    if (v >= 1) return 255;
-    return static_cast<std::uint8_t>(std::lround(v * 255));
-}
-
 template <class Cursor>
 bool readFaces(Cursor& cursor, const PLYElement& element, Faces& out, bool binary) {
     out.withCornerTexcoords = hasRole(element, PLYRole::cornerTexcoords);
@@ -276,57 +88,14 @@ bool readFaces(Cursor& cursor, const PLYElement& element, Faces& out, bool binar
         cursor.remaining() / std::max<std::uint32_t>(1, minimumRowBytes(element, binary));
     const std::size_t expected = static_cast<std::size_t>(std::min(element.count, possible));
     out.corners.reserve(expected * 12);
-    std::vector<double> scale(element.properties.size(), 1.0);
-    for (std::size_t k = 0; k < element.properties.size(); ++k) {
-        const PLYRole r = element.properties[k].role;
-        if (r >= PLYRole::red && r <= PLYRole::alpha)
-            scale[k] = colorScale(element.properties[k].type);
-    }
-    std::vector<float> texcoords;
+    const std::vector<double> scale = valueScales(element);
+    FaceRow face;
     for (std::uint64_t row = 0; row < element.count; ++row) {
         const std::size_t firstCorner = out.corners.size() / 4;
-        std::size_t corners = 0;
-        double color[4] = {1, 1, 1, 1};
-        texcoords.clear();
-        bool complete = true;
-        for (std::size_t k = 0; k < element.properties.size() && complete; ++k) {
-            const PLYProperty& p = element.properties[k];
-            if (p.countType == PLYType::none) {
-                double v = 0;
-                complete = cursor.value(p.type, v);
-                if (complete && p.role >= PLYRole::red && p.role <= PLYRole::alpha) {
-                    color[static_cast<int>(p.role) - static_cast<int>(PLYRole::red)] = v * scale[k];
-                }
-                continue;
-            }
-            std::int64_t n;
-            complete = cursor.integer(p.countType, n) && n >= 0;
-            if (!complete) break;
-            if (p.role == PLYRole::vertexIndices) {
-                for (std::int64_t i = 0; i < n && complete; ++i) {
-                    std::int64_t index;
-                    complete = cursor.integer(p.type, index) && firstCorner + corners < maxCorners;
-                    const std::uint32_t vertex = index >= 0 && index < invalidIndex
-                                                     ? static_cast<std::uint32_t>(index)
-                                                     : invalidIndex;
-                    if (complete) appendValues(out.corners, &vertex, 1);
-                    corners += complete;
-                }
-            } else if (p.role == PLYRole::cornerTexcoords) {
-                for (std::int64_t i = 0; i < n && complete; ++i) {
-                    double v = 0;
-                    complete = cursor.value(p.type, v);
-                    texcoords.push_back(static_cast<float>(v));
-                }
-            } else {
-                complete = cursor.skip(p.type, static_cast<std::uint64_t>(n));
-            }
-        }
-        if (!complete || corners < 3) {
-            out.corners.resize(firstCorner * 4);
-            if (!complete) return false;
-            continue;
-        }
+        if (!readFaceRow(cursor, element, scale, face, maxCorners - firstCorner)) return false;
+        const std::size_t corners = face.corners.size();
+        if (corners < 3) continue;
+        appendValues(out.corners, face.corners.data(), corners);
         if (corners != 3 && out.allTriangles) {
             out.sizes.assign(out.count, 3);
             out.allTriangles = false;
@@ -334,53 +103,15 @@ bool readFaces(Cursor& cursor, const PLYElement& element, Faces& out, bool binar
         if (!out.allTriangles) out.sizes.push_back(static_cast<std::uint32_t>(corners));
         if (out.withCornerTexcoords) {
             for (std::size_t c = 0; c < corners; ++c) {
-                const bool given = 2 * c + 1 < texcoords.size();
-                out.cornerTexcoords.push_back(given ? texcoords[2 * c] : 0);
-                out.cornerTexcoords.push_back(flipV(given ? texcoords[2 * c + 1] : 0));
+                const bool given = 2 * c + 1 < face.texcoords.size();
+                out.cornerTexcoords.push_back(given ? face.texcoords[2 * c] : 0);
+                out.cornerTexcoords.push_back(flipV(given ? face.texcoords[2 * c + 1] : 0));
             }
         }
-        if (out.withColors) {
-            out.colors.push_back(
-                std::uint32_t{toByte(color[0])} | std::uint32_t{toByte(color[1])} << 8 |
-                std::uint32_t{toByte(color[2])} << 16 | std::uint32_t{toByte(color[3])} << 24);
-        }
+        if (out.withColors) out.colors.push_back(packedColor(face.color));
         ++out.count;
     }
     return true;
-}
-
-// The value of binary type `type` at `p`.
-double loadValue(PLYType type, const std::uint8_t* p, bool swap) {
-    std::uint8_t b[8];
-    const int size = plyTypeSize(type);
-    std::memcpy(b, p, static_cast<std::size_t>(size));
-    if (swap) std::reverse(b, b + size);
-    auto as = [&b]<class T>(T) {
-        T v;
-        std::memcpy(&v, b, sizeof v);
-        return static_cast<double>(v);
-    };
-    switch (type) {
-        case PLYType::int8:
-            return as(std::int8_t{});
-        case PLYType::uint8:
-            return b[0];
-        case PLYType::int16:
-            return as(std::int16_t{});
-        case PLYType::uint16:
-            return as(std::uint16_t{});
-        case PLYType::int32:
-            return as(std::int32_t{});
-        case PLYType::uint32:
-            return as(std::uint32_t{});
-        case PLYType::float32:
-            return as(float{});
-        case PLYType::float64:
-            return as(double{});
-        case PLYType::none:
-            break;
-    }
-    return 0;
 }
 
 // Binary vertex rows without lists all have one size, so each value is read at its offset
@@ -500,20 +231,6 @@ bool allTheSame(const ByteBuffer& buffer, std::size_t count) {
     const std::size_t size = buffer.size() / count;
     for (std::size_t i = 1; i < count; ++i) {
         if (std::memcmp(buffer.data(), buffer.data() + i * size, size) != 0) return false;
-    }
-    return true;
-}
-
-template <class Cursor>
-bool skipElement(Cursor& cursor, const PLYElement& element) {
-    if (element.properties.empty()) return true;
-    for (std::uint64_t row = 0; row < element.count; ++row) {
-        for (const PLYProperty& p : element.properties) {
-            std::int64_t n = 1;
-            if (p.countType != PLYType::none && (!cursor.integer(p.countType, n) || n < 0))
-                return false;
-            if (!cursor.skip(p.type, static_cast<std::uint64_t>(n))) return false;
-        }
     }
     return true;
 }
