@@ -123,6 +123,7 @@ public:
         return true;
     }
     std::size_t remaining() const { return static_cast<std::size_t>(end_ - p_); }
+    const std::uint8_t* at() const { return reinterpret_cast<const std::uint8_t*>(p_); }
 
 private:
     static bool isSpace(char c) { return c == '\n' || text::isBlank(c); }

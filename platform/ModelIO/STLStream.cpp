@@ -1,11 +1,10 @@
 #include "platform/ModelIO/STLStream.h"
 
+#include "platform/ModelIO/TwoThreads.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <optional>
-#include <system_error>
-#include <thread>
 
 namespace kelvo {
 
@@ -27,8 +26,8 @@ std::uint64_t nextFacetLine(ByteSpan bytes, std::uint64_t from) {
     while (at < size) {
         const void* newline = std::memchr(data + at, '\n', static_cast<size_t>(size - at));
         if (!newline) return size;
-        const std::uint64_t line = static_cast<std::uint64_t>(
-            static_cast<const std::uint8_t*>(newline) - data + 1);
+        const std::uint64_t line =
+            static_cast<std::uint64_t>(static_cast<const std::uint8_t*>(newline) - data + 1);
         std::uint64_t word = line;
         while (word < size && (data[word] == ' ' || data[word] == '\t'))
             ++word;
@@ -46,7 +45,8 @@ std::uint64_t nextFacetLine(ByteSpan bytes, std::uint64_t from) {
 std::vector<STLPiece> cutPieces(ByteSpan bytes, const STLLayout& layout, std::uint64_t pieceBytes) {
     std::vector<STLPiece> pieces;
     if (layout.kind == STLLayout::binary) {
-        const std::uint64_t perPiece = std::max<std::uint64_t>(1, pieceBytes / stlBinaryTriangleSize);
+        const std::uint64_t perPiece =
+            std::max<std::uint64_t>(1, pieceBytes / stlBinaryTriangleSize);
         for (std::uint64_t t = 0; t < layout.binaryTriangles; t += perPiece) {
             const std::uint64_t n = std::min(perPiece, layout.binaryTriangles - t);
             const std::uint64_t begin = stlBinaryHeaderSize + t * stlBinaryTriangleSize;
@@ -64,25 +64,6 @@ std::vector<STLPiece> cutPieces(ByteSpan bytes, const STLLayout& layout, std::ui
     return pieces;
 }
 
-// Runs work(i) for i in [0, count) on this thread and, for more than one, a second one
-// taking every other index; where no thread can be started this one does all.
-template <class Work>
-void onTwoThreads(std::size_t count, const Work& work) {
-    std::optional<std::thread> second;
-    if (count > 1) {
-        try {
-            second.emplace([&] {
-                for (std::size_t i = 1; i < count; i += 2)
-                    work(i);
-            });
-        } catch (const std::system_error&) {
-        }
-    }
-    for (std::size_t i = 0; i < count; i += second ? 2 : 1)
-        work(i);
-    if (second) second->join();
-}
-
 // Calls visit(ordinal, fileNormal, corners) for every triangle of `piece`.
 template <class Visit>
 void visitPiece(ByteSpan bytes, const STLStreamSummary& summary, const STLPiece& piece,
@@ -98,10 +79,9 @@ void visitPiece(ByteSpan bytes, const STLStreamSummary& summary, const STLPiece&
         return;
     }
     std::uint64_t t = piece.firstTriangle;
-    visitASCIISTLTriangles(bytes.subspan(piece.begin, piece.end - piece.begin),
-                           [&](const float normal[3], const float corners[9]) {
-                               visit(t++, normal, corners);
-                           });
+    visitASCIISTLTriangles(
+        bytes.subspan(piece.begin, piece.end - piece.begin),
+        [&](const float normal[3], const float corners[9]) { visit(t++, normal, corners); });
 }
 
 struct PieceBounds {

@@ -4,8 +4,8 @@
 #include <new>
 
 #include "extensions/Shared/SceneLoader.h"
-#include "extensions/Shared/StreamedModel.h"
 #include "extensions/Shared/Staging/RenderSize.h"
+#include "extensions/Shared/StreamedModel.h"
 #include "platform/Foundation/FileReading.h"
 #include "platform/Foundation/Text.h"
 #include "platform/Renderer/Renderer.h"
@@ -19,12 +19,13 @@ constexpr std::uint64_t twoThreadTriangles = 200000;
 
 }  // namespace
 
-std::shared_ptr<const StreamedModel> SceneLoader::openStreamed(const std::filesystem::path& from,
-                                                               std::int64_t triangleThreshold) const {
+std::shared_ptr<const StreamedModel> SceneLoader::openStreamed(
+    const std::filesystem::path& from, std::int64_t triangleThreshold) const {
     if (triangleThreshold <= 0) return nullptr;
     const auto threshold = static_cast<std::uint64_t>(triangleThreshold);
     const std::string extension = asciiLowercase(pathExtension(from));
     if (extension == "stl") return openStreamedSTL(from, threshold);
+    if (extension == "ply") return openStreamedPLY(from, threshold);
     return nullptr;
 }
 

@@ -46,10 +46,10 @@ std::shared_ptr<StreamedModel> openStreamedSTL(const std::filesystem::path& from
     source->file = mapFileContents(from);
     const ByteSpan bytes = source->file.bytes();
     const STLLayout layout = stlLayout(bytes);
-    const bool large = layout.kind == STLLayout::binary   ? layout.binaryTriangles > threshold
-                       : layout.kind == STLLayout::ascii ? bytes.size() / asciiSTLBytesPerTriangle >
-                                                                threshold
-                                                          : false;
+    const bool large = layout.kind == STLLayout::binary ? layout.binaryTriangles > threshold
+                       : layout.kind == STLLayout::ascii
+                           ? bytes.size() / asciiSTLBytesPerTriangle > threshold
+                           : false;
     if (!large) return nullptr;
     source->summary = summarizeSTL(source->file);
     auto model = std::make_shared<StreamedModel>();
