@@ -10,6 +10,7 @@
 #include "platform/Foundation/ReferencedFile.h"
 #include "platform/ModelIO/MTLReader.h"
 #include "platform/ModelIO/MeshAssembly.h"
+#include "platform/ModelIO/OBJSyntax.h"
 #include "platform/ModelIO/PolygonTriangulation.h"
 #include "platform/ModelIO/TextScanning.h"
 #include "platform/ModelIO/TextureReferences.h"
@@ -19,29 +20,19 @@ namespace kelvo {
 
 namespace {
 
-using text::isBlank;
 using text::readFloat;
 using text::readInteger;
 using text::skipBlanks;
 
-// Index values after resolution: 0-based, or one of these.
-constexpr std::uint32_t absent = 0xFFFFFFFF;   // none given (v//vn)
-constexpr std::uint32_t invalid = 0xFFFFFFFE;  // zero, or counting back past the start
 // Output vertices and indices are 32-bit: corners beyond this are not read.
 constexpr std::uint64_t maxCorners = 0xF0000000;
 constexpr std::uint64_t materialLibrarySizeLimit = std::uint64_t{64} << 20;
 
-struct Corner {
-    std::uint32_t v, vt, vn;
-};
-
-std::uint32_t resolve(std::int64_t index, std::size_t count) {
-    if (index > 0) return index - 1 < invalid ? static_cast<std::uint32_t>(index - 1) : invalid;
-    if (index < 0 && static_cast<std::uint64_t>(-index) <= count) {
-        return static_cast<std::uint32_t>(static_cast<std::int64_t>(count) + index);
-    }
-    return invalid;
-}
+using obj::absent;
+using obj::Corner;
+using obj::invalid;
+using obj::resolve;
+using obj::Statement;
 
 // Reads the statements in one pass. A face whose corners name elements already read (the
 // way every exporter writes them) becomes triangles at once; the rare face that names
@@ -56,25 +47,30 @@ public:
         const char* p;
         const char* lineEnd;
         while (lines.next(p, lineEnd)) {
-            p = skipBlanks(p, lineEnd);
-            if (lineEnd - p < 2) continue;
-            const char c0 = p[0], c1 = p[1];
-            if (c0 == 'v') {
-                if (isBlank(c1)) {
-                    vertex(p + 2, lineEnd);
-                } else if (c1 == 't' && lineEnd - p > 2 && isBlank(p[2])) {
-                    texcoord(p + 3, lineEnd);
-                } else if (c1 == 'n' && lineEnd - p > 2 && isBlank(p[2])) {
-                    normal(p + 3, lineEnd);
-                }
-            } else if (c0 == 'f' && isBlank(c1)) {
-                face(p + 2, lineEnd);
-            } else if (c0 == 'p' && isBlank(c1)) {
-                pointStatement(p + 2, lineEnd);
-            } else if (keyword(p, lineEnd, "usemtl")) {
-                useMaterial(text::trimmed(p + 6, lineEnd));
-            } else if (keyword(p, lineEnd, "mtllib")) {
-                libraries_.emplace_back(text::trimmed(p + 6, lineEnd));
+            switch (obj::statementOf(p, lineEnd)) {
+                case Statement::vertex:
+                    vertex(p, lineEnd);
+                    break;
+                case Statement::texcoord:
+                    texcoord(p, lineEnd);
+                    break;
+                case Statement::normal:
+                    normal(p, lineEnd);
+                    break;
+                case Statement::face:
+                    face(p, lineEnd);
+                    break;
+                case Statement::point:
+                    pointStatement(p, lineEnd);
+                    break;
+                case Statement::useMaterial:
+                    useMaterial(text::trimmed(p, lineEnd));
+                    break;
+                case Statement::materialLibrary:
+                    libraries_.emplace_back(text::trimmed(p, lineEnd));
+                    break;
+                case Statement::other:
+                    break;
             }
         }
     }
@@ -82,17 +78,10 @@ public:
     ModelAsset finish(const std::filesystem::path& url);
 
 private:
-    static bool keyword(const char* p, const char* end, std::string_view word) {
-        return static_cast<std::size_t>(end - p) > word.size() &&
-               std::memcmp(p, word.data(), word.size()) == 0 && isBlank(p[word.size()]);
-    }
-
+private:
     void vertex(const char* p, const char* end) {
         float v[7] = {0, 0, 0, 1, 1, 1, 0};
-        int n = 0;
-        // "x y z w" has no colour; seven numbers are read as x y z r g b and one more.
-        while (n < 7 && readFloat(p, end, v[n]))
-            ++n;
+        const int n = obj::readVertex(p, end, v);
         appendValues(positions_, v, 3);
         if (n >= 6) {
             if (colors_.empty()) {
@@ -127,27 +116,13 @@ private:
     // Corners until the end of the line or the first word that is not one.
     void face(const char* p, const char* end) {
         ++faceStatements_;
-        corners_.clear();
+        obj::readFaceCorners(p, end, {positionCount_, texcoordCount_, normalCount_}, corners_);
         bool later = false, bad = false;
-        for (;;) {
-            p = skipBlanks(p, end);
-            std::int64_t v, vt = 0, vn = 0;
-            if (p >= end || !readInteger(p, end, v)) break;
-            if (p < end && *p == '/') {
-                ++p;
-                readInteger(p, end, vt);
-                if (p < end && *p == '/') {
-                    ++p;
-                    readInteger(p, end, vn);
-                }
-            }
-            const Corner c = {resolve(v, positionCount_), vt ? resolve(vt, texcoordCount_) : absent,
-                              vn ? resolve(vn, normalCount_) : absent};
+        for (const Corner& c : corners_) {
             bad |= c.v == invalid;
             later |= (c.v != invalid && c.v >= positionCount_) ||
                      (c.vt < invalid && c.vt >= texcoordCount_) ||
                      (c.vn < invalid && c.vn >= normalCount_);
-            corners_.push_back(c);
         }
         const std::size_t n = corners_.size();
         if (n < 3 || bad || cornersRead_ + n > maxCorners) return;
@@ -246,9 +221,6 @@ private:
         return elements_[static_cast<std::size_t>(elementOf_[material])];
     }
 
-    std::vector<std::shared_ptr<Material>> readLibraries(const std::filesystem::path& url,
-                                                         TextureReferences& textures) const;
-
     ByteBuffer positions_, colors_, texcoords_, normals_;  // float triples; pairs for texcoords
     std::size_t positionCount_ = 0, texcoordCount_ = 0, normalCount_ = 0;
     std::uint64_t faceStatements_ = 0, pointStatements_ = 0, cornersRead_ = 0;
@@ -279,33 +251,6 @@ private:
     std::vector<std::uint32_t> local_, ids_;
 };
 
-std::vector<std::shared_ptr<Material>> OBJReader::readLibraries(const std::filesystem::path& url,
-                                                                TextureReferences& textures) const {
-    std::vector<std::shared_ptr<Material>> materials;
-    std::vector<std::string> tried;
-    auto readLibrary = [&](std::string_view reference) {
-        if (std::find(tried.begin(), tried.end(), reference) != tried.end()) return true;
-        tried.emplace_back(reference);
-        ReferencedFile file =
-            readReferencedFile(url, reference, ReferenceSyntax::path, materialLibrarySizeLimit);
-        if (file.outcome != ReferenceOutcome::read) return false;
-        readMaterialLibrary(file.contents, file.path, textures, materials);
-        return true;
-    };
-    for (const std::string& line : libraries_) {
-        if (line.empty() || readLibrary(line)) continue;
-        // Several names on one line.
-        const char* p = line.data();
-        const char* end = p + line.size();
-        while ((p = skipBlanks(p, end)) < end) {
-            const char* wordEnd = text::skipWord(p, end);
-            readLibrary(std::string_view(p, static_cast<std::size_t>(wordEnd - p)));
-            p = wordEnd;
-        }
-    }
-    return materials;
-}
-
 ModelAsset OBJReader::finish(const std::filesystem::path& url) {
     // The faces that named elements further down, now that every element is known.
     const Corner* c = deferredCorners_.data();
@@ -324,7 +269,8 @@ ModelAsset OBJReader::finish(const std::filesystem::path& url) {
     ModelAsset asset;
     TextureReferences textures;
     std::map<std::string_view, std::shared_ptr<Material>> byName;
-    std::vector<std::shared_ptr<Material>> library = readLibraries(url, textures);
+    std::vector<std::shared_ptr<Material>> library =
+        obj::readMaterialLibraries(url, libraries_, textures);
     for (const auto& m : library)
         byName.try_emplace(m->name, m);
 
@@ -399,14 +345,46 @@ ModelAsset OBJReader::finish(const std::filesystem::path& url) {
 
 }  // namespace
 
-ModelAsset importOBJ(ByteSpan bytes, const std::filesystem::path& url) {
-    const char* begin = reinterpret_cast<const char*>(bytes.data());
-    const char* end = begin + bytes.size();
+std::size_t obj::textStart(ByteSpan bytes) {
     if (bytes.size() >= 2 &&
         ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
         throw modelIOError("The OBJ file is UTF-16 text; OBJ files are read as ASCII or UTF-8");
     }
-    if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) begin += 3;
+    return bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF ? 3 : 0;
+}
+
+std::vector<std::shared_ptr<Material>> obj::readMaterialLibraries(
+    const std::filesystem::path& url, const std::vector<std::string>& lines,
+    TextureReferences& textures) {
+    std::vector<std::shared_ptr<Material>> materials;
+    std::vector<std::string> tried;
+    auto readLibrary = [&](std::string_view reference) {
+        if (std::find(tried.begin(), tried.end(), reference) != tried.end()) return true;
+        tried.emplace_back(reference);
+        ReferencedFile file =
+            readReferencedFile(url, reference, ReferenceSyntax::path, materialLibrarySizeLimit);
+        if (file.outcome != ReferenceOutcome::read) return false;
+        readMaterialLibrary(file.contents, file.path, textures, materials);
+        return true;
+    };
+    for (const std::string& line : lines) {
+        if (line.empty() || readLibrary(line)) continue;
+        // Several names on one line.
+        const char* p = line.data();
+        const char* end = p + line.size();
+        while ((p = text::skipBlanks(p, end)) < end) {
+            const char* wordEnd = text::skipWord(p, end);
+            readLibrary(std::string_view(p, static_cast<std::size_t>(wordEnd - p)));
+            p = wordEnd;
+        }
+    }
+    return materials;
+}
+
+ModelAsset importOBJ(ByteSpan bytes, const std::filesystem::path& url) {
+    const char* begin = reinterpret_cast<const char*>(bytes.data());
+    const char* end = begin + bytes.size();
+    begin += obj::textStart(bytes);
     OBJReader reader(bytes.size());
     reader.read(begin, end);
     return reader.finish(url);
