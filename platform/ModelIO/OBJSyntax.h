@@ -91,11 +91,11 @@ struct ElementCounts {
 };
 
 // The corners of an f statement, until the end of the line or the first word that is not
-// one, resolved against `counts`.
+// one, resolved against `counts`; no more than one past `limit`.
 inline void readFaceCorners(const char* p, const char* end, const ElementCounts& counts,
-                            std::vector<Corner>& corners) {
+                            std::vector<Corner>& corners, std::size_t limit = SIZE_MAX) {
     corners.clear();
-    for (;;) {
+    while (corners.size() <= limit) {
         p = text::skipBlanks(p, end);
         std::int64_t v, vt = 0, vn = 0;
         if (p >= end || !text::readInteger(p, end, v)) break;

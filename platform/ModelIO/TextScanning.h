@@ -73,10 +73,18 @@ inline bool readInteger(const char*& p, const char* end, std::int64_t& value) {
 // continues on the next one (the two joined by a blank), as OBJ and MTL allow.
 class LineReader {
 public:
-    LineReader(const char* begin, const char* end) : p_(begin), end_(end) {
+    LineReader(const char* begin, const char* end)
+        : LineReader(begin, end, lineTerminator(begin, end)) {}
+    // Lines ending in `terminator`, for a part of a text whose terminator is known.
+    LineReader(const char* begin, const char* end, char terminator)
+        : p_(begin), end_(end), terminator_(terminator) {}
+
+    // What ends the lines of the text [begin, end): the line feed, or in a text without one
+    // the carriage return.
+    static char lineTerminator(const char* begin, const char* end) {
         const bool hasLineFeed =
             begin == end || std::memchr(begin, '\n', static_cast<std::size_t>(end - begin));
-        terminator_ = hasLineFeed ? '\n' : '\r';
+        return hasLineFeed ? '\n' : '\r';
     }
 
     // The next line, without its terminator; false at the end of the text.
@@ -105,16 +113,18 @@ public:
         return true;
     }
 
-private:
-    const char* find(const char* from) const {
-        const void* hit = std::memchr(from, terminator_, static_cast<std::size_t>(end_ - from));
-        return hit ? static_cast<const char*>(hit) : end_;
-    }
+    // Whether `line` (without its terminator) goes on in the next one.
     static bool continues(std::string_view line) {
         std::size_t n = line.size();
         while (n > 0 && isBlank(line[n - 1]))
             --n;
         return n > 0 && line[n - 1] == '\\';
+    }
+
+private:
+    const char* find(const char* from) const {
+        const void* hit = std::memchr(from, terminator_, static_cast<std::size_t>(end_ - from));
+        return hit ? static_cast<const char*>(hit) : end_;
     }
 
     const char* p_;

@@ -116,6 +116,41 @@ test::Bytes gridPLY(int side, bool ascii, bool faceColors) {
     return bytes;
 }
 
+// A wavy grid of side x side quads as OBJ: with two materials of a library beside it in
+// stripes, or with vertex colours; negative indices in every other row.
+std::string gridOBJ(int side, bool vertexColors) {
+    const int n = side + 1;
+    std::string text = vertexColors ? "" : "mtllib grid.mtl\n";
+    char line[160];
+    for (int j = 0; j < n; ++j) {
+        for (int i = 0; i < n; ++i) {
+            std::snprintf(line, sizeof line, "v %d %d %g", i, j,
+                          2 * std::sin(i * 0.3) * std::cos(j * 0.2));
+            text += line;
+            if (vertexColors) {
+                std::snprintf(line, sizeof line, " %g 0.2 %g", double(i) / side, double(j) / side);
+                text += line;
+            }
+            text += "\n";
+        }
+    }
+    const int count = n * n;
+    for (int j = 0; j < side; ++j) {
+        if (!vertexColors) text += j % 8 < 4 ? "usemtl red\n" : "usemtl blue\n";
+        for (int i = 0; i < side; ++i) {
+            const int a = j * n + i + 1, b = a + 1, c = a + n + 1, d = a + n;
+            if (j % 2) {
+                std::snprintf(line, sizeof line, "f %d %d %d %d\n", a - count - 1, b - count - 1,
+                              c - count - 1, d - count - 1);
+            } else {
+                std::snprintf(line, sizeof line, "f %d/%d %d %d %d\n", a, a, b, c, d);
+            }
+            text += line;
+        }
+    }
+    return text;
+}
+
 // Whether some pixel is clearly red or blue rather than grey.
 bool hasColor(const RGBAImage& image) {
     for (size_t i = 0; i < image.pixels.size(); i += 4) {
@@ -153,7 +188,10 @@ TEST(StreamedThumbnail, indexedModelsDrawTheSameOnBothPaths) {
         std::filesystem::path model;
         bool colored;  // its colours must show on both paths
     };
+    dir.write("grid.mtl", "newmtl red\nKd 0.9 0.1 0.1\nnewmtl blue\nKd 0.1 0.2 0.9\n");
     std::vector<Case> cases = {
+        {dir.write("materials.obj", gridOBJ(40, false)), true},
+        {dir.write("colors.obj", gridOBJ(40, true)), true},
         {dir.write("ascii.ply", gridPLY(40, true, false)), true},
         {dir.write("binary.ply", gridPLY(40, false, false)), true},
         {dir.write("faces.ply", gridPLY(40, false, true)), true},
@@ -164,6 +202,11 @@ TEST(StreamedThumbnail, indexedModelsDrawTheSameOnBothPaths) {
         for (const char* name :
              {"bunny.ply", "cycloidal.ply", "cube_binary.ply", "Wuson.ply", "fuze.ply"})
             cases.push_back({test::corpusDir() / "ply" / name, false});
+        // Quads, negative indices, materials named with blanks, vertex colours.
+        for (const char* name :
+             {"stanford-bunny.obj", "extruder_idler_quads.obj", "negative_interweaved.obj",
+              "box_mat_with_spaces.obj", "cube_with_vertexcolors.obj"})
+            cases.push_back({test::corpusDir() / "obj" / name, false});
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.model.filename().string());
@@ -185,7 +228,7 @@ TEST(StreamedThumbnail, onlyModelsPastTheBudgetStream) {
     EXPECT_FALSE(loader.openStreamed(square, 100)) << "at the budget";
     EXPECT_TRUE(loader.openStreamed(square, 99));
     EXPECT_FALSE(loader.openStreamed(square, 0)) << "no budget";
-    EXPECT_FALSE(loader.openStreamed(dir.write("square.obj", test::squareSTL(100)), 1))
+    EXPECT_FALSE(loader.openStreamed(dir.write("square.off", test::squareSTL(100)), 1))
         << "a format that does not stream";
     // A small ASCII file is judged by its size.
     const std::filesystem::path text = dir.write("solids.stl", twoSolidsASCII());

@@ -26,6 +26,7 @@ std::shared_ptr<const StreamedModel> SceneLoader::openStreamed(
     const std::string extension = asciiLowercase(pathExtension(from));
     if (extension == "stl") return openStreamedSTL(from, threshold);
     if (extension == "ply") return openStreamedPLY(from, threshold);
+    if (extension == "obj") return openStreamedOBJ(from, threshold);
     return nullptr;
 }
 
