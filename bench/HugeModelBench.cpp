@@ -112,7 +112,7 @@ std::filesystem::path hugeModel(long triangles, const std::string& kind) {
         const std::filesystem::path part = path.string() + ".part";
         if (kind == "binary.stl" || kind == "ascii.stl") {
             kelvo::bench::writeSphereSTL(part, triangles, kind == "ascii.stl");
-        } else if (kind == "obj") {
+        } else if (kind == "text.obj") {
             writeSphereOBJ(part, triangles);
         } else {
             writeSpherePLY(part, triangles, kind == "ascii.ply");
@@ -186,7 +186,7 @@ BENCHMARK(BM_HugePLYThumbnail)
     ->Unit(benchmark::kMillisecond);
 
 void BM_HugeOBJThumbnail(benchmark::State& state) {
-    thumbnailLoop(state, hugeModel(state.range(0), "obj"));
+    thumbnailLoop(state, hugeModel(state.range(0), "text.obj"));
 }
 BENCHMARK(BM_HugeOBJThumbnail)
     ->ArgName("triangles")

@@ -159,6 +159,7 @@ OBJStreamSummary summarizeOBJ(const MappedFile& file, std::uint64_t pieceBytes) 
                 scan.libraries.emplace_back(text::trimmed(p, end));
             }
         }
+        file.release(piece.begin, piece.end - piece.begin);
     });
     std::size_t positions = 0;
     for (const Scan& scan : scans)

@@ -57,8 +57,15 @@ bool usable(const FaceRow& row, std::uint64_t vertices) {
 // Reads the positions of the vertex rows; whether every declared row was there. Also
 // whether all vertices have one colour (importPLY then draws the faces' colours).
 template <class Cursor>
-bool readPositions(Cursor& cursor, const PLYElement& element, bool binary, PLYStreamSummary& s,
-                   bool& oneColor) {
+bool readPositions(Cursor& cursor, const MappedFile& file, const PLYElement& element, bool binary,
+                   PLYStreamSummary& s, bool& oneColor) {
+    // The rows read are handed back every so often: they are not read again in order.
+    const std::uint8_t* released = cursor.at();
+    auto release = [&] {
+        file.release(static_cast<std::uint64_t>(released - file.bytes().data()),
+                     static_cast<std::uint64_t>(cursor.at() - released));
+        released = cursor.at();
+    };
     const std::uint64_t possible =
         cursor.remaining() / std::max<std::uint32_t>(1, minimumRowBytes(element, binary));
     s.positions.reserve(3 * static_cast<std::size_t>(std::min(element.count, possible)));
@@ -77,15 +84,18 @@ bool readPositions(Cursor& cursor, const PLYElement& element, bool binary, PLYSt
             if (row == 0) std::memcpy(firstColor, c, 4 * colorFloats);
             oneColor = oneColor && std::memcmp(firstColor, c, 4 * colorFloats) == 0;
         }
-        ++s.vertices;
+        if (++s.vertices % (1 << 20) == 0) release();
     }
+    release();
     return true;
 }
 
 // Walks the face rows, cutting pieces and counting triangles; marks the vertices faces use.
 template <class Cursor>
-void cutFaces(Cursor& cursor, ByteSpan bytes, const PLYElement& element, std::uint64_t pieceBytes,
-              PLYStreamSummary& s, std::vector<bool>& used, bool& anyUsed) {
+void cutFaces(Cursor& cursor, const MappedFile& file, const PLYElement& element,
+              std::uint64_t pieceBytes, PLYStreamSummary& s, std::vector<bool>& used,
+              bool& anyUsed) {
+    const ByteSpan bytes = file.bytes();
     const std::vector<double> scale = valueScales(element);
     auto offset = [&] { return static_cast<std::uint64_t>(cursor.at() - bytes.data()); };
     PLYPiece piece{offset(), offset(), 0, 0, 0};
@@ -102,11 +112,13 @@ void cutFaces(Cursor& cursor, ByteSpan bytes, const PLYElement& element, std::ui
         }
         if (offset() - piece.begin >= pieceBytes) {
             piece.end = offset();
+            file.release(piece.begin, piece.end - piece.begin);
             s.pieces.push_back(piece);
             piece = {offset(), offset(), 0, 0, 0};
         }
     }
     piece.end = offset();
+    file.release(piece.begin, piece.end - piece.begin);
     if (piece.rows > 0) s.pieces.push_back(piece);
 }
 
@@ -183,12 +195,12 @@ PLYStreamSummary summarizePLY(const MappedFile& file, std::uint64_t pieceBytes) 
             if (element.kind == PLYElementKind::vertex && s.vertexElement < 0) {
                 s.vertexElement = static_cast<int>(i);
                 s.vertexBegin = static_cast<std::uint64_t>(cursor.at() - bytes.data());
-                complete = readPositions(cursor, element, binary, s, oneColor);
+                complete = readPositions(cursor, file, element, binary, s, oneColor);
                 used.assign(s.vertices, false);
             } else if (element.kind == PLYElementKind::face && s.faceElement < 0) {
                 s.faceElement = static_cast<int>(i);
                 if (s.vertexElement >= 0) {
-                    cutFaces(cursor, bytes, element, pieceBytes, s, used, anyUsed);
+                    cutFaces(cursor, file, element, pieceBytes, s, used, anyUsed);
                     break;  // nothing after the faces is read
                 }
                 // Faces before their vertices: read once the positions are known.
@@ -203,7 +215,7 @@ PLYStreamSummary summarizePLY(const MappedFile& file, std::uint64_t pieceBytes) 
         }
         if (facesWaiting && s.vertices > 0) {
             withCursor(s.header, bytes, faceBegin, bytes.size(), [&](auto& faces) {
-                cutFaces(faces, bytes, s.header.elements[static_cast<std::size_t>(s.faceElement)],
+                cutFaces(faces, file, s.header.elements[static_cast<std::size_t>(s.faceElement)],
                          pieceBytes, s, used, anyUsed);
             });
         }
@@ -319,6 +331,9 @@ ModelAsset gatherPLYTriangles(const MappedFile& file, const PLYStreamSummary& su
                 std::memcpy(&attributes[7 * j + 3], &values[static_cast<int>(PLYRole::red)], 16);
                 ++j;
             }
+            file.release(
+                summary.vertexBegin,
+                static_cast<std::uint64_t>(cursor.at() - bytes.data()) - summary.vertexBegin);
         });
     }
 
