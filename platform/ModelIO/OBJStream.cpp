@@ -130,7 +130,21 @@ OBJStreamSummary summarizeOBJ(const MappedFile& file, std::uint64_t pieceBytes) 
         at = end;
     }
 
-    // Positions, element counts, materials and libraries of each piece.
+    // Triangles of each piece; whether corners carry attributes (importOBJ then makes
+    // vertices of the corners, and its first vertex is the first face's first corner).
+    struct Faces {
+        std::uint64_t triangles = 0;
+        bool any = false, attributes = false;
+        std::uint32_t firstCorner = 0;
+        // Whether the first pass counted them right: it resolves indices against the
+        // piece's own elements, so a face counting back past them, or naming a vertex past
+        // the file's last, is counted again.
+        bool settled = true;
+        std::uint32_t highest = 0;  // the highest vertex faces named
+    };
+    std::vector<Faces> faces(s.pieces.size());
+
+    // Positions, element counts, materials, libraries and (mostly) triangles of each piece.
     struct Scan {
         std::vector<float> positions;
         bool colors = false;
@@ -145,8 +159,29 @@ OBJStreamSummary summarizeOBJ(const MappedFile& file, std::uint64_t pieceBytes) 
         text::LineReader lines(text + piece.begin, text + piece.end, s.terminator);
         const char* p;
         const char* end;
+        Faces& f = faces[i];
+        std::vector<Corner> corners;
         while (lines.next(p, end)) {
             const Statement statement = obj::statementOf(p, end);
+            if (statement == Statement::face) {
+                obj::readFaceCorners(p, end, piece.counts, corners, maxFaceCorners);
+                if (corners.size() < 3 || corners.size() > maxFaceCorners) continue;
+                bool valid = true;
+                for (const Corner& c : corners) {
+                    valid &= c.v != obj::invalid;
+                    f.highest = std::max(f.highest, c.v);
+                }
+                if (!valid) {
+                    f.settled = false;
+                    continue;
+                }
+                if (!f.any) f.firstCorner = corners[0].v;
+                f.any = true;
+                f.triangles += corners.size() - 2;
+                for (const Corner& c : corners)
+                    f.attributes |= c.vt < obj::invalid || c.vn < obj::invalid;
+                continue;
+            }
             count(statement, piece.counts);
             if (statement == Statement::vertex) {
                 float v[7] = {0, 0, 0, 1, 1, 1, 0};
@@ -186,18 +221,18 @@ OBJStreamSummary summarizeOBJ(const MappedFile& file, std::uint64_t pieceBytes) 
         s.libraries.insert(s.libraries.end(), scan.libraries.begin(), scan.libraries.end());
     }
 
-    // Triangles of each piece, now that every index can be resolved; and whether corners
-    // carry attributes (importOBJ then makes vertices of the corners, and its first vertex
-    // is the first face's first corner).
-    struct Faces {
-        std::uint64_t triangles = 0;
-        bool any = false, attributes = false;
-        std::uint32_t firstCorner = 0;
-    };
-    std::vector<Faces> faces(s.pieces.size());
-    onTwoThreads(s.pieces.size(), [&](std::size_t i) {
+    // The triangles of the pieces whose count the first pass could not settle, now that
+    // every index can be resolved.
+    std::vector<std::size_t> unsettled;
+    for (std::size_t i = 0; i < s.pieces.size(); ++i) {
+        if (!faces[i].settled || (faces[i].any && faces[i].highest >= s.totals.positions))
+            unsettled.push_back(i);
+    }
+    onTwoThreads(unsettled.size(), [&](std::size_t u) {
+        const std::size_t i = unsettled[u];
         const OBJPiece& piece = s.pieces[i];
         Faces& f = faces[i];
+        f = Faces();
         text::LineReader lines(text + piece.begin, text + piece.end, s.terminator);
         ElementCounts counts = piece.before;
         std::vector<Corner> corners;
