@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "extensions/KelvoThumbnail/ThumbnailWorker.h"
@@ -237,6 +238,42 @@ TEST(StreamedThumbnail, onlyModelsPastTheBudgetStream) {
 
 TEST(StreamedThumbnail, hostileFilesFailCleanly) {
     test::TempDir dir;
+    // Indexed files: what they hold is drawn, or nothing is, with the loader's or the
+    // thumbnailer's error; never a crash or a hang.
+    const std::string header =
+        "ply\nformat binary_little_endian 1.0\nelement vertex 3000000000\n"
+        "property float x\nproperty float y\nproperty float z\n"
+        "element face 3000000000\nproperty list uchar int vertex_indices\n"
+        "end_header\n";
+    std::string triangle(36, '\0');
+    const float corners[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+    std::memcpy(triangle.data(), corners, 36);
+    const std::string face = std::string(1, '\3') + std::string("\0\0\0\0\1\0\0\0\2\0\0\0", 12);
+    std::string negative = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf -1 -2 -3\nf -4 1 2\nf 0 1 2\n";
+    for (int i = 0; i < 50; ++i)
+        negative += "f 1 2 " + std::to_string(1000 + i) + "\n";
+    const test::Bytes square = test::squareSTL(100);
+    struct Case {
+        const char* name;
+        std::string bytes;
+        bool draws;
+    };
+    const std::vector<Case> indexed = {
+        {"claims.ply", header + triangle + face + face, false},
+        {"endless.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2" + std::string(200000, '3'), false},
+        {"negative.obj", negative, true},
+        {"binary.obj", std::string(square.begin(), square.end()), false},
+    };
+    for (const Case& c : indexed) {
+        SCOPED_TRACE(c.name);
+        const WorkerResult result = thumbnailWithThreshold(dir.write(c.name, c.bytes), 1);
+        if (c.draws) {
+            EXPECT_FALSE(result.error);
+            EXPECT_TRUE(decodePNG(result.png));
+        } else if (result.error && result.error->domain() == "KelvoThumbnail") {
+            EXPECT_EQ(result.error->code(), 1) << "nothing to draw; no crash, no time-out";
+        }
+    }
     const float nan = std::numeric_limits<float>::quiet_NaN();
     test::Bytes claims = test::binarySTL(
         {{{0, 0, 1}, {0, 0, 0, 1, 0, 0, 0, 1, 0}}, {{0, 0, 1}, {1, 0, 0, 1, 1, 0, 0, 1, 0}}}, "",
