@@ -6,8 +6,8 @@
 
 #include "platform/ModelIO/MeshAssembly.h"
 #include "platform/ModelIO/PolygonTriangulation.h"
+#include "platform/ModelIO/StreamPasses.h"
 #include "platform/ModelIO/TextScanning.h"
-#include "platform/ModelIO/TwoThreads.h"
 
 namespace kelvo {
 
@@ -17,8 +17,6 @@ using obj::Corner;
 using obj::ElementCounts;
 using obj::Statement;
 
-// Triangles handed to a sink at once: small enough to stay in the cache.
-constexpr std::size_t batchTriangles = 4096;
 // Corners of one face at most: a longer face (a line of millions of numbers) is left out
 // here, where importOBJ would cut it into a fan, so that no line makes memory grow without
 // bound.
@@ -51,10 +49,6 @@ bool usable(const std::vector<Corner>& corners, std::size_t positions) {
     for (const Corner& c : corners)
         if (c.v >= positions) return false;
     return true;
-}
-
-bool finite3(const float* p) {
-    return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
 }
 
 void count(Statement statement, ElementCounts& counts) {
@@ -270,21 +264,8 @@ OBJStreamSummary summarizeOBJ(const MappedFile& file, std::uint64_t pieceBytes) 
     }
     // The bounds of every vertex: importOBJ's too, but where corners carry attributes and a
     // vertex no face or point uses is left out of its scene.
-    const float inf = INFINITY;
-    float lo[3] = {inf, inf, inf}, hi[3] = {-inf, -inf, -inf};
-    for (std::size_t v = 0; v < s.totals.positions; ++v) {
-        const float* p = &s.positions[3 * v];
-        if (!finite3(p)) continue;
-        for (int a = 0; a < 3; ++a) {
-            lo[a] = std::min(lo[a], p[a]);
-            hi[a] = std::max(hi[a], p[a]);
-        }
-    }
-    s.bounded = lo[0] <= hi[0];
-    if (s.bounded) {
-        std::memcpy(s.lo, lo, 12);
-        std::memcpy(s.hi, hi, 12);
-    }
+    s.bounded = boundsOfPositions(
+        s.positions.data(), s.totals.positions, [](std::size_t) { return true; }, s.lo, s.hi);
     for (const OBJPiece& piece : s.pieces)
         if (piece.triangles > 0) s.facePieces.push_back(piece);
     return s;
@@ -293,25 +274,17 @@ OBJStreamSummary summarizeOBJ(const MappedFile& file, std::uint64_t pieceBytes) 
 void streamOBJTriangles(const MappedFile& file, const OBJStreamSummary& summary,
                         std::size_t firstPiece, std::size_t lastPiece, const OBJBatchSink& sink) {
     const char* text = textOf(file);
-    std::vector<float> batch(batchTriangles * 9);
+    TriangleBatches batches(sink);
     lastPiece = std::min(lastPiece, summary.facePieces.size());
     for (std::size_t i = firstPiece; i < lastPiece; ++i) {
         const OBJPiece& piece = summary.facePieces[i];
-        std::size_t filled = 0;
-        std::uint64_t batchFirst = piece.firstTriangle;
         visitPiece(text, summary, piece,
                    [&](std::uint64_t ordinal, const std::uint32_t* ids, const std::string*) {
-                       if (filled == 0) batchFirst = ordinal;
-                       for (int k = 0; k < 3; ++k) {
-                           std::memcpy(batch.data() + filled * 9 + 3 * k,
-                                       &summary.positions[3 * std::size_t{ids[k]}], 12);
-                       }
-                       if (++filled == batchTriangles) {
-                           sink(batchFirst, batch.data(), filled);
-                           filled = 0;
-                       }
+                       batches.add(ordinal, &summary.positions[3 * std::size_t{ids[0]}],
+                                   &summary.positions[3 * std::size_t{ids[1]}],
+                                   &summary.positions[3 * std::size_t{ids[2]}]);
                    });
-        if (filled > 0) sink(batchFirst, batch.data(), filled);
+        batches.flush();
         file.release(piece.begin, piece.end - piece.begin);
     }
 }

@@ -7,16 +7,13 @@
 #include "platform/ModelIO/MeshAssembly.h"
 #include "platform/ModelIO/PLYRows.h"
 #include "platform/ModelIO/PolygonTriangulation.h"
-#include "platform/ModelIO/TwoThreads.h"
+#include "platform/ModelIO/StreamPasses.h"
 
 namespace kelvo {
 
 namespace {
 
 using namespace ply;
-
-// Triangles handed to a sink at once: small enough to stay in the cache.
-constexpr std::size_t batchTriangles = 4096;
 
 // Runs f(cursor) with the cursor of the file's format over bytes [begin, end).
 template <class F>
@@ -30,10 +27,6 @@ decltype(auto) withCursor(const PLYHeader& header, ByteSpan bytes, std::uint64_t
     }
     BinaryCursor cursor(b, e, header.format == PLYFormat::binaryBigEndian);
     return f(cursor);
-}
-
-bool finite3(const float* p) {
-    return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
 }
 
 bool hasColor(const PLYElement& element) {
@@ -234,46 +227,26 @@ PLYStreamSummary summarizePLY(const MappedFile& file, std::uint64_t pieceBytes) 
         s.split = cornerTexcoords || s.faceColors;
     }
     if (!s.split && s.vertices > 0) std::memcpy(s.firstVertex, s.positions.data(), 12);
-    const float inf = INFINITY;
-    float lo[3] = {inf, inf, inf}, hi[3] = {-inf, -inf, -inf};
-    for (std::size_t v = 0; v < s.vertices; ++v) {
-        const float* p = &s.positions[3 * v];
-        if ((s.split && !used[v]) || !finite3(p)) continue;
-        for (int a = 0; a < 3; ++a) {
-            lo[a] = std::min(lo[a], p[a]);
-            hi[a] = std::max(hi[a], p[a]);
-        }
-    }
-    s.bounded = lo[0] <= hi[0];
-    if (s.bounded) {
-        std::memcpy(s.lo, lo, 12);
-        std::memcpy(s.hi, hi, 12);
-    }
+    s.bounded = boundsOfPositions(
+        s.positions.data(), s.vertices, [&](std::size_t v) { return !s.split || used[v]; }, s.lo,
+        s.hi);
     return s;
 }
 
 void streamPLYTriangles(const MappedFile& file, const PLYStreamSummary& summary,
                         std::size_t firstPiece, std::size_t lastPiece, const PLYBatchSink& sink) {
     const ByteSpan bytes = file.bytes();
-    std::vector<float> batch(batchTriangles * 9);
+    TriangleBatches batches(sink);
     lastPiece = std::min(lastPiece, summary.pieces.size());
     for (std::size_t i = firstPiece; i < lastPiece; ++i) {
         const PLYPiece& piece = summary.pieces[i];
-        std::size_t filled = 0;
-        std::uint64_t batchFirst = piece.firstTriangle;
         visitPiece(bytes, summary, piece,
                    [&](std::uint64_t ordinal, const std::uint32_t* ids, const FaceRow&) {
-                       if (filled == 0) batchFirst = ordinal;
-                       for (int k = 0; k < 3; ++k) {
-                           std::memcpy(batch.data() + filled * 9 + 3 * k,
-                                       &summary.positions[3 * std::size_t{ids[k]}], 12);
-                       }
-                       if (++filled == batchTriangles) {
-                           sink(batchFirst, batch.data(), filled);
-                           filled = 0;
-                       }
+                       batches.add(ordinal, &summary.positions[3 * std::size_t{ids[0]}],
+                                   &summary.positions[3 * std::size_t{ids[1]}],
+                                   &summary.positions[3 * std::size_t{ids[2]}]);
                    });
-        if (filled > 0) sink(batchFirst, batch.data(), filled);
+        batches.flush();
         file.release(piece.begin, piece.end - piece.begin);
     }
 }

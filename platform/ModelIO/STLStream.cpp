@@ -1,6 +1,6 @@
 #include "platform/ModelIO/STLStream.h"
 
-#include "platform/ModelIO/TwoThreads.h"
+#include "platform/ModelIO/StreamPasses.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,9 +9,6 @@
 namespace kelvo {
 
 namespace {
-
-// Triangles handed to a sink at once: small enough to stay in the cache.
-constexpr std::size_t batchTriangles = 4096;
 
 bool isSpace(std::uint8_t c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
@@ -170,22 +167,15 @@ STLStreamSummary summarizeSTL(const MappedFile& file, std::uint64_t pieceBytes) 
 void streamSTLTriangles(const MappedFile& file, const STLStreamSummary& summary,
                         std::size_t firstPiece, std::size_t lastPiece, const STLBatchSink& sink) {
     const ByteSpan bytes = file.bytes();
-    std::vector<float> batch(batchTriangles * 9);
+    TriangleBatches batches(sink);
     lastPiece = std::min(lastPiece, summary.pieces.size());
     for (std::size_t i = firstPiece; i < lastPiece; ++i) {
         const STLPiece& piece = summary.pieces[i];
-        std::size_t filled = 0;
-        std::uint64_t batchFirst = piece.firstTriangle;
         visitPiece(bytes, summary, piece,
                    [&](std::uint64_t ordinal, const float*, const float* corners) {
-                       if (filled == 0) batchFirst = ordinal;
-                       std::memcpy(batch.data() + filled * 9, corners, 36);
-                       if (++filled == batchTriangles) {
-                           sink(batchFirst, batch.data(), filled);
-                           filled = 0;
-                       }
+                       batches.add(ordinal, corners, corners + 3, corners + 6);
                    });
-        if (filled > 0) sink(batchFirst, batch.data(), filled);
+        batches.flush();
         file.release(piece.begin, piece.end - piece.begin);
     }
 }
