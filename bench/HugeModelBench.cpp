@@ -180,6 +180,7 @@ void BM_HugePLYThumbnail(benchmark::State& state) {
 BENCHMARK(BM_HugePLYThumbnail)
     ->ArgNames({"triangles", "ascii"})
     ->Args({16'000'000, 0})
+    ->Args({80'000'000, 0})
     ->Args({16'000'000, 1})
     ->UseManualTime()
     ->Iterations(3)
