@@ -329,4 +329,25 @@ bool readFaceRow(Cursor& cursor, const PLYElement& element, const std::vector<do
     return true;
 }
 
+// Whether the face rows hold nothing but "property list uchar int vertex_indices" (or uint)
+// in the machine's byte order, the commonest layout, which readPackedFaceRow reads.
+inline bool packedFaceRows(const PLYElement& element, const BinaryCursor& cursor) {
+    if (cursor.swaps() || element.properties.size() != 1) return false;
+    const PLYProperty& p = element.properties[0];
+    return p.role == PLYRole::vertexIndices && p.countType == PLYType::uint8 &&
+           (p.type == PLYType::int32 || p.type == PLYType::uint32);
+}
+
+// readFaceRow for packed rows: the indices copied as they stand (a negative one becomes a
+// number past any vertex, so the face is left out as readFaceRow's invalidIndex leaves it).
+inline bool readPackedFaceRow(BinaryCursor& cursor, FaceRow& row) {
+    if (cursor.remaining() < 1) return false;
+    const std::size_t n = *cursor.at();
+    if (cursor.remaining() - 1 < 4 * n) return false;
+    row.corners.resize(n);
+    if (n > 0) std::memcpy(row.corners.data(), cursor.at() + 1, 4 * n);
+    cursor.advance(1 + 4 * n);
+    return true;
+}
+
 }  // namespace kelvo::ply

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 #include "platform/ModelIO/MeshAssembly.h"
 #include "platform/ModelIO/PLYRows.h"
@@ -14,6 +15,10 @@ namespace kelvo {
 namespace {
 
 using namespace ply;
+
+// Corners of one face row at most: a longer list ends the reading (where importPLY would
+// cut it into a fan), so that no row makes memory grow without bound.
+constexpr std::size_t maxFaceCorners = std::size_t{1} << 20;
 
 // Runs f(cursor) with the cursor of the file's format over bytes [begin, end).
 template <class F>
@@ -37,6 +42,16 @@ bool hasColor(const PLYElement& element) {
 bool hasNormal(const PLYElement& element) {
     return hasRole(element, PLYRole::nx) || hasRole(element, PLYRole::ny) ||
            hasRole(element, PLYRole::nz);
+}
+
+// One face row, by the packed reader where the rows allow.
+template <class Cursor>
+bool readFace(Cursor& cursor, const PLYElement& element, const std::vector<double>& scale,
+              FaceRow& row) {
+    if constexpr (std::is_same_v<Cursor, BinaryCursor>) {
+        if (packedFaceRows(element, cursor)) return readPackedFaceRow(cursor, row);
+    }
+    return readFaceRow(cursor, element, scale, row, maxFaceCorners);
 }
 
 // Whether a face row makes triangles, as importPLY keeps them.
@@ -94,7 +109,7 @@ void cutFaces(Cursor& cursor, const MappedFile& file, const PLYElement& element,
     PLYPiece piece{offset(), offset(), 0, 0, 0};
     FaceRow row;
     for (std::uint64_t r = 0; r < element.count; ++r) {
-        if (!readFaceRow(cursor, element, scale, row)) break;
+        if (!readFace(cursor, element, scale, row)) break;
         ++piece.rows;
         if (usable(row, s.vertices)) {
             if (!anyUsed) std::memcpy(s.firstVertex, &s.positions[3 * row.corners[0]], 12);
@@ -129,7 +144,7 @@ void visitPiece(ByteSpan bytes, const PLYStreamSummary& s, const PLYPiece& piece
         std::vector<std::uint32_t> local;
         std::uint64_t t = piece.firstTriangle;
         for (std::uint64_t r = 0; r < piece.rows; ++r) {
-            if (!readFaceRow(cursor, element, scale, row)) return;
+            if (!readFace(cursor, element, scale, row)) return;
             if (!usable(row, s.vertices)) continue;
             const std::size_t n = row.corners.size();
             if (n == 3) {
