@@ -126,6 +126,9 @@ TEST(VOXReader, paletteIsTheLastRGBAChunkOrTheDefault) {
     // Cut after 10 entries at the end of the file: 11 entries, the rest are grey to the mesher.
     Bytes cut = VOXWriter().model(1, 1, 1, {}).rgba(std::vector<std::uint32_t>(10, 5)).file();
     EXPECT_EQ(readVOXFile(test::span(cut)).palette.size(), 11u);
+    // An empty chunk, only its 12-byte header, ending the file at its last byte is walked.
+    EXPECT_EQ(readVOXFile(test::span(VOXWriter().model(1, 1, 1, {}).rgba({}).file())).palette,
+              VOXPalette{0});
 
     VOXFile none = readVOXFile(test::span(VOXWriter().model(1, 1, 1, {}).file()));
     EXPECT_EQ(none.palette, VOXPalette(defaultVOXPalette.begin(), defaultVOXPalette.end()));
@@ -136,12 +139,6 @@ TEST(VOXReader, paletteIsTheLastRGBAChunkOrTheDefault) {
         {246, 0xFFEEEEEE}, {255, 0xFF111111}};
     for (auto [index, color] : samples)
         EXPECT_EQ(defaultVOXPalette[index], color) << index;
-}
-
-// A chunk that is only its 12-byte header, ending the file at its last byte, is walked.
-TEST(VOXReader, emptyRGBAChunkEndingTheFileStillReplacesThePalette) {
-    const Bytes file = VOXWriter().model(1, 1, 1, {}).rgba({}).file();
-    EXPECT_EQ(readVOXFile(test::span(file)).palette, VOXPalette{0});
 }
 
 TEST(VOXReader, dictionariesStopAtTheLastWholeField) {
