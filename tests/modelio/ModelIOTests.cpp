@@ -12,7 +12,8 @@ namespace {
 
 TEST(ModelIO, extensionsAreAnsweredFromTheTableAndTheImportLibraryInAnyCase) {
     for (const char* yes :
-         {"obj", "OBJ", "Ply", "stl", "fbx", "FBX", "dae", "3ds", "off", "blend", "usd", "USDZ"}) {
+         {"obj", "OBJ", "Ply", "stl", "fbx", "FBX", "dae", "3ds", "off", "blend", "usd", "USDA",
+          "usdc", "Usdz"}) {
         EXPECT_TRUE(canImportFileExtension(yes)) << yes;
     }
     for (const char* no : {"", "txt", "obj.bak", "*.obj"}) {
