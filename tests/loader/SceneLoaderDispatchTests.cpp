@@ -70,12 +70,9 @@ TEST(SceneLoaderDispatch, theLastExtensionInAnyCaseChoosesTheLoader) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(outcome(dir, c.name, c.bytes), c.outcome) << c.name;
-    try {
-        SceneLoader().load("/nonexistent-kelvo-dir/model.vox");
-        FAIL() << "loaded a missing file";
-    } catch (const Error& e) {
-        EXPECT_EQ(std::pair(e.domain(), e.code()), std::pair(std::string("POSIX"), long{ENOENT}));
-    }
+    auto missing = test::caught<Error>([] { SceneLoader().load("/nonexistent-kelvo-dir/model.vox"); });
+    ASSERT_TRUE(missing) << "loaded a missing file";
+    EXPECT_EQ(std::pair(missing->domain(), missing->code()), std::pair(std::string("POSIX"), long{ENOENT}));
 }
 
 // Solids of one STL share one default material; a new load makes a new one.

@@ -303,13 +303,10 @@ TEST(USDScene, theFrontDoorTellsTextFromBinaryByTheFirstBytes) {
         {"m.usda", "#usda 1.0\n( subLayers = [@gone.usda@] )\n", "Nothing in the USD stage can be drawn: sub-layer @gone.usda@"},
     };
     for (const auto& r : refused) {
-        try {
-            importModelAsset(dir.write(r.name, r.bytes));
-            ADD_FAILURE() << r.name;
-        } catch (const Error& e) {
-            EXPECT_EQ(e.domain(), modelIOErrorDomain) << r.name;
-            EXPECT_TRUE(e.localizedDescription().starts_with(r.message)) << e.localizedDescription();
-        }
+        std::optional<Error> e = test::caught<Error>([&] { importModelAsset(dir.write(r.name, r.bytes)); });
+        ASSERT_TRUE(e) << r.name;
+        EXPECT_EQ(e->domain(), modelIOErrorDomain) << r.name;
+        EXPECT_TRUE(e->localizedDescription().starts_with(r.message)) << e->localizedDescription();
     }
     // Drawn as far as it was read.
     ModelAsset partial = importModelAsset(dir.write("p.usda", std::string("#usda 1.0\ndef Cube \"C\" {}\ndef \"B\" { float = }")));

@@ -53,18 +53,10 @@ TEST(VOXReader, tooSmallBadMagicAndNoModelAreTheOnlyErrors) {
         {"SIZE of 8 bytes", VOXWriter().chunk("SIZE", u32s({1, 1})).file(), none},
     };
     for (const auto& c : cases) {
-        try {
-            readVOXFile(test::span(c.bytes));
-            ADD_FAILURE() << c.name << " was read";
-        } catch (const VOXReadError& e) {
-            EXPECT_EQ(e.failure, failureOf(c.error)) << c.name;
-        }
-        try {
-            loadVOXScene(test::span(c.bytes));
-            ADD_FAILURE() << c.name << " was loaded";
-        } catch (const Error& e) {
-            EXPECT_EQ(e, c.error) << c.name;
-        }
+        auto read = test::caught<VOXReadError>([&] { readVOXFile(test::span(c.bytes)); });
+        ASSERT_TRUE(read) << c.name << " was read";
+        EXPECT_EQ(read->failure, failureOf(c.error)) << c.name;
+        EXPECT_EQ(test::caught<Error>([&] { loadVOXScene(test::span(c.bytes)); }), c.error) << c.name;
     }
 }
 
