@@ -69,6 +69,8 @@ void ThumbnailProvider::provideThumbnail(const ThumbnailRequest& request,
                         throw thumbnailerError(nothingToDraw,
                                                "The file holds no triangles or points to draw");
                     }
+                    // A scene read in pieces is held whole: the same checks and budget.
+                    if (model->scene && prepare) (*prepare)(*model->scene);
                     reply = makeReply(
                         [loader, model](Size size) {
                             return loader->renderStreamedThumbnailFrame(*model, size);

@@ -8,6 +8,7 @@
 #include "extensions/Shared/SceneLoader.h"
 #include "extensions/Shared/StreamedModel.h"
 #include "extensions/Shared/Staging/RenderSize.h"
+#include "extensions/Shared/ThreeMF/ThreeMFLoader.h"
 #include "platform/Foundation/Text.h"
 #include "platform/Renderer/Renderer.h"
 
@@ -44,11 +45,39 @@ std::shared_ptr<Scene> sceneOfRecords(const std::vector<STLRecord>& records) {
     return dressedSTLScene(importSTL(binarySTLFile(records)));
 }
 
+std::uint64_t triangleCount(Node& root) {
+    std::uint64_t count = 0;
+    root.enumerateChildNodes([&](Node& node, bool&) {
+        if (!node.geometry) return;
+        for (const GeometryElement& element : node.geometry->elements)
+            count += static_cast<std::uint64_t>(std::max<std::int64_t>(element.primitiveCount, 0));
+    });
+    return count;
+}
+
+// The package is mapped only while it is read: the scene holds what it needs.
+std::shared_ptr<StreamedModel> open3MFInPieces(const std::filesystem::path& from,
+                                               std::int64_t triangleThreshold) {
+    std::shared_ptr<Scene> scene;
+    {
+        MappedFile file = mapFileContents(from);
+        scene = load3MFSceneInPieces(file.bytes(), triangleThreshold);
+    }
+    if (!scene) return nullptr;
+    auto model = std::make_shared<StreamedModel>();
+    model->summary.triangles = triangleCount(*scene->rootNode);
+    model->scene = std::move(scene);
+    return model;
+}
+
 }  // namespace
 
 std::shared_ptr<const StreamedModel> SceneLoader::openStreamed(const std::filesystem::path& from,
                                                                std::int64_t triangleThreshold) const {
-    if (triangleThreshold <= 0 || asciiLowercase(pathExtension(from)) != "stl") return nullptr;
+    const std::string extension = asciiLowercase(pathExtension(from));
+    if (triangleThreshold <= 0) return nullptr;
+    if (extension == "3mf") return open3MFInPieces(from, triangleThreshold);
+    if (extension != "stl") return nullptr;
     auto model = std::make_shared<StreamedModel>();
     model->file = mapFileContents(from);
     const ByteSpan bytes = model->file.bytes();
@@ -65,6 +94,7 @@ std::shared_ptr<const StreamedModel> SceneLoader::openStreamed(const std::filesy
 
 SceneLoader::ThumbnailFrame SceneLoader::renderStreamedThumbnailFrame(const StreamedModel& model,
                                                                       Size size) const {
+    if (model.scene) return renderThumbnailFrame(*model.scene, size);
     const STLStreamSummary& summary = model.summary;
     std::optional<PixelSize> pixels = renderPixelSize(size);
     if (!pixels) return {};

@@ -56,12 +56,23 @@ Mat4 matrixFromTransform(const ThreeMFTransform& t) {
              {t[9], t[10], t[11], 1}}};
 }
 
+// How a model part is read: whole (extracted, then parsed) or in pieces (streamed).
+Fast3MFParser::ParseResult scanPart(const CentralEntry& entry, ByteSpan package, bool inPieces) {
+    if (!inPieces) return Fast3MFParser::parse(ZIPReader::extractEntry(entry, package));
+    Fast3MFParser::Stream stream;
+    ZIPReader::streamEntry(entry, package, size_t{1} << 20,
+                           [&](ByteSpan piece) { stream.feed(piece); });
+    return stream.finish();
+}
+
 // The model parts that components name, extracted and scanned at most once per entry.
 class ComponentParts {
 public:
-    explicit ComponentParts(const ZIPReader::Archive& archive)
-        : archive_(archive),
-          budget_(static_cast<std::int64_t>(rawDeflateOutputBound(archive.data.size()) - 1024)) {}
+    ComponentParts(ByteSpan package, const std::vector<CentralEntry>& entries, bool inPieces)
+        : package_(package),
+          entries_(entries),
+          inPieces_(inPieces),
+          budget_(static_cast<std::int64_t>(rawDeflateOutputBound(package.size()) - 1024)) {}
 
     // The scan of the part `path` names, or null when it cannot be found or read.
     Fast3MFParser::ParseResult* find(const std::string& path) {
@@ -71,16 +82,16 @@ public:
         auto named = names_.find(name);
         if (named == names_.end()) return nullptr;  // entryNotFound(name), discarded
         auto [cached, isNew] = parts_.try_emplace(named->second);
-        if (isNew) cached->second = load(archive_.entries[named->second]);
+        if (isNew) cached->second = load(entries_[named->second]);
         return cached->second.get();
     }
 
 private:
     // First entry of each name, as a walk in directory order would find it.
     void indexNames() {
-        names_.reserve(archive_.entries.size());
-        for (size_t k = 0; k < archive_.entries.size(); ++k) {
-            names_.try_emplace(archive_.entries[k].name, k);
+        names_.reserve(entries_.size());
+        for (size_t k = 0; k < entries_.size(); ++k) {
+            names_.try_emplace(entries_[k].name, k);
         }
     }
 
@@ -89,14 +100,16 @@ private:
         if (need < 0 || need > budget_) return nullptr;
         budget_ -= need;
         try {
-            ByteBuffer bytes = ZIPReader::extractEntry(entry, archive_.data);
-            return std::make_unique<Fast3MFParser::ParseResult>(Fast3MFParser::parse(bytes));
+            return std::make_unique<Fast3MFParser::ParseResult>(
+                scanPart(entry, package_, inPieces_));
         } catch (const ZIPReader::ZIPError&) {
             return nullptr;  // the component is skipped, the error discarded
         }
     }
 
-    const ZIPReader::Archive& archive_;
+    ByteSpan package_;
+    const std::vector<CentralEntry>& entries_;
+    bool inPieces_;
     std::int64_t budget_;
     std::unordered_map<std::string_view, size_t> names_;
     std::unordered_map<size_t, std::unique_ptr<Fast3MFParser::ParseResult>> parts_;
@@ -172,6 +185,42 @@ std::shared_ptr<Scene> buildScene(const std::vector<DrawPair>& drawList,
     return scene;
 }
 
+// The scene of a package whose root part has been scanned into `root`; component parts are
+// read as the root part was.
+std::shared_ptr<Scene> assembleScene(Fast3MFParser::ParseResult& root, ByteSpan package,
+                                     const std::vector<CentralEntry>& entries, bool inPieces,
+                                     std::int64_t geometryNodeBudget) {
+    std::set<std::uint32_t> usedLocally;
+    for (const ThreeMFComponent& c : root.components) {
+        if (!c.path) usedLocally.insert(c.objectId);
+    }
+
+    std::vector<DrawPair> drawList;
+    for (auto& [objectId, meshes] : root.meshes) {
+        if (!usedLocally.count(objectId)) drawList.push_back({&meshes, nullptr});
+    }
+    ComponentParts parts(package, entries, inPieces);
+    for (const ThreeMFComponent& c : root.components) {
+        Fast3MFParser::ParseResult* part = c.path ? parts.find(*c.path) : &root;
+        if (!part || part->meshes.empty()) continue;
+        if (MeshList* meshes = meshesOf(*part, c.objectId))
+            drawList.push_back({meshes, &c.transform});
+    }
+
+    if (drawList.empty()) throw sceneLoaderError(noMeshIn3MF, SceneLoaderMessage::noMeshIn3MF);
+    return buildScene(drawList, root, geometryNodeBudget);
+}
+
+// One geometry node per 16 bytes of root model part, at least 4096 (see the top).
+std::int64_t geometryNodeBudgetFor(std::int64_t modelBytes) {
+    return std::max<std::int64_t>(4096, modelBytes / 16);
+}
+
+// Bytes of model XML a triangle takes at least as exporters write it (a triangle element
+// and half a vertex element come to some 80): parts larger than the threshold's worth are
+// read in pieces.
+constexpr std::int64_t modelBytesPerTriangle = 64;
+
 }  // namespace
 
 std::shared_ptr<Scene> load3MFScene(ByteBuffer package) {
@@ -185,29 +234,24 @@ std::shared_ptr<Scene> load3MFScene(ByteBuffer package) {
         // The model part's bytes are needed only while it is scanned.
         ByteBuffer model = ZIPReader::extractModelFile(archive);
         root = Fast3MFParser::parse(model);
-        geometryNodeBudget =
-            std::max<std::int64_t>(4096, static_cast<std::int64_t>(model.size() / 16));
+        geometryNodeBudget = geometryNodeBudgetFor(static_cast<std::int64_t>(model.size()));
     }
+    return assembleScene(root, archive.data, archive.entries, false, geometryNodeBudget);
+}
 
-    std::set<std::uint32_t> usedLocally;
-    for (const ThreeMFComponent& c : root.components) {
-        if (!c.path) usedLocally.insert(c.objectId);
-    }
-
-    std::vector<DrawPair> drawList;
-    for (auto& [objectId, meshes] : root.meshes) {
-        if (!usedLocally.count(objectId)) drawList.push_back({&meshes, nullptr});
-    }
-    ComponentParts parts(archive);
-    for (const ThreeMFComponent& c : root.components) {
-        Fast3MFParser::ParseResult* part = c.path ? parts.find(*c.path) : &root;
-        if (!part || part->meshes.empty()) continue;
-        if (MeshList* meshes = meshesOf(*part, c.objectId))
-            drawList.push_back({meshes, &c.transform});
-    }
-
-    if (drawList.empty()) throw sceneLoaderError(noMeshIn3MF, SceneLoaderMessage::noMeshIn3MF);
-    return buildScene(drawList, root, geometryNodeBudget);
+std::shared_ptr<Scene> load3MFSceneInPieces(ByteSpan package, std::int64_t triangleThreshold) {
+    if (triangleThreshold <= 0) return nullptr;
+    std::vector<CentralEntry> entries = ZIPReader::readCentralDirectory(package);
+    const CentralEntry& model = entries[ZIPReader::modelEntryIndex(entries)];
+    if (model.uncompressedSize / modelBytesPerTriangle <= triangleThreshold) return nullptr;
+    std::int64_t modelBytes = 0;
+    Fast3MFParser::Stream stream;
+    ZIPReader::streamEntry(model, package, size_t{1} << 20, [&](ByteSpan piece) {
+        modelBytes += static_cast<std::int64_t>(piece.size());
+        stream.feed(piece);
+    });
+    Fast3MFParser::ParseResult root = stream.finish();
+    return assembleScene(root, package, entries, true, geometryNodeBudgetFor(modelBytes));
 }
 
 std::shared_ptr<Scene> SceneLoader::load3MF(const std::filesystem::path& url) const {
