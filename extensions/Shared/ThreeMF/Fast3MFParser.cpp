@@ -601,20 +601,23 @@ void fileMesh(ThreeMFMesh&& mesh, std::uint32_t objectId, Fast3MFParser::ParseRe
 }  // namespace
 
 Fast3MFParser::Stream::Stream(size_t scanBytes, size_t longestElement)
-    : scanBytes_(std::max<size_t>(scanBytes, 1)), longestElement_(longestElement) {}
+    : scanBytes_(std::max<size_t>(scanBytes, 1)),
+      waitFor_(scanBytes_),
+      longestElement_(longestElement) {}
 
 void Fast3MFParser::Stream::feed(ByteSpan piece) {
     pending_.insert(pending_.end(), piece.begin(), piece.end());
-    if (pending_.size() < scanBytes_) return;
+    if (pending_.size() < waitFor_) return;
     const size_t cut = lastCut(pending_);
     if (cut == 0) {
         if (pending_.size() > longestElement_) {
             throw sceneLoaderError(longElementIn3MF, SceneLoaderMessage::longElementIn3MF);
         }
         // Looked for again when as much again has come, not at every piece.
-        scanBytes_ = std::max(scanBytes_, pending_.size() * 2);
+        waitFor_ = std::min(pending_.size() * 2, longestElement_ + 1);
         return;
     }
+    waitFor_ = scanBytes_;
     scan(cut);
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(cut));
 }

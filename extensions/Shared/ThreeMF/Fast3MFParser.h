@@ -124,7 +124,7 @@ struct Fast3MFParser {
         void scan(size_t end);
         ParseResult result_;
         ByteBuffer pending_;
-        size_t scanBytes_, longestElement_;
+        size_t scanBytes_, waitFor_, longestElement_;
         bool inMesh_ = false;
         std::uint32_t objectId_ = 0;
         ThreeMFMesh open_;  // the records of the mesh open at the end of the last scan
