@@ -624,7 +624,7 @@ void Fast3MFParser::Stream::feed(ByteSpan piece) {
 
 Fast3MFParser::ParseResult Fast3MFParser::Stream::finish() {
     if (!pending_.empty()) scan(pending_.size());
-    pending_ = {};
+    pending_ = {}, positions_ = {}, indices_ = {};
     if (inMesh_) fileMesh(std::move(open_), objectId_, result_);  // it ends with the data
     inMesh_ = false;
     return std::move(result_);
@@ -637,8 +637,12 @@ void Fast3MFParser::Stream::scan(size_t end) {
     const Index n = static_cast<Index>(end);
     Index vertices, triangles;
     countOpenings(data.data(), n, 0, n, vertices, triangles);
-    ByteBuffer positions(static_cast<size_t>(vertices) * 12);
-    ByteBuffer indices(static_cast<size_t>(triangles) * 12);
+    // Kept from scan to scan: fresh blocks of this size would be fresh pages, each cleared
+    // by the system on first touch.
+    ByteBuffer& positions = positions_;
+    ByteBuffer& indices = indices_;
+    if (positions.size() < static_cast<size_t>(vertices) * 12) positions.resize(vertices * 12);
+    if (indices.size() < static_cast<size_t>(triangles) * 12) indices.resize(triangles * 12);
     Piece piece(0, n, {inMesh_, true, objectId_}, 0, vertices, 0, triangles);
     Scanner(data, positions.data(), indices.data(), piece).run();
 

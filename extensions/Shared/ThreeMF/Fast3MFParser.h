@@ -124,6 +124,7 @@ struct Fast3MFParser {
         void scan(size_t end);
         ParseResult result_;
         ByteBuffer pending_;
+        ByteBuffer positions_, indices_;  // the records of one scan
         size_t scanBytes_, waitFor_, longestElement_;
         bool inMesh_ = false;
         std::uint32_t objectId_ = 0;

@@ -23,8 +23,15 @@
 #include "extensions/Shared/ThreeMF/ThreeMFLoader.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <set>
+#include <system_error>
+#include <thread>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -56,13 +63,81 @@ Mat4 matrixFromTransform(const ThreeMFTransform& t) {
              {t[9], t[10], t[11], 1}}};
 }
 
-// How a model part is read: whole (extracted, then parsed) or in pieces (streamed).
+// A part streamed in pieces and scanned as they come. Inflating and scanning take about as
+// long, so the part is inflated on a thread of its own while the pieces before are scanned;
+// a few pieces wait at most. Without a thread (a memory limit, say) one after the other.
+// `partBytes` gets the part's inflated size.
+Fast3MFParser::ParseResult scanInPieces(const CentralEntry& entry, ByteSpan package,
+                                        std::int64_t& partBytes) {
+    constexpr size_t pieceBytes = size_t{1} << 20, mostWaiting = 4;
+    Fast3MFParser::Stream stream;
+    partBytes = 0;
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<ByteBuffer> waiting;
+    bool inflated = false, stopped = false;
+    std::exception_ptr failure;
+    struct Stopped {};
+    auto inflateAll = [&] {
+        try {
+            ZIPReader::streamEntry(entry, package, pieceBytes, [&](ByteSpan piece) {
+                std::unique_lock<std::mutex> hold(lock);
+                changed.wait(hold, [&] { return waiting.size() < mostWaiting || stopped; });
+                if (stopped) throw Stopped{};
+                waiting.emplace_back(piece.begin(), piece.end());
+                changed.notify_all();
+            });
+        } catch (const Stopped&) {
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        std::lock_guard<std::mutex> hold(lock);
+        inflated = true;
+        changed.notify_all();
+    };
+    std::optional<std::thread> inflater;
+    try {
+        inflater.emplace(inflateAll);
+    } catch (const std::system_error&) {
+        ZIPReader::streamEntry(entry, package, pieceBytes, [&](ByteSpan piece) {
+            partBytes += static_cast<std::int64_t>(piece.size());
+            stream.feed(piece);
+        });
+        return stream.finish();
+    }
+    try {
+        for (;;) {
+            ByteBuffer piece;
+            {
+                std::unique_lock<std::mutex> hold(lock);
+                changed.wait(hold, [&] { return !waiting.empty() || inflated; });
+                if (waiting.empty()) break;
+                piece = std::move(waiting.front());
+                waiting.pop_front();
+                changed.notify_all();
+            }
+            partBytes += static_cast<std::int64_t>(piece.size());
+            stream.feed(piece);
+        }
+    } catch (...) {
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            stopped = true;
+            changed.notify_all();
+        }
+        inflater->join();
+        throw;
+    }
+    inflater->join();
+    if (failure) std::rethrow_exception(failure);
+    return stream.finish();
+}
+
+// How a model part is read: whole (extracted, then parsed) or in pieces.
 Fast3MFParser::ParseResult scanPart(const CentralEntry& entry, ByteSpan package, bool inPieces) {
     if (!inPieces) return Fast3MFParser::parse(ZIPReader::extractEntry(entry, package));
-    Fast3MFParser::Stream stream;
-    ZIPReader::streamEntry(entry, package, size_t{1} << 20,
-                           [&](ByteSpan piece) { stream.feed(piece); });
-    return stream.finish();
+    std::int64_t partBytes;
+    return scanInPieces(entry, package, partBytes);
 }
 
 // The model parts that components name, extracted and scanned at most once per entry.
@@ -244,13 +319,8 @@ std::shared_ptr<Scene> load3MFSceneInPieces(ByteSpan package, std::int64_t trian
     std::vector<CentralEntry> entries = ZIPReader::readCentralDirectory(package);
     const CentralEntry& model = entries[ZIPReader::modelEntryIndex(entries)];
     if (model.uncompressedSize / modelBytesPerTriangle <= triangleThreshold) return nullptr;
-    std::int64_t modelBytes = 0;
-    Fast3MFParser::Stream stream;
-    ZIPReader::streamEntry(model, package, size_t{1} << 20, [&](ByteSpan piece) {
-        modelBytes += static_cast<std::int64_t>(piece.size());
-        stream.feed(piece);
-    });
-    Fast3MFParser::ParseResult root = stream.finish();
+    std::int64_t modelBytes;
+    Fast3MFParser::ParseResult root = scanInPieces(model, package, modelBytes);
     return assembleScene(root, package, entries, true, geometryNodeBudgetFor(modelBytes));
 }
 
