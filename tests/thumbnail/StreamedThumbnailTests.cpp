@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -20,8 +21,10 @@ namespace {
 
 // The worker's thumbnail of `path` with the given streaming threshold (0: the normal path),
 // nothing thinned, or its error.
-WorkerResult thumbnailWithThreshold(const std::filesystem::path& path, std::int64_t threshold) {
+WorkerResult thumbnailWithThreshold(const std::filesystem::path& path, std::int64_t threshold,
+                                    std::uint64_t memoryBudgetBytes = std::uint64_t{2048} << 20) {
     ThumbnailerOptions options;
+    options.memoryBudgetBytes = memoryBudgetBytes;
     options.size = 256;
     options.triangleBudget = 0;
     options.streamingThreshold = threshold;
@@ -201,11 +204,16 @@ TEST(StreamedThumbnail, hostileThreeMFPackagesFailCleanlyInPieces) {
         test::poke(p.bytes, p.centralRecords[0] + test::zipField::centralSize, 0xFFFFFFF0u);
         lying = p.bytes;
     }
+    std::string vertices = "<model><object id=\"1\"><mesh>";
+    for (int k = 0; k < 4'000'000; ++k)
+        vertices += "<vertex x=\"0\" y=\"0\" z=\"0\"/>";
+    vertices += "<triangle v1=\"0\" v2=\"1\" v3=\"2\"/></mesh></object></model>";
     const struct {
         const char* what;
         test::Bytes bytes;
         std::string domain;  // empty: a thumbnail is drawn
         long code;
+        std::uint64_t memoryBudget = std::uint64_t{2048} << 20;
     } rows[] = {
         {"a declared size that lies", lying, "", 0},
         {"indices out of range and past 32 bits",
@@ -226,16 +234,18 @@ TEST(StreamedThumbnail, hostileThreeMFPackagesFailCleanlyInPieces) {
         {"an element longer than what waits for its end",
          package(modelPart(mesh + "<metadata name=\"" + std::string(70 << 20, 'x') + "\"/>", "")),
          "SceneLoader", -13},
+        {"more vertices than the memory budget holds (48 MB in 0.5 MB)", package(vertices), "POSIX",
+         ENOMEM, std::uint64_t{40} << 20},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         const std::filesystem::path file = dir.write("hostile.3mf", row.bytes);
         if (row.domain.empty()) {
             ASSERT_TRUE(SceneLoader().openStreamed(file, 1)) << "takes the streamed path";
-        } else {
+        } else if (row.domain == "SceneLoader") {
             EXPECT_THROW(SceneLoader().openStreamed(file, 1), Error);
         }
-        const WorkerResult result = thumbnailWithThreshold(file, 1);
+        const WorkerResult result = thumbnailWithThreshold(file, 1, row.memoryBudget);
         if (row.domain.empty()) {
             EXPECT_FALSE(result.error) << result.error->localizedDescription();
             EXPECT_TRUE(decodePNG(result.png));
