@@ -117,12 +117,21 @@ test::Bytes assemblyPackage() {
          {"3D/other.model", modelPart(gridObject(7, 12), "")}});
 }
 
+// A grid pressed flat by its build item: a plate no node's transform can undo.
+test::Bytes flatPackage() {
+    return test::threeMFPackage(
+        {{"3D/3dmodel.model",
+          modelPart(gridObject(1, 20),
+                    R"(<item objectid="1" transform="1 0 0 0.3 1 0 0 0 0 0 0 7"/>)")}});
+}
+
 TEST(StreamedThumbnail, bothPathsDrawTheSameWholeModel) {
     test::TempDir dir;
     // 3MF packages are read in pieces into the scene a load gives, drawn the same way.
     std::vector<std::filesystem::path> models = {dir.write("solids.stl", twoSolidsASCII()),
                                                  dir.write("square.stl", test::squareSTL(5000)),
-                                                 dir.write("assembly.3mf", assemblyPackage())};
+                                                 dir.write("assembly.3mf", assemblyPackage()),
+                                                 dir.write("flat.3mf", flatPackage())};
     if (!test::corpusDir().empty()) {
         for (const char* name : {"stl/Spider_binary.stl", "stl/Spider_ascii.stl",
                                  "stl/ADIS16480.STL", "3mf/cube_gears.3mf",
