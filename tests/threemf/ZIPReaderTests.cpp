@@ -132,8 +132,8 @@ TEST(ZIPReader, streamedEntriesGiveWhatExtractionGivesPieceByPiece) {
         noise[k] = static_cast<std::uint8_t>((k * 2654435761u) >> 13);
     const Bytes compressed = test::rawDeflate(Bytes(100000, 'a'));
     const auto c = static_cast<std::int64_t>(compressed.size());
-    ZIPTestPackage p = test::writeZIP({{"stored", noise, 0}, {"text", text}, {"noise", noise},
-                                       {"as", Bytes(100000, 'a')}});
+    ZIPTestPackage p = test::writeZIP(
+        {{"stored", noise, 0}, {"text", text}, {"noise", noise}, {"as", Bytes(100000, 'a')}});
     std::vector<CentralEntry> entries = ZIPReader::readCentralDirectory(p.bytes);
     ASSERT_EQ(entries.size(), 4u);
     // Declared sizes that lie: output is cut at the capacity an extraction has, no error.

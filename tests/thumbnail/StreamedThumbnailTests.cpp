@@ -98,7 +98,8 @@ std::string modelPart(const std::string& resources, const std::string& build) {
     return R"(<?xml version="1.0" encoding="UTF-8"?>
 <model unit="millimeter" xmlns="http://schemas.microsoft.com/3dmanufacturing/core/2015/02">
 <resources>
-)" + resources + "</resources>\n<build>" + build + "</build>\n</model>\n";
+)" + resources +
+           "</resources>\n<build>" + build + "</build>\n</model>\n";
 }
 
 // Standalone meshes, one drawn twice through an assembly (turned, and mirrored), one from a
@@ -112,8 +113,9 @@ test::Bytes assemblyPackage() {
         "</components></object>\n";
     return test::threeMFPackage(
         {{"3D/3dmodel.model",
-          modelPart(resources, R"(<item objectid="3" transform="0.8 0.6 0 -0.6 0.8 0 0 0 1 3 -2 1"/>)"
-                               R"(<item objectid="1"/>)")},
+          modelPart(resources,
+                    R"(<item objectid="3" transform="0.8 0.6 0 -0.6 0.8 0 0 0 1 3 -2 1"/>)"
+                    R"(<item objectid="1"/>)")},
          {"3D/other.model", modelPart(gridObject(7, 12), "")}});
 }
 
@@ -128,14 +130,13 @@ test::Bytes flatPackage() {
 TEST(StreamedThumbnail, bothPathsDrawTheSameWholeModel) {
     test::TempDir dir;
     // 3MF packages are read in pieces into the scene a load gives, drawn the same way.
-    std::vector<std::filesystem::path> models = {dir.write("solids.stl", twoSolidsASCII()),
-                                                 dir.write("square.stl", test::squareSTL(5000)),
-                                                 dir.write("assembly.3mf", assemblyPackage()),
-                                                 dir.write("flat.3mf", flatPackage())};
+    std::vector<std::filesystem::path> models = {
+        dir.write("solids.stl", twoSolidsASCII()), dir.write("square.stl", test::squareSTL(5000)),
+        dir.write("assembly.3mf", assemblyPackage()), dir.write("flat.3mf", flatPackage())};
     if (!test::corpusDir().empty()) {
-        for (const char* name : {"stl/Spider_binary.stl", "stl/Spider_ascii.stl",
-                                 "stl/ADIS16480.STL", "3mf/cube_gears.3mf",
-                                 "3mf/detachedmodel.3mf", "3mf/WagonWithWheels.3mf"})
+        for (const char* name :
+             {"stl/Spider_binary.stl", "stl/Spider_ascii.stl", "stl/ADIS16480.STL",
+              "3mf/cube_gears.3mf", "3mf/detachedmodel.3mf", "3mf/WagonWithWheels.3mf"})
             models.push_back(test::corpusDir() / name);
     }
     for (const std::filesystem::path& model : models) {
@@ -209,7 +210,8 @@ TEST(StreamedThumbnail, hostileThreeMFPackagesFailCleanlyInPieces) {
     {
         // The directory says 4 GB: the path is chosen by it, the output is what the stream
         // holds.
-        test::ZIPTestPackage p = test::writeZIP({{"3D/3dmodel.model", test::bytesOf(modelPart(mesh, ""))}});
+        test::ZIPTestPackage p =
+            test::writeZIP({{"3D/3dmodel.model", test::bytesOf(modelPart(mesh, ""))}});
         test::poke(p.bytes, p.centralRecords[0] + test::zipField::centralSize, 0xFFFFFFF0u);
         lying = p.bytes;
     }
@@ -226,17 +228,20 @@ TEST(StreamedThumbnail, hostileThreeMFPackagesFailCleanlyInPieces) {
     } rows[] = {
         {"a declared size that lies", lying, "", 0},
         {"indices out of range and past 32 bits",
-         package(modelPart(R"(<object id="1"><mesh><vertex x="0" y="0" z="0"/><vertex x="1" y="0" z="0"/>)"
-                           R"(<vertex x="0" y="1" z="0"/><triangle v1="0" v2="1" v3="2"/>)"
-                           R"(<triangle v1="0" v2="1" v3="3"/><triangle v1="0" v2="4294967296" v3="1"/>)"
-                           "</mesh></object>",
-                           "")),
+         package(modelPart(
+             R"(<object id="1"><mesh><vertex x="0" y="0" z="0"/><vertex x="1" y="0" z="0"/>)"
+             R"(<vertex x="0" y="1" z="0"/><triangle v1="0" v2="1" v3="2"/>)"
+             R"(<triangle v1="0" v2="1" v3="3"/><triangle v1="0" v2="4294967296" v3="1"/>)"
+             "</mesh></object>",
+             "")),
          "", 0},
         {"components that cycle",
-         package(modelPart(mesh + R"(<object id="5"><components><component objectid="6"/></components></object>)"
-                                  R"(<object id="6"><components><component objectid="5"/><component objectid="1"/>)"
-                                  "</components></object>",
-                           R"(<item objectid="5"/>)")),
+         package(modelPart(
+             mesh +
+                 R"(<object id="5"><components><component objectid="6"/></components></object>)"
+                 R"(<object id="6"><components><component objectid="5"/><component objectid="1"/>)"
+                 "</components></object>",
+             R"(<item objectid="5"/>)")),
          "", 0},
         {"a stream of blanks that expands a thousandfold",
          package("<model>" + std::string(20 << 20, ' ') + "</model>"), "SceneLoader", -12},

@@ -30,9 +30,9 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <string_view>
 #include <system_error>
 #include <thread>
-#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -179,6 +179,10 @@ private:
                 scanPart(entry, package_, inPieces_));
         } catch (const ZIPReader::ZIPError&) {
             return nullptr;  // the component is skipped, the error discarded
+        } catch (const Error& error) {
+            // Read in pieces, a part can fail on an element too long: skipped as well.
+            if (error.domain() != sceneLoaderErrorDomain || error.code() != longElementIn3MF) throw;
+            return nullptr;
         }
     }
 

@@ -296,8 +296,7 @@ void inflateInPieces(ByteSpan data, std::int64_t capacity, size_t pieceBytes,
         stream.z.avail_out = room;
         const int status = inflate(&stream.z, Z_NO_FLUSH);
         const size_t produced = room - stream.z.avail_out;
-        if (status != Z_OK && status != Z_STREAM_END &&
-            !(status == Z_BUF_ERROR && inputLeft > 0)) {
+        if (status != Z_OK && status != Z_STREAM_END && !(status == Z_BUF_ERROR && inputLeft > 0)) {
             throw ZIPReader::ZIPError::decompressionFailed();
         }
         if (produced > 0) {
