@@ -144,7 +144,9 @@ struct ZIPReader {
     // handed over from `from` itself, a deflated one is inflated as it goes, by zlib. Same
     // checks, errors and capacity as extractEntry (output past inflateData's capacity is cut
     // without error), except that a DEFLATE stream found broken after some pieces went out
-    // throws decompressionFailed then: the caller drops what it made of them. Exceptions
+    // throws decompressionFailed then: the caller drops what it made of them. zlib and the
+    // decoder of inflateData agree on every stream a compressor writes; on some broken ones
+    // (codes no compressor writes) one of them fails where the other does not. Exceptions
     // of the sink pass through.
     using PieceSink = std::function<void(ByteSpan piece)>;
     static void streamEntry(const CentralEntry& entry, ByteSpan from, size_t pieceBytes,
