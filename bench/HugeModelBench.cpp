@@ -265,6 +265,7 @@ void BM_Huge3MFThumbnail(benchmark::State& state) {
 BENCHMARK(BM_Huge3MFThumbnail)
     ->ArgName("triangles")
     ->Arg(10'000'000)
+    ->Arg(16'000'000)
     ->UseManualTime()
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
