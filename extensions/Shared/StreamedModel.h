@@ -39,5 +39,7 @@ std::shared_ptr<StreamedModel> openStreamedPLY(const std::filesystem::path& from
                                                std::uint64_t triangleThreshold);
 std::shared_ptr<StreamedModel> openStreamedOBJ(const std::filesystem::path& from,
                                                std::uint64_t triangleThreshold);
+std::shared_ptr<StreamedModel> openStreamed3MF(const std::filesystem::path& from,
+                                               std::uint64_t triangleThreshold);
 
 }  // namespace kelvo

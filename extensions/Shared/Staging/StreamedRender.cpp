@@ -27,6 +27,7 @@ std::shared_ptr<const StreamedModel> SceneLoader::openStreamed(
     if (extension == "stl") return openStreamedSTL(from, threshold);
     if (extension == "ply") return openStreamedPLY(from, threshold);
     if (extension == "obj") return openStreamedOBJ(from, threshold);
+    if (extension == "3mf") return openStreamed3MF(from, threshold);
     return nullptr;
 }
 
