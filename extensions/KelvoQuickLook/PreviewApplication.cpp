@@ -121,6 +121,13 @@ void onPrepared(PreviewWindow& preview, const std::optional<Error>& error) {
         std::fprintf(stderr, "kelvo-preview: %s: loaded, staged and set at %.1f ms\n", file.c_str(),
                      millisecondsSince(application.start));
     }
+    // Said in the window by the controller's note; here for scripts and for a bug report.
+    if (const SceneBudgetOutcome& thinning = preview.controller->thinning();
+        thinning.trianglesAfter < thinning.trianglesBefore) {
+        std::fprintf(stderr, "kelvo-preview: %s: drawn thinned, %lld of %lld triangles\n",
+                     file.c_str(), static_cast<long long>(thinning.trianglesAfter),
+                     static_cast<long long>(thinning.trianglesBefore));
+    }
     SceneView* view = preview.controller->sceneView();
     if (application.options.timings) {
         view->setFrameHandler([&preview](int frame) {
@@ -187,6 +194,7 @@ void openWindow(Application& application, const std::filesystem::path& file) {
     gtk_widget_add_controller(preview->window, keys);
 
     preview->controller = std::make_unique<PreviewViewController>();
+    preview->controller->setTriangleLimit(application.options.triangleLimit);
     preview->controller->loadView();
     gtk_window_set_child(window, preview->controller->view());
     preview->controller->sceneView()->setErrorHandler([preview](const std::string& message) {
