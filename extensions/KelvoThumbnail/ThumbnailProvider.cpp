@@ -65,7 +65,7 @@ void ThumbnailProvider::provideThumbnail(const ThumbnailRequest& request,
                 // Decided by the file's size before it is read, never by a load that failed.
                 if (std::shared_ptr<const StreamedModel> model =
                         loader->openStreamed(url, threshold)) {
-                    if (model->summary.triangles == 0) {
+                    if (model->triangles == 0) {
                         throw thumbnailerError(nothingToDraw,
                                                "The file holds no triangles or points to draw");
                     }
