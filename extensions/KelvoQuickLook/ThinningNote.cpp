@@ -1,5 +1,7 @@
 #include "extensions/KelvoQuickLook/ThinningNote.h"
 
+#include "extensions/KelvoQuickLook/DisplayStyle.h"
+
 namespace kelvo {
 
 namespace {
@@ -14,17 +16,6 @@ constexpr const char* noteCSS =
     "  border-radius: 6px;"
     "  padding: 6px 12px;"
     "}";
-
-void installStyle(GdkDisplay* display) {
-    // Once per display; the provider lives as long as the display.
-    if (g_object_get_data(G_OBJECT(display), "kelvo-thinning-note-style")) return;
-    GtkCssProvider* provider = gtk_css_provider_new();
-    gtk_css_provider_load_from_data(provider, noteCSS, -1);
-    gtk_style_context_add_provider_for_display(display, GTK_STYLE_PROVIDER(provider),
-                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    g_object_set_data_full(G_OBJECT(display), "kelvo-thinning-note-style", provider,
-                           g_object_unref);
-}
 
 }  // namespace
 
@@ -47,7 +38,7 @@ std::string thinningNoteText(const SceneBudgetOutcome& outcome) {
 
 GtkWidget* buildThinningNote(const std::string& text) {
     GtkWidget* label = gtk_label_new(text.c_str());
-    installStyle(gtk_widget_get_display(label));
+    installDisplayStyle(gtk_widget_get_display(label), "kelvo-thinning-note-style", noteCSS);
     gtk_label_set_wrap(GTK_LABEL(label), TRUE);
     gtk_label_set_justify(GTK_LABEL(label), GTK_JUSTIFY_CENTER);
     gtk_widget_set_halign(label, GTK_ALIGN_CENTER);
