@@ -18,6 +18,7 @@ enum SceneLoaderErrorCode : long {
     unsupportedFormat = -3,    // the model importer cannot read STL, or this extension
     loaderModuleMissing = -4,  // the module of the glTF and generic loaders cannot be opened
     noMeshIn3MF = -12,         // a 3MF package yields no mesh
+    longElementIn3MF = -13,    // a 3MF model part read in pieces has an element too long
     voxFileTooSmall = -20,     // a VOX file of fewer than 8 bytes
     voxBadMagic = -21,         // the first four bytes are not "VOX "
     voxNoVoxelData = -22,      // the chunk walk found no model
@@ -33,6 +34,8 @@ inline constexpr std::string_view unsupportedFormatPrefix = "Unsupported format:
 inline constexpr std::string_view loaderModuleMissingPrefix =
     "The loader module for this format cannot be opened: ";
 inline constexpr std::string_view noMeshIn3MF = "No mesh data found in 3MF model";
+inline constexpr std::string_view longElementIn3MF =
+    "A 3MF model part holds an element or text too long to read in pieces";
 inline constexpr std::string_view voxFileTooSmall = "VOX file too small";
 inline constexpr std::string_view voxBadMagic = "Invalid VOX file: bad magic";
 inline constexpr std::string_view voxNoVoxelData = "No voxel data found in VOX file";

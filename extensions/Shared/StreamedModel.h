@@ -35,5 +35,7 @@ struct StreamedModel {
 // `triangleThreshold` by its size or header (decided before the body is read).
 std::shared_ptr<StreamedModel> openStreamedSTL(const std::filesystem::path& from,
                                                std::uint64_t triangleThreshold);
+std::shared_ptr<StreamedModel> openStreamed3MF(const std::filesystem::path& from,
+                                               std::uint64_t triangleThreshold);
 
 }  // namespace kelvo

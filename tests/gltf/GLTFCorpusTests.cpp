@@ -87,15 +87,11 @@ TEST(GLTFCorpus, negativeFilesFailNamingTheFault) {
         {"html_disguised/Duck.gltf", gltfErrorNotGLTF, "not valid JSON"},
     };
     for (const auto& c : cases) {
-        try {
-            SceneLoader().load(test::corpusDir() / "gltf" / c.file);
-            ADD_FAILURE() << c.file << " loaded";
-        } catch (const Error& e) {
-            EXPECT_EQ(e.domain(), "GLTFKit") << c.file;
-            EXPECT_EQ(e.code(), c.code) << c.file;
-            EXPECT_NE(e.localizedDescription().find(c.message), std::string::npos)
-                << e.localizedDescription();
-        }
+        auto e = test::caught<Error>([&] { SceneLoader().load(test::corpusDir() / "gltf" / c.file); });
+        ASSERT_TRUE(e) << c.file << " loaded";
+        EXPECT_EQ(std::pair(e->domain(), e->code()), std::pair(std::string("GLTFKit"), c.code)) << c.file;
+        EXPECT_NE(e->localizedDescription().find(c.message), std::string::npos)
+            << e->localizedDescription();
     }
 }
 

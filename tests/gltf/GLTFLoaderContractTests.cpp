@@ -119,21 +119,16 @@ TEST(GLTFLoaderContract, anAnswerFromAnotherThreadAfterTheCallReturnedEndsTheWai
 // The real framework: a file it rejects fails with its own error, never with -1.
 TEST(GLTFLoaderContract, aRejectedFileFailsWithTheFrameworksError) {
     test::TempDir dir;
-    try {
-        SceneLoader().load(
-            dir.write("old.glb", test::Bytes{'g', 'l', 'T', 'F', 1, 0, 0, 0, 12, 0, 0, 0}));
-        FAIL() << "loaded";
-    } catch (const Error& e) {
-        EXPECT_EQ(e.domain(), "GLTFKit");
-        EXPECT_NE(e.localizedDescription().find("GLB version 1"), std::string::npos)
-            << e.localizedDescription();
-    }
-    try {
-        SceneLoader().load(dir.path() / "missing.gltf");
-        FAIL() << "loaded";
-    } catch (const Error& e) {
-        EXPECT_EQ(e.domain(), posixErrorDomain);
-    }
+    auto old = test::caught<Error>([&] {
+        SceneLoader().load(dir.write("old.glb", test::Bytes{'g', 'l', 'T', 'F', 1, 0, 0, 0, 12, 0, 0, 0}));
+    });
+    ASSERT_TRUE(old) << "loaded";
+    EXPECT_EQ(old->domain(), "GLTFKit");
+    EXPECT_NE(old->localizedDescription().find("GLB version 1"), std::string::npos)
+        << old->localizedDescription();
+    auto missing = test::caught<Error>([&] { SceneLoader().load(dir.path() / "missing.gltf"); });
+    ASSERT_TRUE(missing) << "loaded";
+    EXPECT_EQ(missing->domain(), posixErrorDomain);
 }
 
 }  // namespace

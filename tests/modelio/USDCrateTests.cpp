@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 
 #include "platform/Imaging/ImageDecoding.h"
 #include "platform/ModelIO/ModelIO.h"
@@ -65,39 +66,54 @@ const usd::Property& property(const Layer& layer, std::string_view prim, std::st
 TEST(USDCrate, valuesOfEachTypeReadAsTheTextReaderKeepsThem) {
     CrateWriter w;
     const std::uint32_t tri = triangle(w, w.array(test::cInt, std::vector<std::int32_t>{0, 1, 2}));
-    struct Attribute {
-        const char* name;
-        const char* type;
-        std::uint64_t rep;
-    };
     const double pi = 3.14159265358979;
     const double matrix[16] = {0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1, 0, 5, 6, 7, 1};
     const float quat[4] = {0.5f, 0.25f, 0.125f, 0.75f};  // i, j, k, real as stored
     const std::int8_t inlinedVec[4] = {1, -2, 3, 0};
     std::uint32_t inlinedVecBits;
     std::memcpy(&inlinedVecBits, inlinedVec, 4);
-    const Attribute attributes[] = {
-        {"b", "bool", W::rep(test::cBool, 1, true)},
-        {"i", "int", W::rep(test::cInt, static_cast<std::uint32_t>(-7), true)},
-        {"f", "float", W::rep(test::cFloat, asFloatBits(2.5f), true)},
-        {"d", "double", W::rep(test::cDouble, w.put(pi), false)},
-        {"h", "half", W::rep(test::cHalf, 0x3C00, true)},  // 1.0
-        {"v", "float3", W::rep(test::cVec3f, inlinedVecBits, true)},
-        {"m", "matrix4d", W::rep(test::cMatrix4d, w.put(matrix), false)},
-        {"id", "matrix4d", W::rep(test::cMatrix4d, 0x01010101, true)},
-        {"q", "quatf", W::rep(test::cQuatf, w.put(quat), false)},
-        {"t", "token", W::rep(test::cToken, w.token("catmullClark"), true)},
-        {"s", "string", W::rep(test::cString, w.string("text"), true)},
-        {"a", "asset", W::rep(test::cAssetPath, w.token("tex/a.png"), true)},
-        {"ta", "token[]", w.array(test::cToken, std::vector<std::uint32_t>{w.token("x"), w.token("y")})},
-        {"ha", "half[]", w.array(test::cHalf, std::vector<std::uint16_t>{0x3C00, 0xC000})},
-        {"da", "double[]", w.array(test::cDouble, std::vector<double>{0.5, -1})},
-        // Empty arrays: no bytes to copy, and none may be copied from nowhere.
-        {"ea", "float[]", w.array(test::cFloat, std::vector<float>{})},
-        {"eia", "int[]", w.array(test::cInt, std::vector<std::int32_t>{})},
-        {"blocked", "float", W::rep(test::cValueBlock, 0, true)},
+    // Each value's contents as the text reader keeps them.
+    struct Read {
+        std::vector<double> numbers = {};
+        std::vector<std::string> strings = {};
+        usd::FloatArray floats = {};
+        bool blocked = false;
     };
-    for (const Attribute& a : attributes) {
+    const struct {
+        const char* name;
+        const char* type;
+        std::uint64_t rep;
+        Read read;
+    } attributes[] = {
+        {"b", "bool", W::rep(test::cBool, 1, true), {.numbers = {1}}},
+        {"i", "int", W::rep(test::cInt, static_cast<std::uint32_t>(-7), true), {.numbers = {-7}}},
+        {"f", "float", W::rep(test::cFloat, asFloatBits(2.5f), true), {.numbers = {2.5}}},
+        {"d", "double", W::rep(test::cDouble, w.put(pi), false), {.numbers = {pi}}},
+        {"h", "half", W::rep(test::cHalf, 0x3C00, true), {.numbers = {1}}},
+        {"v", "float3", W::rep(test::cVec3f, inlinedVecBits, true), {.numbers = {1, -2, 3}}},
+        {"m", "matrix4d", W::rep(test::cMatrix4d, w.put(matrix), false),
+         {.numbers = std::vector<double>(matrix, matrix + 16)}},
+        {"id", "matrix4d", W::rep(test::cMatrix4d, 0x01010101, true),
+         {.numbers = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}}},
+        {"q", "quatf", W::rep(test::cQuatf, w.put(quat), false),
+         {.numbers = {0.75, 0.5, 0.25, 0.125}}},  // real first
+        {"t", "token", W::rep(test::cToken, w.token("catmullClark"), true),
+         {.strings = {"catmullClark"}}},
+        {"s", "string", W::rep(test::cString, w.string("text"), true), {.strings = {"text"}}},
+        {"a", "asset", W::rep(test::cAssetPath, w.token("tex/a.png"), true),
+         {.strings = {"tex/a.png"}}},
+        {"ta", "token[]", w.array(test::cToken, std::vector<std::uint32_t>{w.token("x"), w.token("y")}),
+         {.strings = {"x", "y"}}},
+        {"ha", "half[]", w.array(test::cHalf, std::vector<std::uint16_t>{0x3C00, 0xC000}),
+         {.floats = {1, -2}}},
+        {"da", "double[]", w.array(test::cDouble, std::vector<double>{0.5, -1}),
+         {.floats = {0.5f, -1}}},
+        // Empty arrays: no bytes to copy, and none may be copied from nowhere.
+        {"ea", "float[]", w.array(test::cFloat, std::vector<float>{}), {}},
+        {"eia", "int[]", w.array(test::cInt, std::vector<std::int32_t>{}), {}},
+        {"blocked", "float", W::rep(test::cValueBlock, 0, true), {.blocked = true}},
+    };
+    for (const auto& a : attributes) {
         w.entry(w.child(tri, a.name, true), test::sAttribute,
                {{"typeName", W::rep(test::cToken, w.token(a.type), true)}, {"default", a.rep}});
     }
@@ -121,23 +137,13 @@ TEST(USDCrate, valuesOfEachTypeReadAsTheTextReaderKeepsThem) {
     EXPECT_EQ(property(layer, "/Tri", "points").value.floats.size(), 9u);
     EXPECT_EQ(property(layer, "/Tri", "points").typeName, "point3f");
     EXPECT_TRUE(property(layer, "/Tri", "points").value.array);
-    auto numbers = [&](const char* name) { return property(layer, "/Tri", name).value.numbers; };
-    EXPECT_EQ(numbers("b"), std::vector<double>{1});
-    EXPECT_EQ(numbers("i"), std::vector<double>{-7});
-    EXPECT_EQ(numbers("f"), std::vector<double>{2.5});
-    EXPECT_EQ(numbers("d"), std::vector<double>{pi});
-    EXPECT_EQ(numbers("h"), std::vector<double>{1});
-    EXPECT_EQ(numbers("v"), (std::vector<double>{1, -2, 3}));
-    EXPECT_EQ(numbers("m"), std::vector<double>(matrix, matrix + 16));
-    EXPECT_EQ(numbers("id"), (std::vector<double>{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}));
-    EXPECT_EQ(numbers("q"), (std::vector<double>{0.75, 0.5, 0.25, 0.125}));  // real first
-    EXPECT_EQ(property(layer, "/Tri", "t").value.strings, std::vector<std::string>{"catmullClark"});
-    EXPECT_EQ(property(layer, "/Tri", "s").value.strings, std::vector<std::string>{"text"});
-    EXPECT_EQ(property(layer, "/Tri", "a").value.strings, std::vector<std::string>{"tex/a.png"});
-    EXPECT_EQ(property(layer, "/Tri", "ta").value.strings, (std::vector<std::string>{"x", "y"}));
-    EXPECT_EQ(property(layer, "/Tri", "ha").value.floats, (usd::FloatArray{1, -2}));
-    EXPECT_EQ(property(layer, "/Tri", "da").value.floats, (usd::FloatArray{0.5f, -1}));
-    EXPECT_TRUE(property(layer, "/Tri", "blocked").value.blocked);
+    for (const auto& a : attributes) {
+        SCOPED_TRACE(a.name);
+        const usd::Value& v = property(layer, "/Tri", a.name).value;
+        EXPECT_EQ(std::tie(v.numbers, v.strings, v.floats, v.blocked),
+                  std::tie(a.read.numbers, a.read.strings, a.read.floats, a.read.blocked));
+        EXPECT_TRUE(v.ints.empty());
+    }
     const usd::Property& st = property(layer, "/Tri", "primvars:st");
     EXPECT_EQ(st.value.floats.size(), 6u);
     EXPECT_EQ(st.interpolation, "faceVarying");

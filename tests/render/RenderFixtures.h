@@ -79,6 +79,19 @@ inline std::shared_ptr<Node> addCamera(Scene& scene, Vec3 position, Vec3 target,
     return node;
 }
 
+// A light node of `type` at `position` aimed at the origin.
+inline std::shared_ptr<Node> addLight(Scene& scene, LightType type, Vec3 position,
+                                      double intensity = 1000) {
+    auto node = Node::make();
+    node->light = std::make_shared<Light>();
+    node->light->type = type;
+    node->light->intensity = intensity;
+    node->setPosition(position);
+    node->lookAt({0, 0, 0});
+    scene.rootNode->addChildNode(node);
+    return node;
+}
+
 inline size_t coveredPixels(const RGBAImage& image) {
     size_t count = 0;
     for (size_t i = 3; i < image.pixels.size(); i += 4)

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,17 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// The exception of type E that `operation` throws, or none.
+template <class E, class F>
+std::optional<E> caught(F&& operation) {
+    try {
+        operation();
+    } catch (const E& e) {
+        return e;
+    }
+    return std::nullopt;
+}
 
 // The shared corpus of real model files, or an empty path when it is not beside the
 // checkout (the tests that need it then skip).

@@ -12,6 +12,7 @@
 #include <random>
 #include <sstream>
 
+#include "extensions/Shared/SceneLoaderError.h"
 #include "extensions/Shared/ThreeMF/Fast3MFParser.h"
 #include "extensions/Shared/ThreeMF/ThreeMFNumbers.h"
 #include "fuzz/ThreeMFResultBytes.h"
@@ -236,14 +237,12 @@ void expectSameAsCLibrary(const std::string& text) {
     EXPECT_EQ(got.next - bytes(text), stop - text.c_str()) << '"' << text << '"';
 }
 
-TEST(Fast3MFParser, twoPiecesGiveWhatOneScanGivesAtEveryCut) {
-    // A part cut at an element boundary is scanned in two pieces, the second assuming it
-    // starts inside a mesh under an object id it does not know yet. Cuts inside and
-    // outside meshes, vertices outside any mesh before the cut (records the first piece
-    // leaves unwritten), an object opening after the cut inside a mesh, a self-closing mesh
-    // that stays open, a mesh open at the end, and nan in a transform.
+// Cuts inside and outside meshes, vertices outside any mesh before a cut (records the
+// first piece leaves unwritten), an object opening inside a mesh, a self-closing mesh that
+// stays open, a mesh open at the end, and nan in a transform.
+std::vector<std::string> cutDocuments() {
     const std::string v = "\n   " + vertex, t = "\n\t" + triangle;
-    const std::string documents[] = {
+    return {
         R"(<object id="1">)" + ("<mesh>" + v + v + v + t + t + "\n</mesh>") + R"(</object>
 <object id="2"><mesh>)" +
             v + t + t + R"(</mesh></object>
@@ -254,7 +253,12 @@ TEST(Fast3MFParser, twoPiecesGiveWhatOneScanGivesAtEveryCut) {
         R"(<object id="5"/>)" + mesh + R"(<object id="6"> <component objectid="5"/>)" + mesh +
             R"( <item objectid="6"/>)",
     };
-    for (const std::string& xml : documents) {
+}
+
+TEST(Fast3MFParser, twoPiecesGiveWhatOneScanGivesAtEveryCut) {
+    // A part cut at an element boundary is scanned in two pieces, the second assuming it
+    // starts inside a mesh under an object id it does not know yet.
+    for (const std::string& xml : cutDocuments()) {
         SCOPED_TRACE(xml);
         const ByteSpan data(bytes(xml), xml.size());
         const std::string whole = resultBytes(Fast3MFParser::parse(data));
@@ -269,8 +273,8 @@ TEST(Fast3MFParser, twoPiecesGiveWhatOneScanGivesAtEveryCut) {
     }
 }
 
-TEST(Fast3MFParser, largePartsScannedOnTwoThreadsGiveWhatOneScanGives) {
-    // Above a few megabytes the part is cut near its middle, inside the second mesh here.
+// Two meshes, the second of 60000 vertices and triangles on lines of their own.
+std::string largePart() {
     std::string xml = R"(<model><resources><object id="1"><mesh><vertices>)";
     for (int k = 0; k < 3; ++k)
         xml += vertex;
@@ -287,12 +291,60 @@ TEST(Fast3MFParser, largePartsScannedOnTwoThreadsGiveWhatOneScanGives) {
                "\"/>";
     }
     xml += R"(</triangles></mesh></object></resources><build><item objectid="2"/></build></model>)";
+    return xml;
+}
+
+TEST(Fast3MFParser, largePartsScannedOnTwoThreadsGiveWhatOneScanGives) {
+    // Above a few megabytes the part is cut near its middle, inside the second mesh here.
+    const std::string xml = largePart();
     ASSERT_GT(xml.size(), size_t{4} << 20);
     const ByteSpan data(bytes(xml), xml.size());
     const Result two = Fast3MFParser::parse(data);
     EXPECT_EQ(resultBytes(two), resultBytes(Fast3MFParser::parseInTwoPieces(data, 0)));
     EXPECT_EQ(triangleCounts(two, 2), std::vector<std::int64_t>{60000});
     EXPECT_EQ(two.meshes.at(2)[0].vertexCount, 60000);
+}
+
+// The stream's result for `xml` handed over in pieces of `pieceBytes`.
+Result streamed(const std::string& xml, size_t pieceBytes, size_t scanBytes,
+                size_t longestElement = size_t{64} << 20) {
+    Fast3MFParser::Stream stream(scanBytes, longestElement);
+    for (size_t at = 0; at < xml.size(); at += pieceBytes)
+        stream.feed(ByteSpan(bytes(xml) + at, std::min(pieceBytes, xml.size() - at)));
+    return stream.finish();
+}
+
+TEST(Fast3MFParser, aPartHandedOverInPiecesGivesWhatOneScanGives) {
+    // Pieces of one byte up, scanned as soon as a few bytes have come or after many: meshes
+    // are joined across any number of scans, and the object id and the open mesh carry over.
+    std::vector<std::string> documents = cutDocuments();
+    documents.push_back("");
+    documents.push_back("<mesh>" + std::string(100, ' '));
+    for (const std::string& xml : documents) {
+        SCOPED_TRACE(xml);
+        const std::string whole = resultBytes(parse(xml));
+        for (size_t piece : {1, 2, 5, 13, 4096}) {
+            for (size_t scan : {1, 30, 100000})
+                EXPECT_EQ(resultBytes(streamed(xml, piece, scan)), whole) << piece << ' ' << scan;
+        }
+    }
+    const std::string large = largePart();
+    const std::string whole = resultBytes(parse(large));
+    for (size_t piece : {1000, 1 << 20})
+        EXPECT_EQ(resultBytes(streamed(large, piece, 64 << 10)), whole) << piece;
+}
+
+TEST(Fast3MFParser, aStreamedPartFailsOnAnElementLongerThanItsBound) {
+    const std::string xml = "<object id=\"1\">" + mesh + "<metadata name=\"" +
+                            std::string(5000, 'x') + "\"/>" + mesh + "</object>";
+    try {
+        streamed(xml, 100, 100, 4000);
+        ADD_FAILURE() << "no error";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.code(), longElementIn3MF);
+    }
+    // Within the bound the long element is skipped as one scan skips it.
+    EXPECT_EQ(resultBytes(streamed(xml, 100, 100, 6000)), resultBytes(parse(xml)));
 }
 
 TEST(ThreeMFNumbers, floatsMatchTheCLibraryOnTrickyAndRandomTexts) {

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <sstream>
 
 #include "extensions/Shared/SceneLoader.h"
 #include "extensions/Shared/ThreeMF/Fast3MFParser.h"
+#include "extensions/Shared/ThreeMF/ThreeMFLoader.h"
 #include "extensions/Shared/ZIP/ZIPReader.h"
 #include "platform/Foundation/FileReading.h"
 #include "tests/support/TestFiles.h"
@@ -16,15 +18,25 @@ namespace {
 
 using ZIPError = ZIPReader::ZIPError;
 
-// "12/1": triangles and geometry nodes; otherwise the error.
-std::string outcome(const std::filesystem::path& file) {
+// "12/1": triangles and geometry nodes; otherwise the error. `inPieces`: read as a package
+// too large to hold is (its bounds follow the counts then, to compare with a load's).
+std::string outcome(const std::filesystem::path& file, bool inPieces = false) {
     try {
         std::int64_t triangles = 0, nodes = 0;
-        SceneLoader().load(file)->rootNode->enumerateChildNodes([&](Node& node, bool&) {
+        std::shared_ptr<Scene> scene =
+            inPieces ? load3MFSceneInPieces(readFileContents(file), 1) : SceneLoader().load(file);
+        if (!scene) return "not read in pieces";
+        std::string bounds;
+        if (inPieces) {
+            const BoundingBox box = scene->rootNode->boundingBox();
+            for (double v : {box.min.x, box.min.y, box.min.z, box.max.x, box.max.y, box.max.z})
+                bounds += " " + std::to_string(v);
+        }
+        scene->rootNode->enumerateChildNodes([&](Node& node, bool&) {
             triangles += node.geometry ? node.geometry->triangleCount() : 0;
             nodes += node.geometry ? 1 : 0;
         });
-        return std::to_string(triangles) + "/" + std::to_string(nodes);
+        return std::to_string(triangles) + "/" + std::to_string(nodes) + bounds;
     } catch (const ZIPError& e) {
         return e.what();
     } catch (const Error& e) {
@@ -70,6 +82,25 @@ TEST(ThreeMFCorpus, everyPackageLoadsOrFailsByTheRules) {
         if (ext == ".3mf") seen[std::filesystem::relative(item.path(), dir)] = outcome(item.path());
     }
     EXPECT_EQ(seen, expected);
+}
+
+// Read in pieces, every package gives the scene (its counts and bounds) or the error a
+// load gives.
+TEST(ThreeMFCorpus, everyPackageReadInPiecesGivesWhatALoadGives) {
+    KELVO_REQUIRE_CORPUS();
+    const std::filesystem::path dir = test::corpusDir() / "3mf";
+    for (const auto& item : std::filesystem::recursive_directory_iterator(dir)) {
+        std::string ext = item.path().extension().string();
+        std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
+        if (ext != ".3mf") continue;
+        std::string whole = outcome(item.path());
+        if (std::isdigit(static_cast<unsigned char>(whole.front()))) {
+            const BoundingBox box = SceneLoader().load(item.path())->rootNode->boundingBox();
+            for (double v : {box.min.x, box.min.y, box.min.z, box.max.x, box.max.y, box.max.z})
+                whole += " " + std::to_string(v);
+        }
+        EXPECT_EQ(outcome(item.path(), true), whole) << item.path();
+    }
 }
 
 // Every prefix of a real package, in a buffer of exactly that size so a sanitizer sees any

@@ -109,7 +109,56 @@ TEST(ZIPReader, extractionChecksBoundsBeforeTheMethod) {
         ASSERT_EQ(entries.size(), 3u) << row.what;
         EXPECT_EQ(thrown([&] { ZIPReader::extractEntry(entries[1], p.bytes); }), row.expected)
             << row.what;
+        EXPECT_EQ(thrown([&] { ZIPReader::streamEntry(entries[1], p.bytes, 4, [](ByteSpan) {}); }),
+                  row.expected)
+            << row.what << ", streamed";
     }
+}
+
+// The pieces joined, or extractEntry's error.
+Bytes streamed(const CentralEntry& entry, const Bytes& package, size_t pieceBytes) {
+    Bytes joined;
+    ZIPReader::streamEntry(entry, package, pieceBytes, [&](ByteSpan piece) {
+        EXPECT_LE(piece.size(), std::max<size_t>(pieceBytes, 1));
+        joined.insert(joined.end(), piece.begin(), piece.end());
+    });
+    return joined;
+}
+
+TEST(ZIPReader, streamedEntriesGiveWhatExtractionGivesPieceByPiece) {
+    const Bytes text = test::bytesOf("the quick brown fox jumps over the lazy dog");
+    Bytes noise(300000);
+    for (size_t k = 0; k < noise.size(); ++k)
+        noise[k] = static_cast<std::uint8_t>((k * 2654435761u) >> 13);
+    const Bytes compressed = test::rawDeflate(Bytes(100000, 'a'));
+    const auto c = static_cast<std::int64_t>(compressed.size());
+    ZIPTestPackage p = test::writeZIP(
+        {{"stored", noise, 0}, {"text", text}, {"noise", noise}, {"as", Bytes(100000, 'a')}});
+    std::vector<CentralEntry> entries = ZIPReader::readCentralDirectory(p.bytes);
+    ASSERT_EQ(entries.size(), 4u);
+    // Declared sizes that lie: output is cut at the capacity an extraction has, no error.
+    CentralEntry small = entries[3], large = entries[3];
+    small.uncompressedSize = 10;
+    large.uncompressedSize = 0xFFFFFFFFll;
+    entries.push_back(small);
+    entries.push_back(large);
+    for (const CentralEntry& entry : entries) {
+        const ByteBuffer extracted = ZIPReader::extractEntry(entry, p.bytes);
+        const Bytes whole(extracted.begin(), extracted.end());
+        for (size_t piece : {0, 1, 1000, 1 << 20})
+            EXPECT_EQ(streamed(entry, p.bytes, piece), whole) << entry.name << " " << piece;
+    }
+    EXPECT_EQ(static_cast<std::int64_t>(streamed(small, p.bytes, 7).size()), 4 * c);
+    // A stream found cut short after pieces went out fails then.
+    CentralEntry cut = entries[2];
+    cut.compressedSize /= 2;
+    size_t handed = 0;
+    EXPECT_EQ(thrown([&] {
+                  ZIPReader::streamEntry(cut, p.bytes, 1000,
+                                         [&](ByteSpan piece) { handed += piece.size(); });
+              }),
+              ZIPError::decompressionFailed());
+    EXPECT_GT(handed, 10000u);
 }
 
 // (Data descriptors and extra fields: the corpus holds packages with them.)

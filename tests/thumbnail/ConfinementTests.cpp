@@ -71,29 +71,32 @@ TEST(SyscallFilter, refusesWritingNetworkProgramsAndPrivilegesWhileLoadingStillW
                       return;
                   }
                   // Refused.
-                  check(failures, refused(::socket(AF_INET, SOCK_STREAM, 0)), "socket");
-                  check(failures, refused(::socket(AF_UNIX, SOCK_STREAM, 0)), "unix socket");
                   const char* argv[] = {"/bin/true", nullptr};
-                  check(failures, refused(::execve("/bin/true", const_cast<char**>(argv), environ)),
-                        "execve");
-                  check(failures, refused(::fork()), "fork");
-                  check(failures, refused(::syscall(SYS_vfork)), "vfork");
-                  check(failures, refused(::open(victim.c_str(), O_WRONLY)), "open for writing");
-                  check(failures, refused(::open(victim.c_str(), O_RDWR)), "open read-write");
-                  check(failures, refused(::open(victim.c_str(), O_RDONLY | O_TRUNC)), "truncate");
-                  check(failures, refused(::open(created.c_str(), O_RDONLY | O_CREAT, 0600)),
-                        "create");
-                  check(failures, refused(::unlink(victim.c_str())), "unlink");
-                  check(failures, refused(::rename(victim.c_str(), created.c_str())), "rename");
-                  check(failures, refused(::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr)), "ptrace");
-                  check(failures, refused(::setuid(0)), "setuid");
-                  check(failures, refused(::kill(::getppid(), 0)), "signal to the parent");
-                  check(failures,
-                        refused(reinterpret_cast<long>(
-                            ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, held, 0))),
-                        "shared writable file mapping");
                   rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
-                  check(failures, refused(::setrlimit(RLIMIT_DATA, &unlimited)), "setrlimit");
+                  const std::pair<const char*, std::function<long()>> calls[] = {
+                      {"socket", [] { return ::socket(AF_INET, SOCK_STREAM, 0); }},
+                      {"unix socket", [] { return ::socket(AF_UNIX, SOCK_STREAM, 0); }},
+                      {"execve", [&] { return ::execve(argv[0], const_cast<char**>(argv), environ); }},
+                      {"fork", [] { return ::fork(); }},
+                      {"vfork", [] { return ::syscall(SYS_vfork); }},
+                      {"open for writing", [&] { return ::open(victim.c_str(), O_WRONLY); }},
+                      {"open read-write", [&] { return ::open(victim.c_str(), O_RDWR); }},
+                      {"truncate", [&] { return ::open(victim.c_str(), O_RDONLY | O_TRUNC); }},
+                      {"create", [&] { return ::open(created.c_str(), O_RDONLY | O_CREAT, 0600); }},
+                      {"unlink", [&] { return ::unlink(victim.c_str()); }},
+                      {"rename", [&] { return ::rename(victim.c_str(), created.c_str()); }},
+                      {"ptrace", [] { return ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr); }},
+                      {"setuid", [] { return ::setuid(0); }},
+                      {"signal to the parent", [] { return ::kill(::getppid(), 0); }},
+                      {"shared writable file mapping",
+                       [&] {
+                           return reinterpret_cast<long>(::mmap(nullptr, 4096, PROT_READ | PROT_WRITE,
+                                                                MAP_SHARED, held, 0));
+                       }},
+                      {"setrlimit", [&] { return ::setrlimit(RLIMIT_DATA, &unlimited); }},
+                  };
+                  for (const auto& [what, call] : calls)
+                      check(failures, refused(call()), what);
 
                   // Still allowed: what loaders and the renderer do.
                   char bytes[16];
@@ -158,12 +161,6 @@ TEST(Landlock, readsOnlyBeneathTheGivenFoldersAndWritesNothing) {
     EXPECT_TRUE(std::filesystem::exists(model));
     EXPECT_FALSE(std::filesystem::exists(written));
 }
-
-}  // namespace
-}  // namespace kelvo
-
-namespace kelvo {
-namespace {
 
 // The parent decodes what a possibly subverted worker sends: every cut and every lie in a
 // frame is refused, and the frames that are whole come back as they went.

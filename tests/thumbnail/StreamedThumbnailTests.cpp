@@ -5,21 +5,35 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "extensions/KelvoThumbnail/ThumbnailWorker.h"
 #include "extensions/Shared/SceneLoader.h"
 #include "platform/Imaging/PNG.h"
+#include "tests/support/ZIPWriter.h"
 #include "tests/thumbnail/Models.h"
+
+// The worker applies no memory limit under AddressSanitizer.
+#if defined(__SANITIZE_ADDRESS__)
+#define KELVO_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KELVO_ASAN 1
+#endif
+#endif
 
 namespace kelvo {
 namespace {
 
 // The worker's thumbnail of `path` with the given streaming threshold (0: the normal path),
 // nothing thinned, or its error.
-WorkerResult thumbnailWithThreshold(const std::filesystem::path& path, std::int64_t threshold) {
+WorkerResult thumbnailWithThreshold(const std::filesystem::path& path, std::int64_t threshold,
+                                    std::uint64_t memoryBudgetBytes = std::uint64_t{2048} << 20) {
     ThumbnailerOptions options;
+    options.memoryBudgetBytes = memoryBudgetBytes;
     options.size = 256;
     options.triangleBudget = 0;
     options.streamingThreshold = threshold;
@@ -64,13 +78,75 @@ std::string twoSolidsASCII() {
     return text;
 }
 
+// A 3MF mesh object: a wavy n x n grid of quads.
+std::string gridObject(int id, int n) {
+    std::string xml = "<object id=\"" + std::to_string(id) + "\" type=\"model\"><mesh><vertices>\n";
+    char line[160];
+    for (int j = 0; j <= n; ++j) {
+        for (int i = 0; i <= n; ++i) {
+            std::snprintf(line, sizeof line, "<vertex x=\"%g\" y=\"%g\" z=\"%g\" />\n", i * 1.0,
+                          j * 1.0, 2 * std::sin(i * 0.4) * std::cos(j * 0.3));
+            xml += line;
+        }
+    }
+    xml += "</vertices><triangles>\n";
+    for (int j = 0; j < n; ++j) {
+        for (int i = 0; i < n; ++i) {
+            const int a = j * (n + 1) + i, b = a + 1, c = a + n + 1, d = c + 1;
+            std::snprintf(line, sizeof line,
+                          "<triangle v1=\"%d\" v2=\"%d\" v3=\"%d\" />\n<triangle v1=\"%d\" "
+                          "v2=\"%d\" v3=\"%d\" />\n",
+                          a, b, d, a, d, c);
+            xml += line;
+        }
+    }
+    return xml + "</triangles></mesh></object>\n";
+}
+
+std::string modelPart(const std::string& resources, const std::string& build) {
+    return R"(<?xml version="1.0" encoding="UTF-8"?>
+<model unit="millimeter" xmlns="http://schemas.microsoft.com/3dmanufacturing/core/2015/02">
+<resources>
+)" + resources +
+           "</resources>\n<build>" + build + "</build>\n</model>\n";
+}
+
+// Standalone meshes, one drawn twice through an assembly (turned, and mirrored), one from a
+// part of its own, all under a build item that turns and moves them.
+test::Bytes assemblyPackage() {
+    const std::string resources =
+        gridObject(1, 40) + gridObject(2, 30) +
+        R"(<object id="3"><components><component objectid="2" transform="0 1 0 -1 0 0 0 0 1 50 0 4"/>)"
+        R"(<component objectid="2" transform="-1 0 0 0 1 0 0 0 1 -5 -10 -3"/>)"
+        R"(<component objectid="7" p:path="/3D/other.model" transform="1 0 0 0 1 0 0 0 1 0 45 0"/>)"
+        "</components></object>\n";
+    return test::threeMFPackage(
+        {{"3D/3dmodel.model",
+          modelPart(resources,
+                    R"(<item objectid="3" transform="0.8 0.6 0 -0.6 0.8 0 0 0 1 3 -2 1"/>)"
+                    R"(<item objectid="1"/>)")},
+         {"3D/other.model", modelPart(gridObject(7, 12), "")}});
+}
+
+// A grid pressed flat by its build item: a plate no node's transform can undo.
+test::Bytes flatPackage() {
+    return test::threeMFPackage(
+        {{"3D/3dmodel.model",
+          modelPart(gridObject(1, 20),
+                    R"(<item objectid="1" transform="1 0 0 0.3 1 0 0 0 0 0 0 7"/>)")}});
+}
+
 TEST(StreamedThumbnail, bothPathsDrawTheSameWholeModel) {
     test::TempDir dir;
-    std::vector<std::filesystem::path> models = {dir.write("solids.stl", twoSolidsASCII()),
-                                                 dir.write("square.stl", test::squareSTL(5000))};
+    // 3MF packages are read in pieces into the scene a load gives, drawn the same way.
+    std::vector<std::filesystem::path> models = {
+        dir.write("solids.stl", twoSolidsASCII()), dir.write("square.stl", test::squareSTL(5000)),
+        dir.write("assembly.3mf", assemblyPackage()), dir.write("flat.3mf", flatPackage())};
     if (!test::corpusDir().empty()) {
-        for (const char* name : {"Spider_binary.stl", "Spider_ascii.stl", "ADIS16480.STL"})
-            models.push_back(test::corpusDir() / "stl" / name);
+        for (const char* name :
+             {"stl/Spider_binary.stl", "stl/Spider_ascii.stl", "stl/ADIS16480.STL",
+              "3mf/cube_gears.3mf", "3mf/detachedmodel.3mf", "3mf/WagonWithWheels.3mf"})
+            models.push_back(test::corpusDir() / name);
     }
     for (const std::filesystem::path& model : models) {
         SCOPED_TRACE(model.filename().string());
@@ -98,6 +174,10 @@ TEST(StreamedThumbnail, onlyModelsPastTheBudgetStream) {
     // A small ASCII file is judged by its size.
     const std::filesystem::path text = dir.write("solids.stl", twoSolidsASCII());
     EXPECT_FALSE(loader.openStreamed(text, 2'000'000));
+    // A 3MF package by its root part's declared size: some 64 bytes of XML a triangle.
+    const std::filesystem::path package = dir.write("assembly.3mf", assemblyPackage());
+    EXPECT_TRUE(loader.openStreamed(package, 1000));
+    EXPECT_FALSE(loader.openStreamed(package, 2'000'000));
 }
 
 TEST(StreamedThumbnail, hostileFilesFailCleanly) {
@@ -126,6 +206,80 @@ TEST(StreamedThumbnail, hostileFilesFailCleanly) {
         ASSERT_TRUE(result.error);
         EXPECT_EQ(result.error->domain(), "KelvoThumbnail");
         EXPECT_EQ(result.error->code(), 1) << "nothing to draw";
+    }
+}
+
+TEST(StreamedThumbnail, hostileThreeMFPackagesFailCleanlyInPieces) {
+    test::TempDir dir;
+    const std::string mesh = gridObject(1, 4);
+    auto package = [](const std::string& root) {
+        return test::threeMFPackage({{"3D/3dmodel.model", root}});
+    };
+    test::Bytes lying = package(modelPart(mesh, ""));
+    {
+        // The directory says 4 GB: the path is chosen by it, the output is what the stream
+        // holds.
+        test::ZIPTestPackage p =
+            test::writeZIP({{"3D/3dmodel.model", test::bytesOf(modelPart(mesh, ""))}});
+        test::poke(p.bytes, p.centralRecords[0] + test::zipField::centralSize, 0xFFFFFFF0u);
+        lying = p.bytes;
+    }
+    std::string vertices = "<model><object id=\"1\"><mesh>";
+    for (int k = 0; k < 4'000'000; ++k)
+        vertices += "<vertex x=\"0\" y=\"0\" z=\"0\"/>";
+    vertices += "<triangle v1=\"0\" v2=\"1\" v3=\"2\"/></mesh></object></model>";
+    const struct {
+        const char* what;
+        test::Bytes bytes;
+        std::string domain;  // empty: a thumbnail is drawn
+        long code;
+        std::uint64_t memoryBudget = std::uint64_t{2048} << 20;
+    } rows[] = {
+        {"a declared size that lies", lying, "", 0},
+        {"indices out of range and past 32 bits",
+         package(modelPart(
+             R"(<object id="1"><mesh><vertex x="0" y="0" z="0"/><vertex x="1" y="0" z="0"/>)"
+             R"(<vertex x="0" y="1" z="0"/><triangle v1="0" v2="1" v3="2"/>)"
+             R"(<triangle v1="0" v2="1" v3="3"/><triangle v1="0" v2="4294967296" v3="1"/>)"
+             "</mesh></object>",
+             "")),
+         "", 0},
+        {"components that cycle",
+         package(modelPart(
+             mesh +
+                 R"(<object id="5"><components><component objectid="6"/></components></object>)"
+                 R"(<object id="6"><components><component objectid="5"/><component objectid="1"/>)"
+                 "</components></object>",
+             R"(<item objectid="5"/>)")),
+         "", 0},
+        {"a stream of blanks that expands a thousandfold",
+         package("<model>" + std::string(20 << 20, ' ') + "</model>"), "SceneLoader", -12},
+        {"an element longer than what waits for its end",
+         package(modelPart(mesh + "<metadata name=\"" + std::string(70 << 20, 'x') + "\"/>", "")),
+         "SceneLoader", -13},
+        {"more vertices than the memory budget holds (48 MB in 0.5 MB)", package(vertices), "POSIX",
+         ENOMEM, std::uint64_t{40} << 20},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::filesystem::path file = dir.write("hostile.3mf", row.bytes);
+        if (row.domain.empty()) {
+            ASSERT_TRUE(SceneLoader().openStreamed(file, 1)) << "takes the streamed path";
+        } else if (row.domain == "SceneLoader") {
+            EXPECT_THROW(SceneLoader().openStreamed(file, 1), Error);
+        }
+#ifdef KELVO_ASAN
+        if (row.domain == "POSIX") continue;
+#endif
+        const WorkerResult result = thumbnailWithThreshold(file, 1, row.memoryBudget);
+        if (row.domain.empty()) {
+            EXPECT_FALSE(result.error) << result.error->localizedDescription();
+            EXPECT_TRUE(decodePNG(result.png));
+        } else {
+            ASSERT_TRUE(result.error);
+            EXPECT_EQ(result.error->domain(), row.domain);
+            EXPECT_EQ(result.error->code(), row.code);
+        }
     }
 }
 

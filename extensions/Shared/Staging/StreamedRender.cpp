@@ -25,6 +25,7 @@ std::shared_ptr<const StreamedModel> SceneLoader::openStreamed(const std::filesy
     const auto threshold = static_cast<std::uint64_t>(triangleThreshold);
     const std::string extension = asciiLowercase(pathExtension(from));
     if (extension == "stl") return openStreamedSTL(from, threshold);
+    if (extension == "3mf") return openStreamed3MF(from, threshold);
     return nullptr;
 }
 

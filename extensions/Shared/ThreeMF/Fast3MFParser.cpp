@@ -13,6 +13,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "extensions/Shared/SceneLoaderError.h"
 #include "extensions/Shared/ThreeMF/ThreeMFNumbers.h"
 #include "platform/Foundation/UTF8.h"
 
@@ -575,7 +576,101 @@ Fast3MFParser::ParseResult scanInTwo(ByteSpan data, size_t cutAt) {
     return result;
 }
 
+// The last cut (isCut) in `data`, or 0 when there is none.
+size_t lastCut(ByteSpan data) {
+    for (size_t end = data.size(); end > 1;) {
+        const void* hit = memrchr(data.data(), '<', end);
+        if (!hit) return 0;
+        const size_t at = static_cast<size_t>(static_cast<const std::uint8_t*>(hit) - data.data());
+        if (isCut(data, at)) return at;
+        end = at;
+    }
+    return 0;
+}
+
+void appendRecords(ByteBuffer& to, const ByteBuffer& from, Index first, Index count) {
+    const std::uint8_t* begin = from.data() + first * 12;
+    to.insert(to.end(), begin, begin + count * 12);
+}
+
+void fileMesh(ThreeMFMesh&& mesh, std::uint32_t objectId, Fast3MFParser::ParseResult& result) {
+    if (mesh.vertexCount < 1 || mesh.triangleCount < 1) return;
+    result.meshes[objectId].push_back(std::move(mesh));
+}
+
 }  // namespace
+
+Fast3MFParser::Stream::Stream(size_t scanBytes, size_t longestElement)
+    : scanBytes_(std::max<size_t>(scanBytes, 1)),
+      waitFor_(scanBytes_),
+      longestElement_(longestElement) {}
+
+void Fast3MFParser::Stream::feed(ByteSpan piece) {
+    pending_.insert(pending_.end(), piece.begin(), piece.end());
+    if (pending_.size() < waitFor_) return;
+    const size_t cut = lastCut(pending_);
+    if (cut == 0) {
+        if (pending_.size() > longestElement_) {
+            throw sceneLoaderError(longElementIn3MF, SceneLoaderMessage::longElementIn3MF);
+        }
+        // Looked for again when as much again has come, not at every piece.
+        waitFor_ = std::min(pending_.size() * 2, longestElement_ + 1);
+        return;
+    }
+    waitFor_ = scanBytes_;
+    scan(cut);
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(cut));
+}
+
+Fast3MFParser::ParseResult Fast3MFParser::Stream::finish() {
+    if (!pending_.empty()) scan(pending_.size());
+    pending_ = {}, positions_ = {}, indices_ = {};
+    if (inMesh_) fileMesh(std::move(open_), objectId_, result_);  // it ends with the data
+    inMesh_ = false;
+    return std::move(result_);
+}
+
+// The pending bytes [0, end) as one piece, which starts in the state the pieces before it
+// left; its meshes are joined to the one left open before and filed as they close.
+void Fast3MFParser::Stream::scan(size_t end) {
+    const ByteSpan data(pending_.data(), end);
+    const Index n = static_cast<Index>(end);
+    Index vertices, triangles;
+    countOpenings(data.data(), n, 0, n, vertices, triangles);
+    // Kept from scan to scan: fresh blocks of this size would be fresh pages, each cleared
+    // by the system on first touch.
+    ByteBuffer& positions = positions_;
+    ByteBuffer& indices = indices_;
+    if (positions.size() < static_cast<size_t>(vertices) * 12) positions.resize(vertices * 12);
+    if (indices.size() < static_cast<size_t>(triangles) * 12) indices.resize(triangles * 12);
+    Piece piece(0, n, {inMesh_, true, objectId_}, 0, vertices, 0, triangles);
+    Scanner(data, positions.data(), indices.data(), piece).run();
+
+    auto extend = [&](ThreeMFMesh& mesh, Index firstVertex, Index vertexEnd, Index firstTriangle,
+                      Index triangleEnd) {
+        appendRecords(mesh.positionData, positions, firstVertex, vertexEnd - firstVertex);
+        appendRecords(mesh.indexData, indices, firstTriangle, triangleEnd - firstTriangle);
+        mesh.vertexCount += vertexEnd - firstVertex;
+        mesh.triangleCount += triangleEnd - firstTriangle;
+    };
+    for (const MeshRange& range : piece.meshes) {
+        ThreeMFMesh mesh;
+        if (range.continued) mesh = std::move(open_), open_ = {};
+        extend(mesh, range.firstVertex, range.vertexEnd, range.firstTriangle, range.triangleEnd);
+        fileMesh(std::move(mesh), range.objectId, result_);
+    }
+    if (piece.inMesh) {
+        if (!piece.meshContinued) open_ = {};
+        extend(open_, piece.meshFirstVertex, piece.vertexCount, piece.meshFirstTriangle,
+               piece.triangleCount);
+    }
+    for (ThreeMFComponent& c : piece.components)
+        result_.components.push_back(std::move(c));
+    result_.buildItems.insert(result_.buildItems.end(), piece.buildItems.begin(),
+                              piece.buildItems.end());
+    inMesh_ = piece.inMesh;
+    objectId_ = piece.objectId;
+}
 
 Fast3MFParser::ParseResult Fast3MFParser::parse(ByteSpan data) {
     if (data.size() >= twoPieceBytes && std::thread::hardware_concurrency() > 1) {

@@ -105,6 +105,32 @@ struct Fast3MFParser {
     // at any other `cut` in one piece. For tests.
     static ParseResult parseInTwoPieces(ByteSpan data, size_t cut);
 
+    // parse() of a model part that is handed over in pieces and never held whole (a part
+    // inflated as it is read, ZIPReader::streamEntry): feed() the pieces in order, then
+    // finish() gives the result parse() gives for all of them joined. Bytes are kept until
+    // some `scanBytes` have come, then scanned up to the last point where one scan would
+    // start an element (as parseInTwoPieces cuts); the rest waits for the next piece. When
+    // no such point comes within `longestElement` bytes (an element or text that long),
+    // feed() throws the "SceneLoader" error longElementIn3MF. Memory: what is kept, the
+    // records of the meshes found so far, and nothing else of the size of the part.
+    class Stream {
+    public:
+        explicit Stream(size_t scanBytes = size_t{8} << 20,
+                        size_t longestElement = size_t{64} << 20);
+        void feed(ByteSpan piece);
+        ParseResult finish();
+
+    private:
+        void scan(size_t end);
+        ParseResult result_;
+        ByteBuffer pending_;
+        ByteBuffer positions_, indices_;  // the records of one scan
+        size_t scanBytes_, waitFor_, longestElement_;
+        bool inMesh_ = false;
+        std::uint32_t objectId_ = 0;
+        ThreeMFMesh open_;  // the records of the mesh open at the end of the last scan
+    };
+
     // The helpers below work on an element that starts (at its '<') at `from` and whose tag
     // ends at `to` (from < to <= bytes.size()).
 

@@ -23,9 +23,16 @@
 #include "extensions/Shared/ThreeMF/ThreeMFLoader.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -56,12 +63,91 @@ Mat4 matrixFromTransform(const ThreeMFTransform& t) {
              {t[9], t[10], t[11], 1}}};
 }
 
+// A part streamed in pieces and scanned as they come. Inflating and scanning take about as
+// long, so the part is inflated on a thread of its own while the pieces before are scanned;
+// a few pieces wait at most. Without a thread (a memory limit, say) one after the other.
+// `partBytes` gets the part's inflated size.
+Fast3MFParser::ParseResult scanInPieces(const CentralEntry& entry, ByteSpan package,
+                                        std::int64_t& partBytes) {
+    constexpr size_t pieceBytes = size_t{1} << 20, mostWaiting = 4;
+    Fast3MFParser::Stream stream;
+    partBytes = 0;
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<ByteBuffer> waiting;
+    bool inflated = false, stopped = false;
+    std::exception_ptr failure;
+    struct Stopped {};
+    auto inflateAll = [&] {
+        try {
+            ZIPReader::streamEntry(entry, package, pieceBytes, [&](ByteSpan piece) {
+                std::unique_lock<std::mutex> hold(lock);
+                changed.wait(hold, [&] { return waiting.size() < mostWaiting || stopped; });
+                if (stopped) throw Stopped{};
+                waiting.emplace_back(piece.begin(), piece.end());
+                changed.notify_all();
+            });
+        } catch (const Stopped&) {
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        std::lock_guard<std::mutex> hold(lock);
+        inflated = true;
+        changed.notify_all();
+    };
+    std::optional<std::thread> inflater;
+    try {
+        inflater.emplace(inflateAll);
+    } catch (const std::system_error&) {
+        ZIPReader::streamEntry(entry, package, pieceBytes, [&](ByteSpan piece) {
+            partBytes += static_cast<std::int64_t>(piece.size());
+            stream.feed(piece);
+        });
+        return stream.finish();
+    }
+    try {
+        for (;;) {
+            ByteBuffer piece;
+            {
+                std::unique_lock<std::mutex> hold(lock);
+                changed.wait(hold, [&] { return !waiting.empty() || inflated; });
+                if (waiting.empty()) break;
+                piece = std::move(waiting.front());
+                waiting.pop_front();
+                changed.notify_all();
+            }
+            partBytes += static_cast<std::int64_t>(piece.size());
+            stream.feed(piece);
+        }
+    } catch (...) {
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            stopped = true;
+            changed.notify_all();
+        }
+        inflater->join();
+        throw;
+    }
+    inflater->join();
+    if (failure) std::rethrow_exception(failure);
+    return stream.finish();
+}
+
+// How a model part is read: whole (extracted, then parsed) or in pieces.
+Fast3MFParser::ParseResult scanPart(const CentralEntry& entry, ByteSpan package, bool inPieces) {
+    if (!inPieces) return Fast3MFParser::parse(ZIPReader::extractEntry(entry, package));
+    std::int64_t partBytes;
+    return scanInPieces(entry, package, partBytes);
+}
+
 // The model parts that components name, extracted and scanned at most once per entry.
 class ComponentParts {
 public:
-    explicit ComponentParts(const ZIPReader::Archive& archive)
-        : archive_(archive),
-          budget_(static_cast<std::int64_t>(rawDeflateOutputBound(archive.data.size()) - 1024)) {}
+    ComponentParts(ByteSpan package, const std::vector<CentralEntry>& entries, bool inPieces)
+        : package_(package),
+          entries_(entries),
+          inPieces_(inPieces),
+          budget_(static_cast<std::int64_t>(rawDeflateOutputBound(package.size()) - 1024)) {}
 
     // The scan of the part `path` names, or null when it cannot be found or read.
     Fast3MFParser::ParseResult* find(const std::string& path) {
@@ -71,16 +157,16 @@ public:
         auto named = names_.find(name);
         if (named == names_.end()) return nullptr;  // entryNotFound(name), discarded
         auto [cached, isNew] = parts_.try_emplace(named->second);
-        if (isNew) cached->second = load(archive_.entries[named->second]);
+        if (isNew) cached->second = load(entries_[named->second]);
         return cached->second.get();
     }
 
 private:
     // First entry of each name, as a walk in directory order would find it.
     void indexNames() {
-        names_.reserve(archive_.entries.size());
-        for (size_t k = 0; k < archive_.entries.size(); ++k) {
-            names_.try_emplace(archive_.entries[k].name, k);
+        names_.reserve(entries_.size());
+        for (size_t k = 0; k < entries_.size(); ++k) {
+            names_.try_emplace(entries_[k].name, k);
         }
     }
 
@@ -89,14 +175,20 @@ private:
         if (need < 0 || need > budget_) return nullptr;
         budget_ -= need;
         try {
-            ByteBuffer bytes = ZIPReader::extractEntry(entry, archive_.data);
-            return std::make_unique<Fast3MFParser::ParseResult>(Fast3MFParser::parse(bytes));
+            return std::make_unique<Fast3MFParser::ParseResult>(
+                scanPart(entry, package_, inPieces_));
         } catch (const ZIPReader::ZIPError&) {
             return nullptr;  // the component is skipped, the error discarded
+        } catch (const Error& error) {
+            // Read in pieces, a part can fail on an element too long: skipped as well.
+            if (error.domain() != sceneLoaderErrorDomain || error.code() != longElementIn3MF) throw;
+            return nullptr;
         }
     }
 
-    const ZIPReader::Archive& archive_;
+    ByteSpan package_;
+    const std::vector<CentralEntry>& entries_;
+    bool inPieces_;
     std::int64_t budget_;
     std::unordered_map<std::string_view, size_t> names_;
     std::unordered_map<size_t, std::unique_ptr<Fast3MFParser::ParseResult>> parts_;
@@ -172,6 +264,42 @@ std::shared_ptr<Scene> buildScene(const std::vector<DrawPair>& drawList,
     return scene;
 }
 
+// The scene of a package whose root part has been scanned into `root`; component parts are
+// read as the root part was.
+std::shared_ptr<Scene> assembleScene(Fast3MFParser::ParseResult& root, ByteSpan package,
+                                     const std::vector<CentralEntry>& entries, bool inPieces,
+                                     std::int64_t geometryNodeBudget) {
+    std::set<std::uint32_t> usedLocally;
+    for (const ThreeMFComponent& c : root.components) {
+        if (!c.path) usedLocally.insert(c.objectId);
+    }
+
+    std::vector<DrawPair> drawList;
+    for (auto& [objectId, meshes] : root.meshes) {
+        if (!usedLocally.count(objectId)) drawList.push_back({&meshes, nullptr});
+    }
+    ComponentParts parts(package, entries, inPieces);
+    for (const ThreeMFComponent& c : root.components) {
+        Fast3MFParser::ParseResult* part = c.path ? parts.find(*c.path) : &root;
+        if (!part || part->meshes.empty()) continue;
+        if (MeshList* meshes = meshesOf(*part, c.objectId))
+            drawList.push_back({meshes, &c.transform});
+    }
+
+    if (drawList.empty()) throw sceneLoaderError(noMeshIn3MF, SceneLoaderMessage::noMeshIn3MF);
+    return buildScene(drawList, root, geometryNodeBudget);
+}
+
+// One geometry node per 16 bytes of root model part, at least 4096 (see the top).
+std::int64_t geometryNodeBudgetFor(std::int64_t modelBytes) {
+    return std::max<std::int64_t>(4096, modelBytes / 16);
+}
+
+// Bytes of model XML a triangle takes at least as exporters write it (a triangle element
+// and half a vertex element come to some 80): parts larger than the threshold's worth are
+// read in pieces.
+constexpr std::int64_t modelBytesPerTriangle = 64;
+
 }  // namespace
 
 std::shared_ptr<Scene> load3MFScene(ByteBuffer package) {
@@ -185,29 +313,19 @@ std::shared_ptr<Scene> load3MFScene(ByteBuffer package) {
         // The model part's bytes are needed only while it is scanned.
         ByteBuffer model = ZIPReader::extractModelFile(archive);
         root = Fast3MFParser::parse(model);
-        geometryNodeBudget =
-            std::max<std::int64_t>(4096, static_cast<std::int64_t>(model.size() / 16));
+        geometryNodeBudget = geometryNodeBudgetFor(static_cast<std::int64_t>(model.size()));
     }
+    return assembleScene(root, archive.data, archive.entries, false, geometryNodeBudget);
+}
 
-    std::set<std::uint32_t> usedLocally;
-    for (const ThreeMFComponent& c : root.components) {
-        if (!c.path) usedLocally.insert(c.objectId);
-    }
-
-    std::vector<DrawPair> drawList;
-    for (auto& [objectId, meshes] : root.meshes) {
-        if (!usedLocally.count(objectId)) drawList.push_back({&meshes, nullptr});
-    }
-    ComponentParts parts(archive);
-    for (const ThreeMFComponent& c : root.components) {
-        Fast3MFParser::ParseResult* part = c.path ? parts.find(*c.path) : &root;
-        if (!part || part->meshes.empty()) continue;
-        if (MeshList* meshes = meshesOf(*part, c.objectId))
-            drawList.push_back({meshes, &c.transform});
-    }
-
-    if (drawList.empty()) throw sceneLoaderError(noMeshIn3MF, SceneLoaderMessage::noMeshIn3MF);
-    return buildScene(drawList, root, geometryNodeBudget);
+std::shared_ptr<Scene> load3MFSceneInPieces(ByteSpan package, std::int64_t triangleThreshold) {
+    if (triangleThreshold <= 0) return nullptr;
+    std::vector<CentralEntry> entries = ZIPReader::readCentralDirectory(package);
+    const CentralEntry& model = entries[ZIPReader::modelEntryIndex(entries)];
+    if (model.uncompressedSize / modelBytesPerTriangle <= triangleThreshold) return nullptr;
+    std::int64_t modelBytes;
+    Fast3MFParser::ParseResult root = scanInPieces(model, package, modelBytes);
+    return assembleScene(root, package, entries, true, geometryNodeBudgetFor(modelBytes));
 }
 
 std::shared_ptr<Scene> SceneLoader::load3MF(const std::filesystem::path& url) const {

@@ -7,6 +7,8 @@
 #include <optional>
 #include <stdexcept>
 
+#include <zlib.h>
+
 #include "platform/Compression/RawDeflate.h"
 #include "platform/Foundation/Text.h"
 #include "platform/Foundation/UTF8.h"
@@ -238,19 +240,83 @@ std::vector<CentralEntry> ZIPReader::readCentralDirectory(ByteSpan data) {
     return entries;
 }
 
-ByteBuffer ZIPReader::extractEntry(const CentralEntry& entry, ByteSpan from) {
+namespace {
+
+// The stored bytes of `entry` inside `from`, after the checks extractEntry makes first.
+ByteSpan entryData(const CentralEntry& entry, ByteSpan from) {
     const std::int64_t size = length(from);
     const std::int64_t header = entry.localHeaderOffset;
     // Compared by subtraction: ZIP64 offsets and sizes reach the top of the 64-bit range.
-    if (header < 0 || header > size - localHeaderSize) throw ZIPError::invalidArchive();
-    if (readUInt32(from, header) != localHeaderSignature) throw ZIPError::invalidArchive();
-    const std::int64_t start =
-        header + localHeaderSize + readUInt16(from, header + 26) + readUInt16(from, header + 28);
-    if (entry.compressedSize < 0 || entry.compressedSize > size - start) {
-        throw ZIPError::invalidArchive();
+    if (header < 0 || header > size - localHeaderSize) throw ZIPReader::ZIPError::invalidArchive();
+    if (ZIPReader::readUInt32(from, header) != localHeaderSignature) {
+        throw ZIPReader::ZIPError::invalidArchive();
     }
-    ByteSpan bytes =
-        from.subspan(static_cast<size_t>(start), static_cast<size_t>(entry.compressedSize));
+    const std::int64_t start = header + localHeaderSize + ZIPReader::readUInt16(from, header + 26) +
+                               ZIPReader::readUInt16(from, header + 28);
+    if (entry.compressedSize < 0 || entry.compressedSize > size - start) {
+        throw ZIPReader::ZIPError::invalidArchive();
+    }
+    return from.subspan(static_cast<size_t>(start), static_cast<size_t>(entry.compressedSize));
+}
+
+// A raw inflate stream of zlib, ended however its owner leaves.
+struct ZStream {
+    z_stream z{};
+    bool open = false;
+    ZStream() {
+        open = inflateInit2(&z, -MAX_WBITS) == Z_OK;
+        if (!open) throw ZIPReader::ZIPError::decompressionFailed();
+    }
+    ~ZStream() {
+        if (open) inflateEnd(&z);
+    }
+    ZStream(const ZStream&) = delete;
+    ZStream& operator=(const ZStream&) = delete;
+};
+
+void inflateInPieces(ByteSpan data, std::int64_t capacity, size_t pieceBytes,
+                     const ZIPReader::PieceSink& sink) {
+    ZStream stream;
+    ByteBuffer piece(pieceBytes);
+    const std::uint8_t* next = data.data();
+    std::uint64_t inputLeft = data.size();
+    std::int64_t outputLeft = capacity;
+    std::int64_t written = 0;
+    while (outputLeft > 0) {
+        // zlib counts in 32 bits: the input goes in by slices.
+        if (stream.z.avail_in == 0 && inputLeft > 0) {
+            const auto slice = static_cast<uInt>(std::min<std::uint64_t>(inputLeft, 1u << 30));
+            stream.z.next_in = const_cast<Bytef*>(next);
+            stream.z.avail_in = slice;
+            next += slice;
+            inputLeft -= slice;
+        }
+        const auto room = static_cast<uInt>(std::min<std::int64_t>(outputLeft, piece.size()));
+        stream.z.next_out = piece.data();
+        stream.z.avail_out = room;
+        const int status = inflate(&stream.z, Z_NO_FLUSH);
+        const size_t produced = room - stream.z.avail_out;
+        if (status != Z_OK && status != Z_STREAM_END && !(status == Z_BUF_ERROR && inputLeft > 0)) {
+            throw ZIPReader::ZIPError::decompressionFailed();
+        }
+        if (produced > 0) {
+            written += static_cast<std::int64_t>(produced);
+            outputLeft -= static_cast<std::int64_t>(produced);
+            sink(ByteSpan(piece.data(), produced));
+        }
+        if (status == Z_STREAM_END) break;
+        // No progress and no input left: the stream ends before its last block.
+        if (produced == 0 && stream.z.avail_in == 0 && inputLeft == 0) {
+            throw ZIPReader::ZIPError::decompressionFailed();
+        }
+    }
+    if (written < 1) throw ZIPReader::ZIPError::decompressionFailed();
+}
+
+}  // namespace
+
+ByteBuffer ZIPReader::extractEntry(const CentralEntry& entry, ByteSpan from) {
+    ByteSpan bytes = entryData(entry, from);
     switch (entry.compressionMethod) {
         case methodStored:
             return ByteBuffer(bytes.begin(), bytes.end());
@@ -258,6 +324,24 @@ ByteBuffer ZIPReader::extractEntry(const CentralEntry& entry, ByteSpan from) {
         // thrown away at once.
         case methodDeflated:
             return inflateData(bytes, entry.uncompressedSize);
+        default:
+            throw ZIPError::unsupportedCompression(entry.compressionMethod);
+    }
+}
+
+void ZIPReader::streamEntry(const CentralEntry& entry, ByteSpan from, size_t pieceBytes,
+                            const PieceSink& sink) {
+    ByteSpan bytes = entryData(entry, from);
+    pieceBytes = std::clamp<size_t>(pieceBytes, 1, size_t{1} << 30);
+    switch (entry.compressionMethod) {
+        case methodStored:
+            for (size_t at = 0; at < bytes.size(); at += pieceBytes)
+                sink(bytes.subspan(at, std::min(pieceBytes, bytes.size() - at)));
+            return;
+        case methodDeflated:
+            inflateInPieces(bytes, inflateCapacity(length(bytes), entry.uncompressedSize),
+                            pieceBytes, sink);
+            return;
         default:
             throw ZIPError::unsupportedCompression(entry.compressionMethod);
     }
@@ -290,14 +374,18 @@ std::int64_t ZIPReader::extractionCapacity(const CentralEntry& entry) {
                : entry.compressedSize;
 }
 
-ByteBuffer ZIPReader::extractModelFile(const Archive& from) {
-    for (const CentralEntry& entry : from.entries) {
-        if (entry.name == rootModelName) return extractEntry(entry, from.data);
+size_t ZIPReader::modelEntryIndex(const std::vector<CentralEntry>& entries) {
+    for (size_t k = 0; k < entries.size(); ++k) {
+        if (entries[k].name == rootModelName) return k;
     }
-    for (const CentralEntry& entry : from.entries) {
-        if (endsWithModelSuffix(entry.name)) return extractEntry(entry, from.data);
+    for (size_t k = 0; k < entries.size(); ++k) {
+        if (endsWithModelSuffix(entries[k].name)) return k;
     }
     throw ZIPError::entryNotFound(std::string(rootModelName));
+}
+
+ByteBuffer ZIPReader::extractModelFile(const Archive& from) {
+    return extractEntry(from.entries[modelEntryIndex(from.entries)], from.data);
 }
 
 }  // namespace kelvo

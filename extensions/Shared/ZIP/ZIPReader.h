@@ -25,6 +25,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -137,6 +138,23 @@ struct ZIPReader {
     // stored, inflateData's capacity when deflated. Lets a caller budget its work before
     // extracting.
     static std::int64_t extractionCapacity(const CentralEntry& entry);
+
+    // The bytes extractEntry gives for `entry`, handed to `sink` in order in pieces of at most
+    // `pieceBytes` (at least 1), so that they never need to be held at once: a stored entry is
+    // handed over from `from` itself, a deflated one is inflated as it goes, by zlib. Same
+    // checks, errors and capacity as extractEntry (output past inflateData's capacity is cut
+    // without error), except that a DEFLATE stream found broken after some pieces went out
+    // throws decompressionFailed then: the caller drops what it made of them. zlib and the
+    // decoder of inflateData agree on every stream a compressor writes; on some broken ones
+    // (codes no compressor writes) one of them fails where the other does not. Exceptions
+    // of the sink pass through.
+    using PieceSink = std::function<void(ByteSpan piece)>;
+    static void streamEntry(const CentralEntry& entry, ByteSpan from, size_t pieceBytes,
+                            const PieceSink& sink);
+
+    // The index in `entries` of the root model part extractModelFile picks, or
+    // entryNotFound("3D/3dmodel.model").
+    static size_t modelEntryIndex(const std::vector<CentralEntry>& entries);
 
     // The bytes of the package's root model part: the first entry named exactly
     // "3D/3dmodel.model", else the first whose name ends in ".model" in any letter case,
