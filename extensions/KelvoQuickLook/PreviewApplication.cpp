@@ -13,6 +13,7 @@
 #include "extensions/KelvoQuickLook/PreviewViewController.h"
 #include "extensions/Shared/ErrorReport.h"
 #include "platform/Imaging/PNG.h"
+#include "platform/SceneView/OpenGLRenderer.h"
 
 namespace kelvo {
 
@@ -121,6 +122,13 @@ void onPrepared(PreviewWindow& preview, const std::optional<Error>& error) {
         std::fprintf(stderr, "kelvo-preview: %s: loaded, staged and set at %.1f ms\n", file.c_str(),
                      millisecondsSince(application.start));
     }
+    // Said in the window by the controller's note; here for scripts and for a bug report.
+    if (const SceneBudgetOutcome& thinning = preview.controller->thinning();
+        thinning.trianglesAfter < thinning.trianglesBefore) {
+        std::fprintf(stderr, "kelvo-preview: %s: drawn thinned, %lld of %lld triangles\n",
+                     file.c_str(), static_cast<long long>(thinning.trianglesAfter),
+                     static_cast<long long>(thinning.trianglesBefore));
+    }
     SceneView* view = preview.controller->sceneView();
     if (application.options.timings) {
         view->setFrameHandler([&preview](int frame) {
@@ -187,6 +195,7 @@ void openWindow(Application& application, const std::filesystem::path& file) {
     gtk_widget_add_controller(preview->window, keys);
 
     preview->controller = std::make_unique<PreviewViewController>();
+    preview->controller->setTriangleLimit(application.options.triangleLimit);
     preview->controller->loadView();
     gtk_window_set_child(window, preview->controller->view());
     preview->controller->sceneView()->setErrorHandler([preview](const std::string& message) {
@@ -227,6 +236,16 @@ int runPreview(const PreviewOptions& options) {
             "kelvo-preview: cannot open a display: run it inside a desktop session, or set "
             "DISPLAY or WAYLAND_DISPLAY\n");
         return 1;
+    }
+    // On an OpenGL that draws on the CPU (a machine without a GPU, a virtual machine) GTK's
+    // OpenGL compositor costs more than it saves: setting it up and compiling its programs
+    // takes about a third of the wait for the first frame, and every frame is then drawn
+    // twice in software. Cairo composites the view's finished image instead, pixel for pixel
+    // the same. Chosen before the first window, when GTK reads it; the user's own choice
+    // stands.
+    if (!g_getenv("GSK_RENDERER") &&
+        isSoftwareRenderer(openGLRendererName(gdk_display_get_default()))) {
+        g_setenv("GSK_RENDERER", "cairo", FALSE);
     }
     // A viewer's dark surroundings let the model and the white brand label stand out.
     g_object_set(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", TRUE, nullptr);

@@ -3,9 +3,12 @@
 // shown: the message goes into the file's window and to standard error.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <vector>
+
+#include "extensions/KelvoQuickLook/PreviewViewController.h"
 
 namespace kelvo {
 
@@ -18,6 +21,8 @@ struct PreviewOptions {
     std::optional<std::filesystem::path> screenshot;
     // Prints to standard error when each file is shown and drawn.
     bool timings = false;
+    // Models of more triangles are drawn thinned to this many (0: no limit).
+    std::int64_t triangleLimit = previewTriangleLimit;
 };
 
 // Runs the previewer until its last window closes (or the screenshot is written) and returns

@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "extensions/Shared/HostError.h"
+#include "extensions/KelvoQuickLook/ThinningNote.h"
 #include "extensions/KelvoQuickLook/WatermarkOverlay.h"
 
 namespace kelvo {
@@ -12,6 +13,8 @@ struct PreviewViewController::Preparation {
     std::filesystem::path file;
     CompletionHandler completion;
     std::shared_ptr<Scene> scene;
+    SceneBudgetOutcome thinning;
+    std::int64_t triangleLimit = 0;
     guint source = 0;
 };
 
@@ -66,6 +69,7 @@ void PreviewViewController::preparePreviewOfFile(const std::filesystem::path& at
     preparation->controller = this;
     preparation->file = at;
     preparation->completion = std::move(completion);
+    preparation->triangleLimit = triangleLimit_;
     preparation->source = scheduleTurn(loadTurn, preparation.get());
     pending_.push_back(std::move(preparation));
 }
@@ -76,6 +80,8 @@ gboolean PreviewViewController::loadTurn(gpointer data) {
     preparation->source = 0;
     try {
         std::shared_ptr<Scene> scene = self->loader_.load(preparation->file);
+        // Before staging, so that the camera frames what is drawn.
+        preparation->thinning = fitSceneToTriangleBudget(*scene, preparation->triangleLimit);
         GtkWidget* view = self->view_;
         // The camera node it returns is not needed: the point of view is chosen from the
         // root's children in the next turn, and a file's own camera comes first there.
@@ -106,6 +112,8 @@ gboolean PreviewViewController::showTurn(gpointer data) {
     }
     view.setPointOfView(pointOfView);
     self->addWatermarkOverlay();
+    self->thinning_ = preparation->thinning;
+    self->showThinningNote();
     self->finish(preparation, std::nullopt);
     return G_SOURCE_REMOVE;
 }
@@ -123,6 +131,14 @@ void PreviewViewController::addWatermarkOverlay() {
     if (overlay_) gtk_overlay_remove_overlay(GTK_OVERLAY(view_), overlay_);
     overlay_ = buildWatermarkOverlay(resources_.urlForResource("watermark-icon", "png"));
     gtk_overlay_add_overlay(GTK_OVERLAY(view_), overlay_);
+}
+
+void PreviewViewController::showThinningNote() {
+    if (note_) gtk_overlay_remove_overlay(GTK_OVERLAY(view_), note_);
+    note_ = nullptr;
+    if (thinning_.trianglesAfter >= thinning_.trianglesBefore) return;
+    note_ = buildThinningNote(thinningNoteText(thinning_));
+    gtk_overlay_add_overlay(GTK_OVERLAY(view_), note_);
 }
 
 }  // namespace kelvo

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "extensions/KelvoQuickLook/DisplayStyle.h"
+
 namespace kelvo {
 
 namespace {
@@ -16,16 +18,6 @@ constexpr const char* labelCSS =
     "  color: rgba(255, 255, 255, 0.8);"
     "  text-shadow: 0 1px 2px rgba(0, 0, 0, 0.5);"
     "}";
-
-void installStyle(GdkDisplay* display) {
-    // Once per display; the provider lives as long as the display.
-    if (g_object_get_data(G_OBJECT(display), "kelvo-watermark-style")) return;
-    GtkCssProvider* provider = gtk_css_provider_new();
-    gtk_css_provider_load_from_data(provider, labelCSS, -1);
-    gtk_style_context_add_provider_for_display(display, GTK_STYLE_PROVIDER(provider),
-                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    g_object_set_data_full(G_OBJECT(display), "kelvo-watermark-style", provider, g_object_unref);
-}
 
 }  // namespace
 
@@ -70,7 +62,7 @@ GtkWidget* buildWatermarkOverlay(const std::optional<std::filesystem::path>& ico
         }
     }
 
-    installStyle(gtk_widget_get_display(container));
+    installDisplayStyle(gtk_widget_get_display(container), "kelvo-watermark-style", labelCSS);
     GtkWidget* label = gtk_label_new(std::string(brandText).c_str());
     gtk_widget_add_css_class(label, "kelvo-watermark-label");
     gtk_widget_set_name(label, "kelvo-watermark-label");

@@ -2,7 +2,9 @@
 // mouse. A thin shell: argument parsing and the exit status; PreviewApplication does the rest.
 #include <getopt.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -29,6 +31,10 @@ constexpr const char* usage =
     "      --screenshot=PNG   draw the first FILE once, write that frame (the 3D view\n"
     "                         alone, its background transparent) to the PNG file,\n"
     "                         and exit; for scripts and tests\n"
+    "      --max-triangles=N  draw at most N triangles (default 20000000; 0 means no\n"
+    "                         limit); a larger model is thinned evenly to N, its\n"
+    "                         smallest parts left out first, and a note at the\n"
+    "                         bottom of the window says from how many to how many\n"
     "      --timings          print on standard error when each file was loaded and\n"
     "                         when its first frame was drawn, in milliseconds since\n"
     "                         the start\n"
@@ -52,14 +58,28 @@ constexpr const char* usage =
     "     is no display or no OpenGL 3.3\n"
     "  2  the command line was wrong\n";
 
+// A whole decimal number of triangles, at most four billion (what a file can claim), or
+// nothing.
+std::optional<std::int64_t> triangleCount(std::string_view text) {
+    if (text.empty() || text.size() > 10) return std::nullopt;
+    std::int64_t n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        n = n * 10 + (c - '0');
+    }
+    if (n > 4'000'000'000) return std::nullopt;
+    return n;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     constexpr std::string_view program = "kelvo-preview";
-    enum Long { screenshotOption = 256, timingsOption };
+    enum Long { screenshotOption = 256, timingsOption, maxTrianglesOption };
     static const option longOptions[] = {
         {"screenshot", required_argument, nullptr, screenshotOption},
         {"timings", no_argument, nullptr, timingsOption},
+        {"max-triangles", required_argument, nullptr, maxTrianglesOption},
         kelvo::helpLongOption,
         kelvo::versionLongOption,
         kelvo::endOfLongOptions,
@@ -79,6 +99,14 @@ int main(int argc, char** argv) {
                 break;
             case timingsOption:
                 options.timings = true;
+                break;
+            case maxTrianglesOption:
+                if (std::optional<std::int64_t> n = triangleCount(optarg)) {
+                    options.triangleLimit = *n;
+                } else {
+                    return kelvo::usageError(
+                        program, "--max-triangles must be a whole number from 0 to 4000000000");
+                }
                 break;
             default:
                 return kelvo::usageError(program, kelvo::optionMistake(code, argv));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <thread>
@@ -90,9 +91,12 @@ RGBAImage settledShot(const std::string& name, const RGBAImage* before = nullptr
 // kelvo-preview on `file`, running in the background.
 class LivePreview {
 public:
-    explicit LivePreview(const std::filesystem::path& file)
-        : process_({KELVO_PREVIEW_PATH, "--timings", file.string()}, {}, "/dev/null",
-                   (dir_.path() / "stderr").string()) {}
+    explicit LivePreview(const std::filesystem::path& file, const std::string& option = "")
+        : process_(option.empty()
+                       ? std::vector<std::string>{KELVO_PREVIEW_PATH, "--timings", file.string()}
+                       : std::vector<std::string>{KELVO_PREVIEW_PATH, "--timings", option,
+                                                  file.string()},
+                   {}, "/dev/null", (dir_.path() / "stderr").string()) {}
     bool waitFor(const std::string& text) {
         for (auto end = std::chrono::steady_clock::now() + 30s;
              std::chrono::steady_clock::now() < end && !process_.wait(0ms);) {
@@ -133,6 +137,30 @@ TEST(PreviewApp, showsTheModelDraggingTurnsItRBringsItBackEscapeCloses) {
     RGBAImage reset = settledShot("torus-reset", &turned);
     EXPECT_LT(differingPixels(start, reset), 50) << "R did not return to the starting view";
     ASSERT_EQ(xdotool({"key", "Escape"}), 0);
+    EXPECT_EQ(preview.exitStatus(), 0) << preview.errors();
+}
+
+// Over the triangle limit (lowered here) the model is drawn thinned, and a note at the
+// bottom of the window and a line on stderr say from how many to how many triangles.
+TEST(PreviewApp, aModelOverTheTriangleLimitIsDrawnThinnedAndTheWindowSaysSo) {
+    LivePreview preview(torus, "--max-triangles=1000");
+    ASSERT_TRUE(preview.waitFor("first frame")) << preview.errors();
+    const std::string errors = preview.errors();
+    const size_t at = errors.find(": drawn thinned, ");
+    ASSERT_NE(at, std::string::npos) << errors;
+    long kept = 0, all = 0;
+    ASSERT_EQ(std::sscanf(errors.c_str() + at, ": drawn thinned, %ld of %ld triangles", &kept, &all),
+              2);
+    EXPECT_LE(kept, 1000);
+    EXPECT_GT(kept, 990);
+    EXPECT_GT(all, 1000);
+    RGBAImage shot = settledShot("torus-thinned");
+    // The note's light text sits at the bottom, centred; the model still fills the middle
+    // and the brand label its corner.
+    EXPECT_GT(bright(shot, 100, 550, 700, 590), 200) << "no note";
+    EXPECT_GT(unlikeBackground(shot, 300, 200, 500, 400), 1000);
+    EXPECT_GT(bright(shot, 30, 6, 130, 30), 30) << "no brand label";
+    ASSERT_EQ(xdotool({"mousemove", "400", "300", "key", "Escape"}), 0);
     EXPECT_EQ(preview.exitStatus(), 0) << preview.errors();
 }
 
@@ -197,7 +225,17 @@ TEST(PreviewApp, commandLineAndWhatItNeeds) {
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("Usage: kelvo-preview [OPTION]... FILE...", 0), 0u);
     EXPECT_NE(help.out.find("Escape, Space, Ctrl+W"), std::string::npos);
+    EXPECT_NE(help.out.find("--max-triangles=N  draw at most N triangles (default 20000000;"),
+              std::string::npos);
     EXPECT_EQ(run({}).status, 2);
+    for (const char* wrong : {"--max-triangles=", "--max-triangles=-1", "--max-triangles=1e6",
+                              "--max-triangles=4000000001", "--max-triangles=99999999999999999999",
+                              "--max-triangles=12 "}) {
+        Outcome mistake = run({wrong, torus});
+        EXPECT_EQ(mistake.status, 2) << wrong;
+        EXPECT_NE(mistake.err.find("--max-triangles must be a whole number"), std::string::npos)
+            << wrong << ": " << mistake.err;
+    }
     EXPECT_EQ(run({"--screenshot=x.png", "a.stl", "b.stl"}).status, 2);
     Outcome headless = run({torus}, {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}});
     EXPECT_EQ(headless.status, 1);

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "extensions/KelvoQuickLook/PreviewViewController.h"
+#include "extensions/KelvoQuickLook/ThinningNote.h"
 #include "extensions/KelvoQuickLook/WatermarkOverlay.h"
 #include "platform/Imaging/PNG.h"
 #include "tests/support/DisplayTestMain.h"
@@ -203,6 +204,51 @@ TEST_F(PreviewController, eachCompletionRunsOnceAndOnlyASuccessReplacesTheView) 
     EXPECT_EQ(cancelled.error->code(), ECANCELED);
     drain();
     EXPECT_EQ(first.calls + second.calls + failing.calls + cancelled.calls, 4);
+}
+
+// A model over the triangle limit is drawn thinned to it, and a note at the bottom of the
+// view says from how many to how many; one within the limit (0 is none) is drawn whole and
+// takes the note of an earlier thinned model away.
+TEST_F(PreviewController, aModelOverTheTriangleLimitIsThinnedToItAndTheViewSaysSo) {
+    Completions whole;
+    auto controller = shown({}, model, whole);
+    ASSERT_FALSE(whole.error);
+    EXPECT_EQ(controller->triangleLimit(), 20'000'000);
+    const std::int64_t all = controller->thinning().trianglesBefore;
+    ASSERT_GT(all, 1000);
+    EXPECT_EQ(controller->thinning().trianglesAfter, all);
+    EXPECT_EQ(drawnTriangleCount(*controller->sceneView()->scene()->rootNode), all);
+    EXPECT_EQ(controller->thinningNote(), nullptr);
+
+    controller->setTriangleLimit(all / 3);
+    Completions thinned;
+    controller->preparePreviewOfFile(model, thinned.handler());
+    ASSERT_TRUE(thinned.wait());
+    ASSERT_FALSE(thinned.error);
+    EXPECT_EQ(controller->thinning().trianglesBefore, all);
+    const std::int64_t kept = controller->thinning().trianglesAfter;
+    EXPECT_LE(kept, all / 3);
+    EXPECT_GT(kept, all / 3 - 2);
+    EXPECT_EQ(drawnTriangleCount(*controller->sceneView()->scene()->rootNode), kept);
+    GtkWidget* note = controller->thinningNote();
+    ASSERT_NE(note, nullptr);
+    EXPECT_EQ(gtk_widget_get_parent(note), controller->view());
+    EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(note))),
+              thinningNoteText(controller->thinning()));
+    // Laid out at the bottom of the view, clear of the brand mark at the top.
+    ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_height(note) > 0; }));
+    Frame frame = frameIn(note, controller->view());
+    EXPECT_EQ(frame.y, 12);
+    EXPECT_LT(frame.y + frame.height, 100);
+    EXPECT_EQ(overlayCount(controller->view()), 2);
+
+    controller->setTriangleLimit(0);
+    Completions unlimited;
+    controller->preparePreviewOfFile(model, unlimited.handler());
+    ASSERT_TRUE(unlimited.wait());
+    EXPECT_EQ(controller->thinning().trianglesAfter, all);
+    EXPECT_EQ(controller->thinningNote(), nullptr);
+    EXPECT_EQ(overlayCount(controller->view()), 1);
 }
 
 }  // namespace

@@ -64,6 +64,7 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     // The exit status once the process has ended within `timeout` (-1 for a signal), or
     // nothing when it is still running.
     std::optional<int> wait(std::chrono::milliseconds timeout) {
