@@ -14,17 +14,9 @@
 #include "extensions/KelvoThumbnail/ThumbnailWorker.h"
 #include "extensions/Shared/SceneLoader.h"
 #include "platform/Imaging/PNG.h"
+#include "tests/support/Sanitizers.h"
 #include "tests/support/ZIPWriter.h"
 #include "tests/thumbnail/Models.h"
-
-// The worker applies no memory limit under AddressSanitizer.
-#if defined(__SANITIZE_ADDRESS__)
-#define KELVO_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KELVO_ASAN 1
-#endif
-#endif
 
 namespace kelvo {
 namespace {
@@ -440,9 +432,7 @@ TEST(StreamedThumbnail, hostileThreeMFPackagesFailCleanlyInPieces) {
         } else if (row.domain == "SceneLoader") {
             EXPECT_THROW(SceneLoader().openStreamed(file, 1), Error);
         }
-#ifdef KELVO_ASAN
-        if (row.domain == "POSIX") continue;
-#endif
+        if (test::underAddressSanitizer && row.domain == "POSIX") continue;
         const WorkerResult result = thumbnailWithThreshold(file, 1, row.memoryBudget);
         if (row.domain.empty()) {
             EXPECT_FALSE(result.error) << result.error->localizedDescription();
