@@ -1,5 +1,9 @@
 // 3MF packages too large to extract whole, for the streamed drawing code. Their model parts
-// are read in pieces (load3MFSceneInPieces): the meshes are held, never the XML. The feed
+// are read in pieces (load3MFVerticesInPieces): the meshes' vertices are held, never their
+// triangles or the XML; the feed and the scene of picked triangles read the parts once more
+// for the triangles (read3MFTriangles). When the drawing order would make that read a part
+// more than a few times (meshes drawn out of document order), the meshes are held whole
+// instead (load3MFSceneInPieces). The feed
 // hands every triangle of that scene through in its drawing order, placed where the scene
 // puts it; the scene of picked triangles is the whole scene with only those triangles left
 // in its elements, so framing, transforms, origins of precision and material are the loaded
@@ -8,6 +12,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
+#include <optional>
 #include <utility>
 
 #include "extensions/Shared/SceneLoader.h"
@@ -28,9 +34,19 @@ struct Drawn {
     bool flips = false;                  // toStandIn mirrors: two corners swap places
 };
 
+// Drawn meshes read from their part once more: runs of consecutive ones of one part in
+// document order, each read in one pass.
+struct Reread {
+    std::filesystem::path file;
+    std::vector<CentralEntry> entries;
+    std::vector<ThreeMFDrawnMesh> meshes;  // one a Drawn
+    std::vector<size_t> runStarts;         // where each run starts in `meshes`, then the end
+};
+
 struct ThreeMFSource {
     std::shared_ptr<Scene> scene;
     std::vector<Drawn> drawn;
+    std::optional<Reread> reread;  // set when the scene holds no triangles
     std::uint64_t triangles = 0;
     // The geometry node whose space the fed corners are in (the first one that can be
     // inverted); -1 when none can, and the stand-in then sits at the root, on `point` (the
@@ -53,7 +69,8 @@ double determinant3(const Mat4& t) {
            m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
 }
 
-std::shared_ptr<ThreeMFSource> sourceOf(std::shared_ptr<Scene> scene) {
+std::shared_ptr<ThreeMFSource> sourceOf(std::shared_ptr<Scene> scene,
+                                        std::optional<Reread> reread) {
     auto source = std::make_shared<ThreeMFSource>();
     std::vector<Mat4> worlds;
     scene->rootNode->enumerateChildNodes([&](Node& node, bool&) {
@@ -62,8 +79,10 @@ std::shared_ptr<ThreeMFSource> sourceOf(std::shared_ptr<Scene> scene) {
         drawn.geometry = node.geometry.get();
         const GeometrySource* positions = node.geometry->source(GeometrySemantic::vertex);
         if (positions && positions->hasFloat3Layout() && !node.geometry->elements.empty()) {
-            drawn.count = static_cast<std::uint64_t>(
-                std::max<std::int64_t>(0, node.geometry->elements.front().usableTriangleCount()));
+            const size_t k = source->drawn.size();
+            drawn.count = static_cast<std::uint64_t>(std::max<std::int64_t>(
+                0, reread ? (k < reread->meshes.size() ? reread->meshes[k].triangles : 0)
+                          : node.geometry->elements.front().usableTriangleCount()));
         }
         drawn.first = source->triangles;
         source->triangles += drawn.count;
@@ -98,18 +117,92 @@ std::shared_ptr<ThreeMFSource> sourceOf(std::shared_ptr<Scene> scene) {
         drawn.flips = determinant3(drawn.toStandIn) < 0;
     }
     source->scene = std::move(scene);
+    source->reread = std::move(reread);
     return source;
 }
 
-// Hands triangles [lo, hi) through in batches, as corners in the stand-in's space. A
-// triangle with an index past its vertices is handed through as non-numbers (the renderer
-// leaves it out, as it leaves out such a triangle of the scene).
+// Batches of corners, handed on as they fill; triangles numbered past a gap start a batch.
+class Batcher {
+public:
+    explicit Batcher(const TriangleBatch& take) : take_(take), corners_(batchTriangles * 9) {}
+    float* next(std::uint64_t ordinal) {
+        if (held_ == batchTriangles || (held_ > 0 && ordinal != first_ + held_)) flush();
+        if (held_ == 0) first_ = ordinal;
+        return corners_.data() + 9 * held_++;
+    }
+    void flush() {
+        if (held_ > 0) take_(first_, corners_.data(), held_);
+        held_ = 0;
+    }
+
+private:
+    const TriangleBatch& take_;
+    std::vector<float> corners_;
+    size_t held_ = 0;
+    std::uint64_t first_ = 0;
+};
+
+// Triangle `indices` of `drawn` as corners in the stand-in's space. A triangle with an index
+// past its vertices is handed through as non-numbers (the renderer leaves it out, as it
+// leaves out such a triangle of the scene).
+void placeTriangle(const Drawn& drawn, const GeometrySource& positions, std::uint64_t vertices,
+                   const std::uint32_t indices[3], float* out) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (int k = 0; k < 3; ++k) {
+        float* corner = out + 3 * (drawn.flips && k > 0 ? 3 - k : k);
+        if (indices[k] >= vertices) {
+            corner[0] = corner[1] = corner[2] = nan;
+            continue;
+        }
+        positions.readFloat3(indices[k], corner);
+        if (drawn.identity) continue;
+        const Vec3 p = transformPoint(drawn.toStandIn, {corner[0], corner[1], corner[2]});
+        corner[0] = static_cast<float>(p.x);
+        corner[1] = static_cast<float>(p.y);
+        corner[2] = static_cast<float>(p.z);
+    }
+}
+
+// Reads the parts once more, run by run, and hands `take(drawn, triangle number in it,
+// indices)` every triangle of the drawn meshes in drawing order.
+void rereadTriangles(
+    const ThreeMFSource& source,
+    const std::function<void(size_t, std::uint64_t, const std::uint32_t*)>& take) {
+    const Reread& reread = *source.reread;
+    MappedFile file = mapFileContents(reread.file);
+    for (size_t run = 0; run + 1 < reread.runStarts.size(); ++run) {
+        const size_t begin = reread.runStarts[run], end = reread.runStarts[run + 1];
+        std::vector<std::uint64_t> seen(end - begin, 0);
+        size_t at = begin;  // meshes ascend through a run, as their triangles come
+        read3MFTriangles(file.bytes(), reread.entries[reread.meshes[begin].entry],
+                         [&](std::int64_t mesh, const std::uint32_t* indices, size_t count) {
+                             while (at < end && reread.meshes[at].mesh < mesh)
+                                 ++at;
+                             if (at == end || reread.meshes[at].mesh != mesh) return;
+                             const std::uint64_t limit = source.drawn[at].count;
+                             std::uint64_t& t = seen[at - begin];
+                             for (size_t k = 0; k < count && t < limit; ++k, ++t)
+                                 take(at, t, indices + 3 * k);
+                         });
+    }
+}
+
+void feedReread(const ThreeMFSource& source, const TriangleBatch& take) {
+    Batcher batches(take);
+    rereadTriangles(source, [&](size_t k, std::uint64_t t, const std::uint32_t* indices) {
+        const Drawn& drawn = source.drawn[k];
+        const GeometrySource& positions = *drawn.geometry->source(GeometrySemantic::vertex);
+        placeTriangle(drawn, positions, static_cast<std::uint64_t>(positions.usableVectorCount()),
+                      indices, batches.next(drawn.first + t));
+    });
+    batches.flush();
+}
+
+// Hands triangles [lo, hi) of a scene that holds them through in batches, as corners in the
+// stand-in's space.
 void feedTriangles(const ThreeMFSource& source, std::uint64_t lo, std::uint64_t hi,
                    const TriangleBatch& take) {
-    std::vector<float> corners(batchTriangles * 9);
-    size_t held = 0;
-    std::uint64_t heldFirst = lo;
-    const float nan = std::numeric_limits<float>::quiet_NaN();
+    Batcher batches(take);
     for (const Drawn& drawn : source.drawn) {
         const std::uint64_t begin = std::max(lo, drawn.first);
         const std::uint64_t end = std::min(hi, drawn.first + drawn.count);
@@ -118,29 +211,13 @@ void feedTriangles(const ThreeMFSource& source, std::uint64_t lo, std::uint64_t 
         const GeometryElement& element = drawn.geometry->elements.front();
         const auto vertices = static_cast<std::uint64_t>(positions.usableVectorCount());
         for (std::uint64_t t = begin - drawn.first; t < end - drawn.first; ++t) {
-            float* out = corners.data() + held * 9;
-            for (int k = 0; k < 3; ++k) {
-                const std::uint32_t index = element.index(static_cast<std::int64_t>(3 * t) + k);
-                float* corner = out + 3 * (drawn.flips && k > 0 ? 3 - k : k);
-                if (index >= vertices) {
-                    corner[0] = corner[1] = corner[2] = nan;
-                    continue;
-                }
-                positions.readFloat3(index, corner);
-                if (drawn.identity) continue;
-                const Vec3 p = transformPoint(drawn.toStandIn, {corner[0], corner[1], corner[2]});
-                corner[0] = static_cast<float>(p.x);
-                corner[1] = static_cast<float>(p.y);
-                corner[2] = static_cast<float>(p.z);
-            }
-            if (++held == batchTriangles) {
-                take(heldFirst, corners.data(), held);
-                heldFirst += held;
-                held = 0;
-            }
+            std::uint32_t indices[3];
+            for (int k = 0; k < 3; ++k)
+                indices[k] = element.index(static_cast<std::int64_t>(3 * t) + k);
+            placeTriangle(drawn, positions, vertices, indices, batches.next(drawn.first + t));
         }
     }
-    if (held > 0) take(heldFirst, corners.data(), held);
+    batches.flush();
 }
 
 // A copy of `node`'s subtree whose k-th geometry (in drawing order) keeps the triangles
@@ -170,7 +247,19 @@ std::shared_ptr<Scene> sceneOf(const ThreeMFSource& source,
                                const std::vector<std::uint32_t>& ordinals) {
     std::vector<ByteBuffer> picked(source.drawn.size());
     size_t k = 0;
-    for (std::uint32_t ordinal : ordinals) {
+    if (source.reread && !ordinals.empty()) {
+        // Ordinals ascend, as the triangles come.
+        size_t next = 0;
+        rereadTriangles(source, [&](size_t at, std::uint64_t t, const std::uint32_t* indices) {
+            const std::uint64_t ordinal = source.drawn[at].first + t;
+            while (next < ordinals.size() && ordinals[next] < ordinal)
+                ++next;
+            if (next == ordinals.size() || ordinals[next] != ordinal) return;
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(indices);
+            picked[at].insert(picked[at].end(), bytes, bytes + 12);
+        });
+    }
+    for (std::uint32_t ordinal : source.reread ? std::vector<std::uint32_t>{} : ordinals) {
         while (k < source.drawn.size() &&
                ordinal >= source.drawn[k].first + source.drawn[k].count) {
             ++k;
@@ -220,24 +309,54 @@ std::shared_ptr<Scene> sceneOf(const ThreeMFSource& source,
     return scene;
 }
 
+// Runs of drawn meshes of one part in ascending document order; nothing when some part would
+// be read more than `mostReads` times by them.
+std::optional<std::vector<size_t>> runsOf(const std::vector<ThreeMFDrawnMesh>& meshes) {
+    constexpr size_t mostReads = 4;
+    std::vector<size_t> starts;
+    std::map<size_t, size_t> reads;  // by entry
+    for (size_t k = 0; k < meshes.size(); ++k) {
+        if (k > 0 && meshes[k].entry == meshes[k - 1].entry &&
+            meshes[k].mesh > meshes[k - 1].mesh) {
+            continue;
+        }
+        if (++reads[meshes[k].entry] > mostReads) return std::nullopt;
+        starts.push_back(k);
+    }
+    starts.push_back(meshes.size());
+    return starts;
+}
+
 }  // namespace
 
 std::shared_ptr<StreamedModel> openStreamed3MF(const std::filesystem::path& from,
                                                std::uint64_t triangleThreshold) {
+    const auto threshold = static_cast<std::int64_t>(
+        std::min<std::uint64_t>(triangleThreshold, std::numeric_limits<std::int64_t>::max()));
     std::shared_ptr<Scene> scene;
+    std::optional<Reread> reread;
     {
         // Mapped only while it is read: the scene holds what it needs.
         MappedFile file = mapFileContents(from);
-        scene = load3MFSceneInPieces(
-            file.bytes(), static_cast<std::int64_t>(std::min<std::uint64_t>(
-                              triangleThreshold, std::numeric_limits<std::int64_t>::max())));
+        Reread read{from, {}, {}, {}};
+        scene = load3MFVerticesInPieces(file.bytes(), threshold, read.entries, read.meshes);
+        if (!scene) return nullptr;
+        if (std::optional<std::vector<size_t>> runs = runsOf(read.meshes)) {
+            read.runStarts = std::move(*runs);
+            reread = std::move(read);
+        } else {
+            scene = load3MFSceneInPieces(file.bytes(), threshold);
+            if (!scene) return nullptr;
+        }
     }
-    if (!scene) return nullptr;
-    std::shared_ptr<const ThreeMFSource> source = sourceOf(std::move(scene));
+    const bool held = !reread;
+    std::shared_ptr<const ThreeMFSource> source = sourceOf(std::move(scene), std::move(reread));
     auto model = std::make_shared<StreamedModel>();
     model->triangles = source->triangles;
-    model->splits = true;
+    // A part read once more is read from its start: the feed is not cut.
+    model->splits = held;
     model->feed = [source](int part, int parts, const TriangleBatch& take) {
+        if (source->reread) return feedReread(*source, take);
         const std::uint64_t n = source->triangles;
         feedTriangles(
             *source, n * static_cast<std::uint64_t>(part) / static_cast<std::uint64_t>(parts),

@@ -593,7 +593,9 @@ void appendRecords(ByteBuffer& to, const ByteBuffer& from, Index first, Index co
     to.insert(to.end(), begin, begin + count * 12);
 }
 
-void fileMesh(ThreeMFMesh&& mesh, std::uint32_t objectId, Fast3MFParser::ParseResult& result) {
+void fileMesh(ThreeMFMesh&& mesh, std::uint32_t objectId, std::int64_t number,
+              Fast3MFParser::ParseResult& result) {
+    mesh.partOrdinal = number;
     if (mesh.vertexCount < 1 || mesh.triangleCount < 1) return;
     result.meshes[objectId].push_back(std::move(mesh));
 }
@@ -622,10 +624,16 @@ void Fast3MFParser::Stream::feed(ByteSpan piece) {
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(cut));
 }
 
+void Fast3MFParser::Stream::handTrianglesTo(TriangleSink sink, bool keepVertices) {
+    keepTriangles_ = false;
+    keepVertices_ = keepVertices;
+    sink_ = std::move(sink);
+}
+
 Fast3MFParser::ParseResult Fast3MFParser::Stream::finish() {
     if (!pending_.empty()) scan(pending_.size());
     pending_ = {}, positions_ = {}, indices_ = {};
-    if (inMesh_) fileMesh(std::move(open_), objectId_, result_);  // it ends with the data
+    if (inMesh_) fileMesh(std::move(open_), objectId_, closed_, result_);  // ends with the data
     inMesh_ = false;
     return std::move(result_);
 }
@@ -646,22 +654,30 @@ void Fast3MFParser::Stream::scan(size_t end) {
     Piece piece(0, n, {inMesh_, true, objectId_}, 0, vertices, 0, triangles);
     Scanner(data, positions.data(), indices.data(), piece).run();
 
-    auto extend = [&](ThreeMFMesh& mesh, Index firstVertex, Index vertexEnd, Index firstTriangle,
-                      Index triangleEnd) {
-        appendRecords(mesh.positionData, positions, firstVertex, vertexEnd - firstVertex);
-        appendRecords(mesh.indexData, indices, firstTriangle, triangleEnd - firstTriangle);
+    auto extend = [&](ThreeMFMesh& mesh, std::int64_t number, Index firstVertex, Index vertexEnd,
+                      Index firstTriangle, Index triangleEnd) {
+        if (keepVertices_)
+            appendRecords(mesh.positionData, positions, firstVertex, vertexEnd - firstVertex);
+        if (keepTriangles_) {
+            appendRecords(mesh.indexData, indices, firstTriangle, triangleEnd - firstTriangle);
+        } else if (sink_ && triangleEnd > firstTriangle) {
+            std::vector<std::uint32_t> triples(static_cast<size_t>(triangleEnd - firstTriangle) * 3);
+            std::memcpy(triples.data(), indices.data() + firstTriangle * 12, triples.size() * 4);
+            sink_(number, triples.data(), static_cast<size_t>(triangleEnd - firstTriangle));
+        }
         mesh.vertexCount += vertexEnd - firstVertex;
         mesh.triangleCount += triangleEnd - firstTriangle;
     };
     for (const MeshRange& range : piece.meshes) {
         ThreeMFMesh mesh;
         if (range.continued) mesh = std::move(open_), open_ = {};
-        extend(mesh, range.firstVertex, range.vertexEnd, range.firstTriangle, range.triangleEnd);
-        fileMesh(std::move(mesh), range.objectId, result_);
+        extend(mesh, closed_, range.firstVertex, range.vertexEnd, range.firstTriangle,
+               range.triangleEnd);
+        fileMesh(std::move(mesh), range.objectId, closed_++, result_);
     }
     if (piece.inMesh) {
         if (!piece.meshContinued) open_ = {};
-        extend(open_, piece.meshFirstVertex, piece.vertexCount, piece.meshFirstTriangle,
+        extend(open_, closed_, piece.meshFirstVertex, piece.vertexCount, piece.meshFirstTriangle,
                piece.triangleCount);
     }
     for (ThreeMFComponent& c : piece.components)

@@ -38,6 +38,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -62,6 +63,9 @@ struct ThreeMFMesh {
     ByteBuffer indexData;
     std::int64_t vertexCount = 0;
     std::int64_t triangleCount = 0;
+    // Its place among the meshes the part closes, dropped ones included (0 for the first):
+    // what names it when the part is read once more (Stream::handTrianglesTo).
+    std::int64_t partOrdinal = 0;
 };
 
 // A <component>: `path` from p:path, else from path, else absent (an object of the same
@@ -120,6 +124,16 @@ struct Fast3MFParser {
         void feed(ByteSpan piece);
         ParseResult finish();
 
+        // The triangles of the mesh numbered `mesh` (ThreeMFMesh::partOrdinal), some at a
+        // time and in order, as vertex index triples.
+        using TriangleSink =
+            std::function<void(std::int64_t mesh, const std::uint32_t* indices, size_t count)>;
+        // From now on triangles are handed to `sink` (which may be empty) and not kept:
+        // the meshes of the result count them but hold no indices, and hold no positions
+        // either unless `keepVertices`. So a part too large to hold as triangles is read
+        // once for its vertices and again for its triangles, in bounded memory.
+        void handTrianglesTo(TriangleSink sink, bool keepVertices);
+
     private:
         void scan(size_t end);
         ParseResult result_;
@@ -129,6 +143,9 @@ struct Fast3MFParser {
         bool inMesh_ = false;
         std::uint32_t objectId_ = 0;
         ThreeMFMesh open_;  // the records of the mesh open at the end of the last scan
+        std::int64_t closed_ = 0;  // meshes closed so far
+        bool keepTriangles_ = true, keepVertices_ = true;
+        TriangleSink sink_;
     };
 
     // The helpers below work on an element that starts (at its '<') at `from` and whose tag

@@ -51,6 +51,7 @@ using MeshList = std::vector<ThreeMFMesh>;
 
 struct DrawPair {
     MeshList* meshes;
+    size_t entry;                       // the model part's, in the ZIP directory
     const ThreeMFTransform* transform;  // null: the node keeps the identity
 };
 
@@ -68,9 +69,9 @@ Mat4 matrixFromTransform(const ThreeMFTransform& t) {
 // a few pieces wait at most. Without a thread (a memory limit, say) one after the other.
 // `partBytes` gets the part's inflated size.
 Fast3MFParser::ParseResult scanInPieces(const CentralEntry& entry, ByteSpan package,
-                                        std::int64_t& partBytes) {
+                                        std::int64_t& partBytes,
+                                        Fast3MFParser::Stream stream = Fast3MFParser::Stream()) {
     constexpr size_t pieceBytes = size_t{1} << 20, mostWaiting = 4;
-    Fast3MFParser::Stream stream;
     partBytes = 0;
     std::mutex lock;
     std::condition_variable changed;
@@ -133,24 +134,36 @@ Fast3MFParser::ParseResult scanInPieces(const CentralEntry& entry, ByteSpan pack
     return stream.finish();
 }
 
-// How a model part is read: whole (extracted, then parsed) or in pieces.
-Fast3MFParser::ParseResult scanPart(const CentralEntry& entry, ByteSpan package, bool inPieces) {
-    if (!inPieces) return Fast3MFParser::parse(ZIPReader::extractEntry(entry, package));
+// How a model part is read: whole (extracted, then parsed), in pieces, or in pieces keeping
+// only the vertices.
+enum class Reading { whole, inPieces, verticesOnly };
+
+Fast3MFParser::Stream streamFor(Reading reading) {
+    Fast3MFParser::Stream stream;
+    if (reading == Reading::verticesOnly) stream.handTrianglesTo({}, true);
+    return stream;
+}
+
+Fast3MFParser::ParseResult scanPart(const CentralEntry& entry, ByteSpan package,
+                                    Reading reading) {
+    if (reading == Reading::whole)
+        return Fast3MFParser::parse(ZIPReader::extractEntry(entry, package));
     std::int64_t partBytes;
-    return scanInPieces(entry, package, partBytes);
+    return scanInPieces(entry, package, partBytes, streamFor(reading));
 }
 
 // The model parts that components name, extracted and scanned at most once per entry.
 class ComponentParts {
 public:
-    ComponentParts(ByteSpan package, const std::vector<CentralEntry>& entries, bool inPieces)
+    ComponentParts(ByteSpan package, const std::vector<CentralEntry>& entries, Reading reading)
         : package_(package),
           entries_(entries),
-          inPieces_(inPieces),
+          reading_(reading),
           budget_(static_cast<std::int64_t>(rawDeflateOutputBound(package.size()) - 1024)) {}
 
-    // The scan of the part `path` names, or null when it cannot be found or read.
-    Fast3MFParser::ParseResult* find(const std::string& path) {
+    // The scan of the part `path` names, or null when it cannot be found or read; `entry`
+    // gets its place in the directory.
+    Fast3MFParser::ParseResult* find(const std::string& path, size_t& entry) {
         std::string_view name = path;
         if (!name.empty() && name.front() == '/') name.remove_prefix(1);  // one slash only
         if (names_.empty()) indexNames();
@@ -158,6 +171,7 @@ public:
         if (named == names_.end()) return nullptr;  // entryNotFound(name), discarded
         auto [cached, isNew] = parts_.try_emplace(named->second);
         if (isNew) cached->second = load(entries_[named->second]);
+        entry = named->second;
         return cached->second.get();
     }
 
@@ -176,7 +190,7 @@ private:
         budget_ -= need;
         try {
             return std::make_unique<Fast3MFParser::ParseResult>(
-                scanPart(entry, package_, inPieces_));
+                scanPart(entry, package_, reading_));
         } catch (const ZIPReader::ZIPError&) {
             return nullptr;  // the component is skipped, the error discarded
         } catch (const Error& error) {
@@ -188,7 +202,7 @@ private:
 
     ByteSpan package_;
     const std::vector<CentralEntry>& entries_;
-    bool inPieces_;
+    Reading reading_;
     std::int64_t budget_;
     std::unordered_map<std::string_view, size_t> names_;
     std::unordered_map<size_t, std::unique_ptr<Fast3MFParser::ParseResult>> parts_;
@@ -229,7 +243,8 @@ std::shared_ptr<Geometry> makeGeometry(const SharedMesh& shared, const ThreeMFMe
 
 std::shared_ptr<Scene> buildScene(const std::vector<DrawPair>& drawList,
                                   const Fast3MFParser::ParseResult& root,
-                                  std::int64_t geometryNodeBudget) {
+                                  std::int64_t geometryNodeBudget,
+                                  std::vector<ThreeMFDrawnMesh>* drawn) {
     auto scene = std::make_shared<Scene>();
     auto container = Node::make();
     Vec3 euler = container->eulerAngles();
@@ -259,6 +274,7 @@ std::shared_ptr<Scene> buildScene(const std::vector<DrawPair>& drawList,
                     std::make_shared<const ByteBuffer>(std::move(mesh.indexData));
             }
             node->addChildNode(Node::withGeometry(makeGeometry(shared->second, mesh, material)));
+            if (drawn) drawn->push_back({pair.entry, mesh.partOrdinal, mesh.triangleCount});
         }
     }
     return scene;
@@ -266,9 +282,10 @@ std::shared_ptr<Scene> buildScene(const std::vector<DrawPair>& drawList,
 
 // The scene of a package whose root part has been scanned into `root`; component parts are
 // read as the root part was.
-std::shared_ptr<Scene> assembleScene(Fast3MFParser::ParseResult& root, ByteSpan package,
-                                     const std::vector<CentralEntry>& entries, bool inPieces,
-                                     std::int64_t geometryNodeBudget) {
+std::shared_ptr<Scene> assembleScene(Fast3MFParser::ParseResult& root, size_t rootEntry,
+                                     ByteSpan package, const std::vector<CentralEntry>& entries,
+                                     Reading reading, std::int64_t geometryNodeBudget,
+                                     std::vector<ThreeMFDrawnMesh>* drawn = nullptr) {
     std::set<std::uint32_t> usedLocally;
     for (const ThreeMFComponent& c : root.components) {
         if (!c.path) usedLocally.insert(c.objectId);
@@ -276,18 +293,19 @@ std::shared_ptr<Scene> assembleScene(Fast3MFParser::ParseResult& root, ByteSpan 
 
     std::vector<DrawPair> drawList;
     for (auto& [objectId, meshes] : root.meshes) {
-        if (!usedLocally.count(objectId)) drawList.push_back({&meshes, nullptr});
+        if (!usedLocally.count(objectId)) drawList.push_back({&meshes, rootEntry, nullptr});
     }
-    ComponentParts parts(package, entries, inPieces);
+    ComponentParts parts(package, entries, reading);
     for (const ThreeMFComponent& c : root.components) {
-        Fast3MFParser::ParseResult* part = c.path ? parts.find(*c.path) : &root;
+        size_t entry = rootEntry;
+        Fast3MFParser::ParseResult* part = c.path ? parts.find(*c.path, entry) : &root;
         if (!part || part->meshes.empty()) continue;
         if (MeshList* meshes = meshesOf(*part, c.objectId))
-            drawList.push_back({meshes, &c.transform});
+            drawList.push_back({meshes, entry, &c.transform});
     }
 
     if (drawList.empty()) throw sceneLoaderError(noMeshIn3MF, SceneLoaderMessage::noMeshIn3MF);
-    return buildScene(drawList, root, geometryNodeBudget);
+    return buildScene(drawList, root, geometryNodeBudget, drawn);
 }
 
 // One geometry node per 16 bytes of root model part, at least 4096 (see the top).
@@ -315,17 +333,47 @@ std::shared_ptr<Scene> load3MFScene(ByteBuffer package) {
         root = Fast3MFParser::parse(model);
         geometryNodeBudget = geometryNodeBudgetFor(static_cast<std::int64_t>(model.size()));
     }
-    return assembleScene(root, archive.data, archive.entries, false, geometryNodeBudget);
+    return assembleScene(root, ZIPReader::modelEntryIndex(archive.entries), archive.data,
+                         archive.entries, Reading::whole, geometryNodeBudget);
 }
 
-std::shared_ptr<Scene> load3MFSceneInPieces(ByteSpan package, std::int64_t triangleThreshold) {
+namespace {
+
+std::shared_ptr<Scene> loadInPieces(ByteSpan package, std::int64_t triangleThreshold,
+                                    Reading reading, std::vector<CentralEntry>& entries,
+                                    std::vector<ThreeMFDrawnMesh>* drawn) {
     if (triangleThreshold <= 0) return nullptr;
-    std::vector<CentralEntry> entries = ZIPReader::readCentralDirectory(package);
-    const CentralEntry& model = entries[ZIPReader::modelEntryIndex(entries)];
+    entries = ZIPReader::readCentralDirectory(package);
+    const size_t modelEntry = ZIPReader::modelEntryIndex(entries);
+    const CentralEntry& model = entries[modelEntry];
     if (model.uncompressedSize / modelBytesPerTriangle <= triangleThreshold) return nullptr;
     std::int64_t modelBytes;
-    Fast3MFParser::ParseResult root = scanInPieces(model, package, modelBytes);
-    return assembleScene(root, package, entries, true, geometryNodeBudgetFor(modelBytes));
+    Fast3MFParser::ParseResult root =
+        scanInPieces(model, package, modelBytes, streamFor(reading));
+    return assembleScene(root, modelEntry, package, entries, reading,
+                         geometryNodeBudgetFor(modelBytes), drawn);
+}
+
+}  // namespace
+
+std::shared_ptr<Scene> load3MFSceneInPieces(ByteSpan package, std::int64_t triangleThreshold) {
+    std::vector<CentralEntry> entries;
+    return loadInPieces(package, triangleThreshold, Reading::inPieces, entries, nullptr);
+}
+
+std::shared_ptr<Scene> load3MFVerticesInPieces(ByteSpan package, std::int64_t triangleThreshold,
+                                               std::vector<CentralEntry>& entries,
+                                               std::vector<ThreeMFDrawnMesh>& drawn) {
+    drawn.clear();
+    return loadInPieces(package, triangleThreshold, Reading::verticesOnly, entries, &drawn);
+}
+
+void read3MFTriangles(ByteSpan package, const CentralEntry& entry,
+                      const Fast3MFParser::Stream::TriangleSink& sink) {
+    Fast3MFParser::Stream stream;
+    stream.handTrianglesTo(sink, false);
+    std::int64_t partBytes;
+    scanInPieces(entry, package, partBytes, std::move(stream));
 }
 
 std::shared_ptr<Scene> SceneLoader::load3MF(const std::filesystem::path& url) const {
