@@ -4,11 +4,14 @@
 // Its numbers are the C library's numbers in the C locale: bit for bit against strtof_l and
 // strtoul on tricky and random texts, and under a decimal-comma locale.
 #include <gtest/gtest.h>
+
+#include <map>
 #include <locale.h>
 #include <stdlib.h>
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -332,6 +335,54 @@ TEST(Fast3MFParser, aPartHandedOverInPiecesGivesWhatOneScanGives) {
     const std::string whole = resultBytes(parse(large));
     for (size_t piece : {1000, 1 << 20})
         EXPECT_EQ(resultBytes(streamed(large, piece, 64 << 10)), whole) << piece;
+}
+
+TEST(Fast3MFParser, aStreamedPartHandsItsTrianglesOutInsteadOfKeepingThem) {
+    // Read once for the vertices and once more for the triangles, a part gives what one scan
+    // gives: meshes numbered in document order, dropped ones included, their triangles in
+    // order whatever the pieces; and nothing of the triangles is kept.
+    std::vector<std::string> documents = cutDocuments();
+    documents.push_back(largePart());
+    for (const std::string& xml : documents) {
+        SCOPED_TRACE(xml.substr(0, 200));
+        const Result whole = parse(xml);
+        for (size_t piece : {7, 1000}) {
+            Fast3MFParser::Stream vertices(64 << 10);
+            vertices.handTrianglesTo({}, true);
+            std::map<std::int64_t, std::vector<std::uint32_t>> handed;
+            Fast3MFParser::Stream triangles(100);
+            triangles.handTrianglesTo(
+                [&](std::int64_t mesh, const std::uint32_t* indices, size_t count) {
+                    handed[mesh].insert(handed[mesh].end(), indices, indices + 3 * count);
+                },
+                false);
+            for (size_t at = 0; at < xml.size(); at += piece) {
+                const ByteSpan bytesNow(bytes(xml) + at, std::min(piece, xml.size() - at));
+                vertices.feed(bytesNow);
+                triangles.feed(bytesNow);
+            }
+            const Result positions = vertices.finish();
+            for (const auto& [id, meshes] : triangles.finish().meshes) {
+                for (const ThreeMFMesh& mesh : meshes)
+                    EXPECT_TRUE(mesh.positionData.empty() && mesh.indexData.empty());
+            }
+            ASSERT_EQ(positions.meshes.size(), whole.meshes.size());
+            for (const auto& [id, meshes] : whole.meshes) {
+                const std::vector<ThreeMFMesh>& kept = positions.meshes.at(id);
+                ASSERT_EQ(kept.size(), meshes.size());
+                for (size_t k = 0; k < meshes.size(); ++k) {
+                    EXPECT_EQ(kept[k].positionData, meshes[k].positionData);
+                    EXPECT_TRUE(kept[k].indexData.empty());
+                    EXPECT_EQ(kept[k].triangleCount, meshes[k].triangleCount);
+                    const std::vector<std::uint32_t>& indices = handed[kept[k].partOrdinal];
+                    EXPECT_EQ(ByteBuffer(reinterpret_cast<const std::uint8_t*>(indices.data()),
+                                         reinterpret_cast<const std::uint8_t*>(indices.data() +
+                                                                               indices.size())),
+                              meshes[k].indexData);
+                }
+            }
+        }
+    }
 }
 
 TEST(Fast3MFParser, aStreamedPartFailsOnAnElementLongerThanItsBound) {

@@ -392,6 +392,12 @@ TEST(StreamedThumbnail, hostileThreeMFPackagesFailCleanlyInPieces) {
     for (int k = 0; k < 4'000'000; ++k)
         vertices += "<vertex x=\"0\" y=\"0\" z=\"0\"/>";
     vertices += "<triangle v1=\"0\" v2=\"1\" v3=\"2\"/></mesh></object></model>";
+    std::string triangles = "<model><object id=\"1\"><mesh><vertex x=\"0\" y=\"0\" z=\"0\"/>"
+                            "<vertex x=\"1\" y=\"0\" z=\"0\"/><vertex x=\"0\" y=\"1\" z=\"0\"/>"
+                            "<triangle v1=\"0\" v2=\"1\" v3=\"2\"/>";
+    for (int k = 0; k < 6'000'000; ++k)  // of no area, so that drawing them takes no time
+        triangles += "<triangle v1=\"0\" v2=\"1\" v3=\"1\"/>";
+    triangles += "</mesh></object></model>";
     const struct {
         const char* what;
         test::Bytes bytes;
@@ -423,6 +429,9 @@ TEST(StreamedThumbnail, hostileThreeMFPackagesFailCleanlyInPieces) {
          "SceneLoader", -13},
         {"more vertices than the memory budget holds (48 MB in 0.5 MB)", package(vertices), "POSIX",
          ENOMEM, std::uint64_t{40} << 20},
+        // Triangles are read from the part again as they are drawn, never held.
+        {"more triangles than the memory budget holds (72 MB of indices)", package(triangles), "",
+         0, std::uint64_t{64} << 20},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
