@@ -225,12 +225,24 @@ test::Bytes flatPackage() {
                     R"(<item objectid="1" transform="1 0 0 0.3 1 0 0 0 0 0 0 7"/>)")}});
 }
 
+// Mesh objects written with their ids descending, so that they are drawn (by id) against
+// the order the part holds them in.
+test::Bytes descendingPackage(int objects) {
+    std::string resources;
+    for (int id = objects; id >= 1; --id)
+        resources += gridObject(id, 8 + 4 * id);
+    return test::threeMFPackage({{"3D/3dmodel.model", modelPart(resources, "")}});
+}
+
 TEST(StreamedThumbnail, bothPathsDrawTheSameWholeModel) {
     test::TempDir dir;
     // 3MF packages are read in pieces into the scene a load gives, drawn the same way.
     std::vector<std::filesystem::path> models = {
         dir.write("solids.stl", twoSolidsASCII()), dir.write("square.stl", test::squareSTL(5000)),
-        dir.write("assembly.3mf", assemblyPackage()), dir.write("flat.3mf", flatPackage())};
+        dir.write("assembly.3mf", assemblyPackage()), dir.write("flat.3mf", flatPackage()),
+        // Read again for their triangles a few times; past that the meshes are held whole.
+        dir.write("descending.3mf", descendingPackage(3)),
+        dir.write("many-descending.3mf", descendingPackage(7))};
     if (!test::corpusDir().empty()) {
         for (const char* name :
              {"stl/Spider_binary.stl", "stl/Spider_ascii.stl", "stl/ADIS16480.STL",
