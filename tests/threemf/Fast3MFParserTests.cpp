@@ -5,9 +5,9 @@
 // strtoul on tricky and random texts, and under a decimal-comma locale.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <locale.h>
 #include <stdlib.h>
+#include <map>
 
 #include <algorithm>
 #include <cstring>

@@ -1,13 +1,16 @@
 // 3MF packages too large to extract whole, for the streamed drawing code. Their model parts
 // are read in pieces (load3MFVerticesInPieces): the meshes' vertices are held, never their
 // triangles or the XML; the feed and the scene of picked triangles read the parts once more
-// for the triangles (read3MFTriangles). When the drawing order would make that read a part
-// more than a few times (meshes drawn out of document order), the meshes are held whole
-// instead (load3MFSceneInPieces). The feed
+// for the triangles (read3MFTriangles). That costs two more reads of the parts, so a package
+// whose triangles fit easily (heldTriangles) holds its meshes whole (load3MFSceneInPieces),
+// as does one whose drawing order would make the parts be read more than a few times
+// (meshes drawn out of document order). The feed
 // hands every triangle of that scene through in its drawing order, placed where the scene
 // puts it; the scene of picked triangles is the whole scene with only those triangles left
 // in its elements, so framing, transforms, origins of precision and material are the loaded
 // scene's own, and the renderer never holds a copy of every vertex.
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -165,9 +168,8 @@ void placeTriangle(const Drawn& drawn, const GeometrySource& positions, std::uin
 
 // Reads the parts once more, run by run, and hands `take(drawn, triangle number in it,
 // indices)` every triangle of the drawn meshes in drawing order.
-void rereadTriangles(
-    const ThreeMFSource& source,
-    const std::function<void(size_t, std::uint64_t, const std::uint32_t*)>& take) {
+void rereadTriangles(const ThreeMFSource& source,
+                     const std::function<void(size_t, std::uint64_t, const std::uint32_t*)>& take) {
     const Reread& reread = *source.reread;
     MappedFile file = mapFileContents(reread.file);
     for (size_t run = 0; run + 1 < reread.runStarts.size(); ++run) {
@@ -327,6 +329,19 @@ std::optional<std::vector<size_t>> runsOf(const std::vector<ThreeMFDrawnMesh>& m
     return starts;
 }
 
+// Whether the triangles of a package whose root model part declares `partBytes` are held: up
+// to 16 times the streaming threshold, as the root part's size counts them (64 bytes a
+// triangle), and while their records at their peak (some 36 bytes a triangle, vectors
+// growing) take at most half the data limit (the memory budget, 2 GiB when there is none).
+bool heldTriangles(std::int64_t partBytes, std::int64_t threshold) {
+    rlimit limit{};
+    std::uint64_t budget = std::uint64_t{2048} << 20;
+    if (getrlimit(RLIMIT_DATA, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        budget = std::min<std::uint64_t>(budget, limit.rlim_cur);
+    const auto triangles = static_cast<std::uint64_t>(std::max<std::int64_t>(0, partBytes / 64));
+    return triangles / 16 <= static_cast<std::uint64_t>(threshold) && triangles <= budget / 2 / 36;
+}
+
 }  // namespace
 
 std::shared_ptr<StreamedModel> openStreamed3MF(const std::filesystem::path& from,
@@ -338,13 +353,17 @@ std::shared_ptr<StreamedModel> openStreamed3MF(const std::filesystem::path& from
     {
         // Mapped only while it is read: the scene holds what it needs.
         MappedFile file = mapFileContents(from);
-        Reread read{from, {}, {}, {}};
-        scene = load3MFVerticesInPieces(file.bytes(), threshold, read.entries, read.meshes);
-        if (!scene) return nullptr;
-        if (std::optional<std::vector<size_t>> runs = runsOf(read.meshes)) {
-            read.runStarts = std::move(*runs);
-            reread = std::move(read);
-        } else {
+        Reread read{from, ZIPReader::readCentralDirectory(file.bytes()), {}, {}};
+        const CentralEntry& root = read.entries[ZIPReader::modelEntryIndex(read.entries)];
+        if (!heldTriangles(root.uncompressedSize, threshold)) {
+            scene = load3MFVerticesInPieces(file.bytes(), threshold, read.entries, read.meshes);
+            if (!scene) return nullptr;
+            if (std::optional<std::vector<size_t>> runs = runsOf(read.meshes)) {
+                read.runStarts = std::move(*runs);
+                reread = std::move(read);
+            }
+        }
+        if (!reread) {
             scene = load3MFSceneInPieces(file.bytes(), threshold);
             if (!scene) return nullptr;
         }

@@ -661,7 +661,8 @@ void Fast3MFParser::Stream::scan(size_t end) {
         if (keepTriangles_) {
             appendRecords(mesh.indexData, indices, firstTriangle, triangleEnd - firstTriangle);
         } else if (sink_ && triangleEnd > firstTriangle) {
-            std::vector<std::uint32_t> triples(static_cast<size_t>(triangleEnd - firstTriangle) * 3);
+            std::vector<std::uint32_t> triples(static_cast<size_t>(triangleEnd - firstTriangle) *
+                                               3);
             std::memcpy(triples.data(), indices.data() + firstTriangle * 12, triples.size() * 4);
             sink_(number, triples.data(), static_cast<size_t>(triangleEnd - firstTriangle));
         }

@@ -142,7 +142,7 @@ struct Fast3MFParser {
         size_t scanBytes_, waitFor_, longestElement_;
         bool inMesh_ = false;
         std::uint32_t objectId_ = 0;
-        ThreeMFMesh open_;  // the records of the mesh open at the end of the last scan
+        ThreeMFMesh open_;         // the records of the mesh open at the end of the last scan
         std::int64_t closed_ = 0;  // meshes closed so far
         bool keepTriangles_ = true, keepVertices_ = true;
         TriangleSink sink_;

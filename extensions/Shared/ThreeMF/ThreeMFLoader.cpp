@@ -144,8 +144,7 @@ Fast3MFParser::Stream streamFor(Reading reading) {
     return stream;
 }
 
-Fast3MFParser::ParseResult scanPart(const CentralEntry& entry, ByteSpan package,
-                                    Reading reading) {
+Fast3MFParser::ParseResult scanPart(const CentralEntry& entry, ByteSpan package, Reading reading) {
     if (reading == Reading::whole)
         return Fast3MFParser::parse(ZIPReader::extractEntry(entry, package));
     std::int64_t partBytes;
@@ -348,8 +347,7 @@ std::shared_ptr<Scene> loadInPieces(ByteSpan package, std::int64_t triangleThres
     const CentralEntry& model = entries[modelEntry];
     if (model.uncompressedSize / modelBytesPerTriangle <= triangleThreshold) return nullptr;
     std::int64_t modelBytes;
-    Fast3MFParser::ParseResult root =
-        scanInPieces(model, package, modelBytes, streamFor(reading));
+    Fast3MFParser::ParseResult root = scanInPieces(model, package, modelBytes, streamFor(reading));
     return assembleScene(root, modelEntry, package, entries, reading,
                          geometryNodeBudgetFor(modelBytes), drawn);
 }
