@@ -34,6 +34,8 @@ float toFloat(T v, bool normalized) {
 template <class T>
 void convert(const std::uint8_t* src, std::uint64_t stride, std::uint64_t count, int have, int want,
              bool normalized, float* out) {
+    // A hostile accessor may hold no elements, and the buffers around it may then be empty.
+    if (count == 0) return;
     const int n = std::min(have, want);
     if (std::is_same_v<T, float> && have == want && stride == sizeof(float) * have) {
         std::memcpy(out, src, count * stride);
@@ -73,6 +75,7 @@ namespace {
 
 template <class T>
 void widen(const std::uint8_t* src, std::uint64_t stride, std::uint64_t count, std::uint32_t* out) {
+    if (count == 0) return;
     if (sizeof(T) == 4 && stride == 4) {
         std::memcpy(out, src, count * 4);
         return;

@@ -164,6 +164,17 @@ TEST(GLTFReader, accessorsReadEveryComponentType) {
         EXPECT_FLOAT_EQ(out[0], c.first) << c.type;
         EXPECT_FLOAT_EQ(out[1], c.second) << c.type;
     }
+    // An accessor of no elements, which only a hostile file has, over an empty view: nothing
+    // is copied, from or to nowhere.
+    GLTFAsset asset;
+    asset.bufferViews.emplace_back();
+    GLTFAccessor none;
+    none.bufferView = 0;
+    none.componentType = gltfFloat;
+    none.count = 0;
+    gltf::readAccessorFloats(asset, none, 1, nullptr);
+    none.componentType = gltfUnsignedInt;
+    gltf::readAccessorIndices(asset, none, nullptr);
 }
 
 // Interleaved positions (stride 16), then a sparse accessor without a view that moves one
