@@ -5,6 +5,7 @@
 // (renderStreamedThumbnailFrame) is the same for all.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -30,6 +31,16 @@ struct StreamedModel {
     // visibility pass its framing, transform and material.
     std::function<std::shared_ptr<Scene>(const std::vector<std::uint32_t>& ordinals)> sceneOf;
 };
+
+// Sets `model`'s feed for a file read in `pieces` runs of whole triangles: part `part` of
+// `parts` streams its share of the pieces, in order, through stream(first, last, take).
+template <class Stream>
+void feedByPieces(StreamedModel& model, std::size_t pieces, Stream stream) {
+    model.splits = pieces > 1;
+    model.feed = [pieces, stream](int part, int parts, const TriangleBatch& take) {
+        stream(pieces * part / parts, pieces * (part + 1) / parts, take);
+    };
+}
 
 // The formats' sources, for SceneLoader::openStreamed: nothing when the file is within
 // `triangleThreshold` by its size or header (decided before the body is read).

@@ -25,12 +25,10 @@ std::shared_ptr<StreamedModel> openStreamedPLY(const std::filesystem::path& from
     if (source->summary.triangles == 0) return nullptr;
     auto model = std::make_shared<StreamedModel>();
     model->triangles = source->summary.triangles;
-    model->splits = source->summary.pieces.size() > 1;
-    model->feed = [source](int part, int parts, const TriangleBatch& take) {
-        const size_t pieces = source->summary.pieces.size();
-        streamPLYTriangles(source->file, source->summary, pieces * part / parts,
-                           pieces * (part + 1) / parts, take);
-    };
+    feedByPieces(*model, source->summary.pieces.size(),
+                 [source](std::size_t first, std::size_t last, const TriangleBatch& take) {
+                     streamPLYTriangles(source->file, source->summary, first, last, take);
+                 });
     model->sceneOf = [source](const std::vector<std::uint32_t>& ordinals) {
         return sceneWithModelAsset(gatherPLYTriangles(source->file, source->summary, ordinals));
     };

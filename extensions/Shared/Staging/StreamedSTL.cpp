@@ -54,12 +54,10 @@ std::shared_ptr<StreamedModel> openStreamedSTL(const std::filesystem::path& from
     source->summary = summarizeSTL(source->file);
     auto model = std::make_shared<StreamedModel>();
     model->triangles = source->summary.triangles;
-    model->splits = source->summary.pieces.size() > 1;
-    model->feed = [source](int part, int parts, const TriangleBatch& take) {
-        const size_t pieces = source->summary.pieces.size();
-        streamSTLTriangles(source->file, source->summary, pieces * part / parts,
-                           pieces * (part + 1) / parts, take);
-    };
+    feedByPieces(*model, source->summary.pieces.size(),
+                 [source](std::size_t first, std::size_t last, const TriangleBatch& take) {
+                     streamSTLTriangles(source->file, source->summary, first, last, take);
+                 });
     model->sceneOf = [source](const std::vector<std::uint32_t>& ordinals) {
         const STLStreamSummary& summary = source->summary;
         std::vector<STLRecord> records = gatherSTLTriangles(source->file, summary, ordinals);
